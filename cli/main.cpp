@@ -1,0 +1,196 @@
+// quillory-extract: the extraction without the window, for scripts and measurements.
+
+#include "ExtractionModes.h"
+#include "ResultsFormat.h"
+#include "RunChecks.h"
+
+#include <QFile>
+#include <QSaveFile>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: quillory-extract [-m|--mode 1-4] [-t|--tag NAME] [-s|--search TEXT]\n"
+    "                        [--save-text FILE | --save-csv FILE] FILE...\n"
+    "\n"
+    "Pulls HTML tags, or the data between tags, out of the files named, in order.\n"
+    "\n"
+    "  -m, --mode N        1  all data between all tags (the text of every innermost element)\n"
+    "                      2  data and tag between the tag NAME (each element's markup, by line)\n"
+    "                      3  every line containing TEXT (any case; the file is not parsed)\n"
+    "                      4  all tags in the file (every element's name)\n"
+    "                      default 1\n"
+    "  -t, --tag NAME      the tag for mode 2, without < / or > (default \"tr\")\n"
+    "  -s, --search TEXT   the tag or data for mode 3 (default \"one\")\n"
+    "      --save-text F   write the rows to F as text lines (ANSI, CR LF) instead of printing\n"
+    "      --save-csv F    write the rows to F as one comma-delimited line (ANSI, CR LF)\n"
+    "  -h, --help          show this help\n"
+    "      --version       show the version\n"
+    "\n"
+    "Rows are printed in UTF-8, one per line. A file that cannot be read is reported on\n"
+    "standard error and the others are still extracted.\n"
+    "Exit status: 0 done, 1 some file or the save failed, 2 nothing to do or a bad option.\n";
+
+struct Options
+{
+    ExtractionMode mode = ExtractionMode::LeafTexts;
+    QString tagName = QStringLiteral("tr");
+    QString searchText = QStringLiteral("one");
+    QString saveText;
+    QString saveCsv;
+    std::vector<std::string> files;
+};
+
+[[noreturn]] void usageError(const std::string& message)
+{
+    std::fprintf(stderr, "quillory-extract: %s\nTry 'quillory-extract --help'.\n", message.c_str());
+    std::exit(2);
+}
+
+QString fromArgument(const char* argument)
+{
+    return QString::fromLocal8Bit(argument);
+}
+
+Options parseArguments(int argc, char** argv)
+{
+    Options options;
+    bool onlyFiles = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (onlyFiles || argument.empty() || argument[0] != '-' || argument == "-") {
+            options.files.push_back(argument);
+            continue;
+        }
+        if (argument == "--") {
+            onlyFiles = true;
+            continue;
+        }
+        if (argument == "-h" || argument == "--help") {
+            std::fputs(kUsage, stdout);
+            std::exit(0);
+        }
+        if (argument == "--version") {
+            std::printf("quillory-extract %s\n", QUILLORY_VERSION);
+            std::exit(0);
+        }
+
+        // Options with a value: "--mode 2", "--mode=2", "-m 2" or "-m2".
+        std::string name = argument;
+        std::string value;
+        bool hasValue = false;
+        if (argument.rfind("--", 0) == 0) {
+            const std::size_t equals = argument.find('=');
+            if (equals != std::string::npos) {
+                name = argument.substr(0, equals);
+                value = argument.substr(equals + 1);
+                hasValue = true;
+            }
+        } else if (argument.size() > 2) {
+            name = argument.substr(0, 2);
+            value = argument.substr(2);
+            hasValue = true;
+        }
+        const bool known = name == "-m" || name == "--mode" || name == "-t" || name == "--tag" || name == "-s" ||
+                           name == "--search" || name == "--save-text" || name == "--save-csv";
+        if (!known)
+            usageError("unknown option '" + argument + "'");
+        if (!hasValue) {
+            if (i + 1 >= argc)
+                usageError("option '" + name + "' needs a value");
+            value = argv[++i];
+        }
+
+        if (name == "-m" || name == "--mode") {
+            if (value.size() != 1 || value[0] < '1' || value[0] > '4')
+                usageError("the mode must be 1, 2, 3 or 4, not '" + value + "'");
+            options.mode = ExtractionMode(value[0] - '0');
+        } else if (name == "-t" || name == "--tag") {
+            options.tagName = fromArgument(value.c_str());
+        } else if (name == "-s" || name == "--search") {
+            options.searchText = fromArgument(value.c_str());
+        } else if (name == "--save-text") {
+            options.saveText = QFile::decodeName(value.c_str());
+        } else {
+            options.saveCsv = QFile::decodeName(value.c_str());
+        }
+    }
+    if (!options.saveText.isEmpty() && !options.saveCsv.isEmpty())
+        usageError("--save-text and --save-csv cannot be used together");
+    return options;
+}
+
+bool saveFile(const QString& path, const QByteArray& bytes)
+{
+    // The old file is replaced only once every byte of the new one is written.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        std::fprintf(stderr, "quillory-extract: %s: could not be saved: %s\n", QFile::encodeName(path).constData(),
+                     file.errorString().toLocal8Bit().constData());
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const Options options = parseArguments(argc, argv);
+    if (const std::optional<QString> message =
+            CheckRunInputs(qsizetype(options.files.size()), options.mode, options.tagName, options.searchText)) {
+        std::fprintf(stderr, "%s\n", message->toLocal8Bit().constData());
+        return 2;
+    }
+
+    const bool saveText = !options.saveText.isEmpty();
+    const bool saveCsv = !options.saveCsv.isEmpty();
+    static char outputBuffer[1 << 20];
+    std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
+
+    QByteArray saved;
+    RowSink sink;
+    if (saveText) {
+        sink = [&saved](std::string_view row) {
+            ResultsFormat::appendTextLine(saved, QString::fromUtf8(row.data(), qsizetype(row.size())));
+        };
+    } else if (saveCsv) {
+        sink = [&saved](std::string_view row) {
+            ResultsFormat::appendCommaField(saved, QString::fromUtf8(row.data(), qsizetype(row.size())));
+        };
+    } else {
+        sink = [](std::string_view row) {
+            std::fwrite(row.data(), 1, row.size(), stdout);
+            std::fputc('\n', stdout);
+        };
+    }
+
+    const ExtractionTexts texts{options.tagName, options.searchText};
+    std::unique_ptr<HtmlParser> parser = createHtmlParser();
+    int status = 0;
+    for (const std::string& file : options.files) {
+        const std::optional<StepFailure> failure =
+            ExtractFile(options.mode, QFile::decodeName(file.c_str()), texts, *parser, sink);
+        if (failure) {
+            std::fflush(stdout);
+            std::fprintf(stderr, "quillory-extract: %s: %s (step %d)\n", file.c_str(),
+                         failure->description.toLocal8Bit().constData(), failure->step);
+            status = 1;
+        }
+    }
+
+    if (saveCsv)
+        saved.append(ResultsFormat::kLineEnd);
+    if ((saveText || saveCsv) && !saveFile(saveText ? options.saveText : options.saveCsv, saved))
+        status = 1;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "quillory-extract: could not write the rows: %s\n", std::strerror(errno));
+        status = 1;
+    }
+    return status;
+}

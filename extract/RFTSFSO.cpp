@@ -1,0 +1,63 @@
+#include "RFTSFSO.h"
+
+#include "AnsiCodec.h"
+#include "FileSystem.h"
+
+#include <cstring>
+
+LineList::LineList(QByteArray bytes) : m_bytes(std::move(bytes))
+{
+    const char* data = m_bytes.constData();
+    const qsizetype size = m_bytes.size();
+    m_starts.push_back(0);
+    qsizetype position = 0;
+    while (position < size) {
+        const void* found = std::memchr(data + position, '\n', std::size_t(size - position));
+        if (!found)
+            break;
+        position = static_cast<const char*>(found) - data + 1;
+        // A terminator at the very end closes the last line; it does not open an empty one.
+        if (position < size)
+            m_starts.push_back(position);
+    }
+}
+
+qsizetype LineList::end(qsizetype k) const
+{
+    const char* data = m_bytes.constData();
+    qsizetype end;
+    if (k + 1 < count()) {
+        end = m_starts[std::size_t(k + 1)] - 1; // the line feed
+    } else {
+        end = m_bytes.size();
+        if (end > start(k) && data[end - 1] == '\n')
+            --end;
+        else
+            return end;
+    }
+    if (end > start(k) && data[end - 1] == '\r')
+        --end;
+    return end;
+}
+
+QByteArrayView LineList::bytes(qsizetype k) const
+{
+    return QByteArrayView(m_bytes.constData() + start(k), end(k) - start(k));
+}
+
+QString LineList::text(qsizetype k) const
+{
+    return AnsiCodec::decode(bytes(k));
+}
+
+namespace RFTSFSO {
+
+Result<LineList> ReadFileLines(const QString& path)
+{
+    Result<QByteArray> bytes = FileSystem::readAll(path);
+    if (!bytes)
+        return bytes.failure();
+    return LineList(std::move(*bytes));
+}
+
+} // namespace RFTSFSO

@@ -1,0 +1,17 @@
+#pragma once
+
+#include "ExtractionModes.h"
+
+#include <QString>
+#include <QStringView>
+
+#include <optional>
+
+// A text is blank when nothing is left after removing leading and trailing spaces (code 32
+// only: a lone tab is not blank).
+bool IsBlank(QStringView text);
+
+// The message that stops a run before it starts, if any: "No files added.", "You forgot to
+// input tag name." or "You forgot to input tag or data.".
+std::optional<QString> CheckRunInputs(qsizetype fileCount, ExtractionMode mode, QStringView tagName,
+                                      QStringView searchText);

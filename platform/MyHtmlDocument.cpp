@@ -1,0 +1,496 @@
+// The document model over MyHTML (from Debian's libmodest), parsing in single-thread mode.
+
+#include "HtmlDocument.h"
+#include "HtmlEncoding.h"
+
+#include <myhtml/myhtml.h>
+
+#include <QStringDecoder>
+
+#include <cstring>
+#include <deque>
+
+namespace {
+
+using Node = myhtml_tree_node_t;
+
+bool isElement(const Node* node)
+{
+    const myhtml_tag_id_t tag = node->tag_id;
+    return tag > MyHTML_TAG__DOCTYPE && tag != MyHTML_TAG__END_OF_FILE;
+}
+
+bool isHtml(const Node* node, myhtml_tag_id_t tag)
+{
+    return node->tag_id == tag && node->ns == MyHTML_NAMESPACE_HTML;
+}
+
+bool isVoid(const Node* node)
+{
+    if (node->ns != MyHTML_NAMESPACE_HTML)
+        return false;
+    switch (node->tag_id) {
+    case MyHTML_TAG_AREA:
+    case MyHTML_TAG_BASE:
+    case MyHTML_TAG_BASEFONT:
+    case MyHTML_TAG_BGSOUND:
+    case MyHTML_TAG_BR:
+    case MyHTML_TAG_COL:
+    case MyHTML_TAG_EMBED:
+    case MyHTML_TAG_FRAME:
+    case MyHTML_TAG_HR:
+    case MyHTML_TAG_IMG:
+    case MyHTML_TAG_INPUT:
+    case MyHTML_TAG_KEYGEN:
+    case MyHTML_TAG_LINK:
+    case MyHTML_TAG_META:
+    case MyHTML_TAG_PARAM:
+    case MyHTML_TAG_SOURCE:
+    case MyHTML_TAG_TRACK:
+    case MyHTML_TAG_WBR:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Text whose parent is one of these is serialised as it stands, without escaping.
+bool holdsRawText(const Node* node)
+{
+    if (node == nullptr || node->ns != MyHTML_NAMESPACE_HTML)
+        return false;
+    switch (node->tag_id) {
+    case MyHTML_TAG_STYLE:
+    case MyHTML_TAG_SCRIPT:
+    case MyHTML_TAG_XMP:
+    case MyHTML_TAG_IFRAME:
+    case MyHTML_TAG_NOEMBED:
+    case MyHTML_TAG_NOFRAMES:
+    case MyHTML_TAG_PLAINTEXT:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Elements whose white space a browser shows as it is (and so keeps in innerText).
+bool keepsWhiteSpace(const Node* node)
+{
+    if (node->ns != MyHTML_NAMESPACE_HTML)
+        return false;
+    switch (node->tag_id) {
+    case MyHTML_TAG_PRE:
+    case MyHTML_TAG_TEXTAREA:
+    case MyHTML_TAG_LISTING:
+    case MyHTML_TAG_XMP:
+    case MyHTML_TAG_PLAINTEXT:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Elements a browser does not render: their innerText is their text, unchanged.
+bool isUnrendered(const Node* node)
+{
+    return isHtml(node, MyHTML_TAG_SCRIPT) || isHtml(node, MyHTML_TAG_STYLE) || isHtml(node, MyHTML_TAG_TEMPLATE);
+}
+
+std::string_view nodeText(Node* node)
+{
+    std::size_t length = 0;
+    const char* text = myhtml_node_text(node, &length);
+    return text ? std::string_view(text, length) : std::string_view();
+}
+
+bool isAsciiSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
+}
+
+// Appends text, writing every line feed as CR LF and escaping what markup would misread.
+enum class Escape
+{
+    None,
+    Text,
+    Attribute,
+};
+
+void appendSerialised(std::string& out, std::string_view text, Escape escape)
+{
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        const char* replacement = nullptr;
+        std::size_t skip = 1;
+        switch (c) {
+        case '\n':
+            replacement = "\r\n";
+            break;
+        case '&':
+            if (escape != Escape::None)
+                replacement = "&amp;";
+            break;
+        case '<':
+            if (escape != Escape::None)
+                replacement = "&lt;";
+            break;
+        case '>':
+            if (escape != Escape::None)
+                replacement = "&gt;";
+            break;
+        case '"':
+            if (escape == Escape::Attribute)
+                replacement = "&quot;";
+            break;
+        case '\xC2': // U+00A0 is C2 A0 in UTF-8
+            if (escape != Escape::None && i + 1 < text.size() && text[i + 1] == '\xA0') {
+                replacement = "&nbsp;";
+                skip = 2;
+            }
+            break;
+        default:
+            break;
+        }
+        if (replacement) {
+            out.append(text.data() + start, i - start);
+            out.append(replacement);
+            i += skip - 1;
+            start = i + 1;
+        }
+    }
+    out.append(text.data() + start, text.size() - start);
+}
+
+struct MyHtmlEngine
+{
+    myhtml_t* myhtml = nullptr;
+    MyHtmlEngine()
+    {
+        myhtml = myhtml_create();
+        if (myhtml && myhtml_init(myhtml, MyHTML_OPTIONS_PARSE_MODE_SINGLE, 1, 0) != MyHTML_STATUS_OK) {
+            myhtml_destroy(myhtml);
+            myhtml = nullptr;
+        }
+    }
+    ~MyHtmlEngine()
+    {
+        if (myhtml)
+            myhtml_destroy(myhtml);
+    }
+    MyHtmlEngine(const MyHtmlEngine&) = delete;
+    MyHtmlEngine& operator=(const MyHtmlEngine&) = delete;
+};
+
+class MyHtmlDocument final : public HtmlDocument
+{
+public:
+    MyHtmlDocument(std::shared_ptr<MyHtmlEngine> engine, myhtml_tree_t* tree, QByteArray input)
+        : m_engine(std::move(engine)), m_tree(tree), m_input(std::move(input))
+    {
+        index();
+    }
+    ~MyHtmlDocument() override { myhtml_tree_destroy(m_tree); }
+
+    QString readyState() const override { return QStringLiteral("complete"); }
+    std::uint32_t elementCount() const override { return std::uint32_t(m_elements.size()); }
+    std::int64_t bodyIndex() const override { return m_body; }
+    std::uint32_t subtreeEnd(std::uint32_t index) const override { return m_elements[index].end; }
+    std::string_view tagName(std::uint32_t index) const override { return nameOf(m_elements[index].node); }
+    std::string innerText(std::uint32_t index) const override;
+    std::string innerHTML(std::uint32_t index) const override;
+
+private:
+    enum Flags : std::uint8_t
+    {
+        KeepsWhiteSpace = 1,
+        Unrendered = 2,
+    };
+    struct Element
+    {
+        Node* node;
+        std::uint32_t end;
+        std::uint8_t flags;
+    };
+
+    static std::uint32_t indexOf(Node* node) { return std::uint32_t(reinterpret_cast<std::uintptr_t>(node->data)); }
+    void index();
+    std::string_view nameOf(Node* node) const;
+    void appendStartTag(std::string& out, Node* node) const;
+    void appendEndTag(std::string& out, Node* node) const;
+
+    std::shared_ptr<MyHtmlEngine> m_engine;
+    myhtml_tree_t* m_tree;
+    // The parser's incoming buffers point into the bytes it was given: they live as long as the tree.
+    QByteArray m_input;
+    std::vector<Element> m_elements;
+    std::int64_t m_body = -1;
+    // Tag names by MyHTML tag id, lower-cased for HTML elements, made on first use.
+    mutable std::vector<std::string> m_htmlNames;
+};
+
+// Numbers every element in document order and records where each one's descendants end, in
+// one walk without recursion, so that no depth of nesting can exhaust the stack.
+void MyHtmlDocument::index()
+{
+    Node* document = myhtml_tree_get_document(m_tree);
+    Node* node = document ? document->child : nullptr;
+    while (node) {
+        const bool element = isElement(node);
+        if (element) {
+            std::uint8_t flags = 0;
+            if (node->parent && isElement(node->parent))
+                flags = m_elements[indexOf(node->parent)].flags & KeepsWhiteSpace;
+            if (keepsWhiteSpace(node))
+                flags |= KeepsWhiteSpace;
+            if (isUnrendered(node))
+                flags |= Unrendered;
+            node->data = reinterpret_cast<void*>(std::uintptr_t(m_elements.size()));
+            m_elements.push_back({node, 0, flags});
+        }
+        // A template's content is a document fragment of its own in a browser: it is not
+        // among the page's elements.
+        if (element && node->child && !isHtml(node, MyHTML_TAG_TEMPLATE)) {
+            node = node->child;
+            continue;
+        }
+        while (node) {
+            if (isElement(node))
+                m_elements[indexOf(node)].end = std::uint32_t(m_elements.size());
+            if (node->next) {
+                node = node->next;
+                break;
+            }
+            node = node->parent;
+            if (node == document)
+                node = nullptr;
+        }
+    }
+
+    Node* body = myhtml_tree_get_node_body(m_tree);
+    if (!body) {
+        // A frameset page has no body; its frameset stands in for it, as document.body does.
+        Node* html = myhtml_tree_get_node_html(m_tree);
+        for (Node* child = html ? html->child : nullptr; child; child = child->next)
+            if (isHtml(child, MyHTML_TAG_FRAMESET)) {
+                body = child;
+                break;
+            }
+    }
+    if (body && isElement(body))
+        m_body = indexOf(body);
+}
+
+std::string_view MyHtmlDocument::nameOf(Node* node) const
+{
+    const myhtml_tag_id_t tag = node->tag_id;
+    if (node->ns == MyHTML_NAMESPACE_HTML) {
+        if (tag >= m_htmlNames.size())
+            m_htmlNames.resize(tag + 1);
+        std::string& name = m_htmlNames[tag];
+        if (name.empty()) {
+            std::size_t length = 0;
+            const char* raw = myhtml_tag_name_by_id(m_tree, tag, &length);
+            name.assign(raw ? raw : "", raw ? length : 0);
+            for (char& c : name)
+                if (c >= 'A' && c <= 'Z')
+                    c = char(c + 32);
+            if (name.empty())
+                name = "unknown";
+        }
+        return name;
+    }
+    // SVG and MathML keep their mixed-case names (clipPath, foreignObject).
+    std::size_t length = 0;
+    const char* raw = myhtml_tag_name_by_id(m_tree, tag, &length);
+    if (!raw || length == 0)
+        return "unknown";
+    return std::string_view(raw, length);
+}
+
+void MyHtmlDocument::appendStartTag(std::string& out, Node* node) const
+{
+    out.push_back('<');
+    out.append(nameOf(node));
+    for (myhtml_tree_attr_t* attr = myhtml_node_attribute_first(node); attr; attr = myhtml_attribute_next(attr)) {
+        std::size_t keyLength = 0, valueLength = 0;
+        const char* key = myhtml_attribute_key(attr, &keyLength);
+        const char* value = myhtml_attribute_value(attr, &valueLength);
+        const std::string_view keyText(key ? key : "", key ? keyLength : 0);
+        out.push_back(' ');
+        switch (myhtml_attribute_namespace(attr)) {
+        case MyHTML_NAMESPACE_XLINK:
+            out.append("xlink:");
+            break;
+        case MyHTML_NAMESPACE_XML:
+            out.append("xml:");
+            break;
+        case MyHTML_NAMESPACE_XMLNS:
+            if (keyText != "xmlns")
+                out.append("xmlns:");
+            break;
+        default:
+            break;
+        }
+        out.append(keyText);
+        out.append("=\"");
+        appendSerialised(out, std::string_view(value ? value : "", value ? valueLength : 0), Escape::Attribute);
+        out.push_back('"');
+    }
+    out.push_back('>');
+}
+
+void MyHtmlDocument::appendEndTag(std::string& out, Node* node) const
+{
+    out.append("</");
+    out.append(nameOf(node));
+    out.push_back('>');
+}
+
+// The HTML fragment serialisation of the element's children, walked without recursion.
+std::string MyHtmlDocument::innerHTML(std::uint32_t index) const
+{
+    Node* root = m_elements[index].node;
+    std::string out;
+    if (isVoid(root))
+        return out;
+    Node* node = root->child;
+    while (node) {
+        bool descend = false;
+        if (isElement(node)) {
+            appendStartTag(out, node);
+            if (!isVoid(node)) {
+                if (node->child)
+                    descend = true;
+                else
+                    appendEndTag(out, node);
+            }
+        } else if (node->tag_id == MyHTML_TAG__TEXT) {
+            appendSerialised(out, nodeText(node), holdsRawText(node->parent) ? Escape::None : Escape::Text);
+        } else if (node->tag_id == MyHTML_TAG__COMMENT) {
+            out.append("<!--");
+            appendSerialised(out, nodeText(node), Escape::None);
+            out.append("-->");
+        }
+        if (descend) {
+            node = node->child;
+            continue;
+        }
+        while (node) {
+            if (node->next) {
+                node = node->next;
+                break;
+            }
+            node = node->parent;
+            if (node == root) {
+                node = nullptr;
+                break;
+            }
+            appendEndTag(out, node);
+        }
+    }
+    return out;
+}
+
+std::string MyHtmlDocument::innerText(std::uint32_t index) const
+{
+    const Element& element = m_elements[index];
+    std::string text;
+    // Gather the text of every descendant text node (comments are not text), without recursion.
+    Node* root = element.node;
+    Node* node = root->child;
+    while (node) {
+        if (node->tag_id == MyHTML_TAG__TEXT)
+            text.append(nodeText(node));
+        if (node->child && (isElement(node) && !(isUnrendered(node) && !(element.flags & Unrendered)))) {
+            node = node->child;
+            continue;
+        }
+        while (node) {
+            if (node->next) {
+                node = node->next;
+                break;
+            }
+            node = node->parent;
+            if (node == root)
+                node = nullptr;
+        }
+    }
+    if (element.flags & (Unrendered | KeepsWhiteSpace))
+        return text;
+
+    // Collapse every run of white space to one space and trim both ends, as rendering does.
+    std::string collapsed;
+    collapsed.reserve(text.size());
+    bool pendingSpace = false;
+    for (const char c : text) {
+        if (isAsciiSpace(c)) {
+            pendingSpace = !collapsed.empty();
+            continue;
+        }
+        if (pendingSpace) {
+            collapsed.push_back(' ');
+            pendingSpace = false;
+        }
+        collapsed.push_back(c);
+    }
+    return collapsed;
+}
+
+class MyHtmlParser final : public HtmlParser
+{
+public:
+    MyHtmlParser() : m_engine(std::make_shared<MyHtmlEngine>()) {}
+
+    Result<std::unique_ptr<HtmlDocument>> parse(const QByteArray& bytes) override
+    {
+        if (!m_engine->myhtml)
+            return Failure{QStringLiteral("The HTML parser could not be started")};
+
+        const std::string_view raw(bytes.constData(), std::size_t(bytes.size()));
+        const HtmlEncoding::Detected detected = HtmlEncoding::detect(raw);
+        const std::string_view content = raw.substr(detected.bomLength);
+
+        // UTF-8 and UTF-16 are decoded here so that no invalid sequence reaches the tree;
+        // MyHTML's own decoders serve the single- and multi-byte legacy encodings.
+        QByteArray converted = bytes;
+        std::string_view input = content;
+        myencoding_t encoding = myencoding_t(detected.encoding);
+        if (encoding == MyENCODING_UTF_8) {
+            if (detected.source != HtmlEncoding::Source::ValidUtf8 && !HtmlEncoding::isValidUtf8(content)) {
+                converted = HtmlEncoding::repairUtf8(content);
+                input = std::string_view(converted.constData(), std::size_t(converted.size()));
+            }
+        } else if (encoding == MyENCODING_UTF_16LE || encoding == MyENCODING_UTF_16BE) {
+            QStringDecoder decoder(encoding == MyENCODING_UTF_16LE ? QStringConverter::Utf16LE
+                                                                   : QStringConverter::Utf16BE,
+                                   QStringConverter::Flag::Stateless);
+            converted = QString(decoder.decode(QByteArrayView(content.data(), qsizetype(content.size())))).toUtf8();
+            input = std::string_view(converted.constData(), std::size_t(converted.size()));
+            encoding = MyENCODING_UTF_8;
+        }
+
+        myhtml_tree_t* tree = myhtml_tree_create();
+        if (!tree || myhtml_tree_init(tree, m_engine->myhtml) != MyHTML_STATUS_OK) {
+            if (tree)
+                myhtml_tree_destroy(tree);
+            return Failure{QStringLiteral("Out of memory (the document could not be created)")};
+        }
+        const mystatus_t status = myhtml_parse(tree, encoding, input.data(), input.size());
+        if (status != MyHTML_STATUS_OK) {
+            myhtml_tree_destroy(tree);
+            return Failure{QStringLiteral("The document could not be built (parser status %1)").arg(status)};
+        }
+        return std::unique_ptr<HtmlDocument>(std::make_unique<MyHtmlDocument>(m_engine, tree, std::move(converted)));
+    }
+
+private:
+    std::shared_ptr<MyHtmlEngine> m_engine;
+};
+
+} // namespace
+
+std::unique_ptr<HtmlParser> createHtmlParser()
+{
+    return std::make_unique<MyHtmlParser>();
+}
