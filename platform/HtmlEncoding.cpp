@@ -3,6 +3,7 @@
 #include <myhtml/myhtml.h>
 
 #include <QString>
+#include <QStringDecoder>
 
 #include <algorithm>
 #include <cstring>
@@ -90,6 +91,91 @@ Detected detect(std::string_view bytes)
     if (isValidUtf8(bytes))
         return {MyENCODING_UTF_8, Source::ValidUtf8, 0};
     return {MyENCODING_WINDOWS_1252, Source::Fallback, 0};
+}
+
+namespace {
+
+// The WHATWG windows-1252 table from 0x80 to 0x9F; the rest of the bytes are Latin-1. The five
+// bytes the code page leaves undefined become the C1 controls of the same value.
+constexpr char16_t kWindows1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
+
+QByteArray windows1252ToUtf8(std::string_view bytes)
+{
+    QByteArray out;
+    out.reserve(qsizetype(bytes.size() + bytes.size() / 4));
+    for (const char byte : bytes) {
+        const auto b = static_cast<unsigned char>(byte);
+        if (b < 0x80) {
+            out.append(byte);
+            continue;
+        }
+        const char16_t c = b < 0xA0 ? kWindows1252High[b - 0x80] : char16_t(b);
+        if (c < 0x800) {
+            out.append(char(0xC0 | (c >> 6)));
+            out.append(char(0x80 | (c & 0x3F)));
+        } else {
+            out.append(char(0xE0 | (c >> 12)));
+            out.append(char(0x80 | ((c >> 6) & 0x3F)));
+            out.append(char(0x80 | (c & 0x3F)));
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+static std::optional<QByteArray> decodeToUtf8(std::string_view content, const Detected& detected)
+{
+    switch (detected.encoding) {
+    case MyENCODING_UTF_8:
+        if (detected.source == Source::ValidUtf8 || isValidUtf8(content))
+            return std::nullopt;
+        return repairUtf8(content);
+    case MyENCODING_UTF_16LE:
+    case MyENCODING_UTF_16BE: {
+        QStringDecoder decoder(detected.encoding == MyENCODING_UTF_16LE ? QStringConverter::Utf16LE
+                                                                        : QStringConverter::Utf16BE,
+                               QStringConverter::Flag::Stateless);
+        return QString(decoder.decode(QByteArrayView(content.data(), qsizetype(content.size())))).toUtf8();
+    }
+    case MyENCODING_WINDOWS_1252:
+        return windows1252ToUtf8(content);
+    default: {
+        // MyHTML's own decoders for the other legacy encodings; what they give is checked, as
+        // they have been seen to pass stray bytes through.
+        mycore_string_raw_t raw;
+        std::memset(&raw, 0, sizeof raw);
+        myencoding_convert_to_ascii_utf_8(&raw, content.data(), content.size(), myencoding_t(detected.encoding));
+        const std::string_view converted(raw.data ? raw.data : "", raw.data ? raw.length : 0);
+        QByteArray out = isValidUtf8(converted) ? QByteArray(converted.data(), qsizetype(converted.size()))
+                                                : repairUtf8(converted);
+        mycore_string_raw_destroy(&raw, false);
+        return out;
+    }
+    }
+}
+
+std::optional<QByteArray> toUtf8(std::string_view content, const Detected& detected)
+{
+    std::optional<QByteArray> decoded = decodeToUtf8(content, detected);
+    const std::string_view text = decoded ? std::string_view(decoded->constData(), std::size_t(decoded->size())) : content;
+    if (std::memchr(text.data(), '\0', text.size()) == nullptr)
+        return decoded;
+    // MyHTML was seen to garble long text holding NUL bytes; a browser shows U+FFFD for them
+    // (or drops them between tags), so they are replaced before the parser sees them.
+    QByteArray replaced;
+    replaced.reserve(qsizetype(text.size()) + 64);
+    for (const char c : text) {
+        if (c == '\0')
+            replaced.append("\xEF\xBF\xBD");
+        else
+            replaced.append(c);
+    }
+    return replaced;
 }
 
 std::string_view name(int encoding)

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 
+#include <optional>
 #include <string_view>
 
 // Turning the bytes of an HTML file into UTF-8 text the way a browser opening a local file does.
@@ -27,6 +28,10 @@ bool isValidUtf8(std::string_view bytes);
 QByteArray repairUtf8(std::string_view bytes);
 
 Detected detect(std::string_view bytes);
+
+// The bytes after the byte-order mark, decoded from the detected encoding into valid UTF-8.
+// Nothing when they are valid UTF-8 already and can be parsed as they are.
+std::optional<QByteArray> toUtf8(std::string_view content, const Detected& detected);
 
 // The UTF-8 name of the encoding ("utf-8", "windows-1252", ...), for messages and tests.
 std::string_view name(int encoding);

@@ -5,7 +5,6 @@
 
 #include <myhtml/myhtml.h>
 
-#include <QStringDecoder>
 
 #include <cstring>
 #include <deque>
@@ -451,24 +450,12 @@ public:
         const HtmlEncoding::Detected detected = HtmlEncoding::detect(raw);
         const std::string_view content = raw.substr(detected.bomLength);
 
-        // UTF-8 and UTF-16 are decoded here so that no invalid sequence reaches the tree;
-        // MyHTML's own decoders serve the single- and multi-byte legacy encodings.
-        QByteArray converted = bytes;
-        std::string_view input = content;
-        myencoding_t encoding = myencoding_t(detected.encoding);
-        if (encoding == MyENCODING_UTF_8) {
-            if (detected.source != HtmlEncoding::Source::ValidUtf8 && !HtmlEncoding::isValidUtf8(content)) {
-                converted = HtmlEncoding::repairUtf8(content);
-                input = std::string_view(converted.constData(), std::size_t(converted.size()));
-            }
-        } else if (encoding == MyENCODING_UTF_16LE || encoding == MyENCODING_UTF_16BE) {
-            QStringDecoder decoder(encoding == MyENCODING_UTF_16LE ? QStringConverter::Utf16LE
-                                                                   : QStringConverter::Utf16BE,
-                                   QStringConverter::Flag::Stateless);
-            converted = QString(decoder.decode(QByteArrayView(content.data(), qsizetype(content.size())))).toUtf8();
-            input = std::string_view(converted.constData(), std::size_t(converted.size()));
-            encoding = MyENCODING_UTF_8;
-        }
+        // Everything is decoded to UTF-8 here, so no invalid sequence can reach the tree:
+        // MyHTML's own legacy decoding was seen to let stray bytes through.
+        std::optional<QByteArray> decoded = HtmlEncoding::toUtf8(content, detected);
+        QByteArray converted = decoded ? std::move(*decoded) : bytes;
+        const std::string_view input = decoded ? std::string_view(converted.constData(), std::size_t(converted.size()))
+                                               : content;
 
         myhtml_tree_t* tree = myhtml_tree_create();
         if (!tree || myhtml_tree_init(tree, m_engine->myhtml) != MyHTML_STATUS_OK) {
@@ -476,7 +463,7 @@ public:
                 myhtml_tree_destroy(tree);
             return Failure{QStringLiteral("Out of memory (the document could not be created)")};
         }
-        const mystatus_t status = myhtml_parse(tree, encoding, input.data(), input.size());
+        const mystatus_t status = myhtml_parse(tree, MyENCODING_UTF_8, input.data(), input.size());
         if (status != MyHTML_STATUS_OK) {
             myhtml_tree_destroy(tree);
             return Failure{QStringLiteral("The document could not be built (parser status %1)").arg(status)};

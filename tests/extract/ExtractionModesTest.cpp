@@ -1,0 +1,165 @@
+#include "ExtractionModes.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using Rows = std::vector<std::string>;
+
+struct ModeCase
+{
+    const char* name;
+    ExtractionMode mode;
+    QByteArray file;
+    Rows expected;
+    QString text = {}; // tag name for mode 2, search text for mode 3
+};
+
+Rows extract(ExtractionMode mode, const QString& path, const QString& text, std::optional<StepFailure>* failure = nullptr)
+{
+    static std::unique_ptr<HtmlParser> parser = createHtmlParser();
+    Rows rows;
+    const ExtractionTexts texts{text, text};
+    const std::optional<StepFailure> result =
+        ExtractFile(mode, path, texts, *parser, [&rows](std::string_view row) { rows.emplace_back(row); });
+    if (failure)
+        *failure = result;
+    else
+        EXPECT_FALSE(result.has_value()) << result->description.toStdString();
+    return rows;
+}
+
+void checkCases(const std::vector<ModeCase>& cases)
+{
+    for (const ModeCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        EXPECT_EQ(extract(c.mode, dir.write("page.html", c.file), c.text), c.expected);
+    }
+}
+
+constexpr auto Leaf = ExtractionMode::LeafTexts;
+constexpr auto Blocks = ExtractionMode::ElementBlocks;
+constexpr auto Lines = ExtractionMode::MatchingLines;
+constexpr auto Tags = ExtractionMode::TagNames;
+
+} // namespace
+
+TEST(ExtractionModes, LeafTextsTakeOnlyInnermostElements)
+{
+    checkCases({
+        {"text beside a child element is not emitted", Leaf, "<p>Hello <b>world</b></p>", {"world"}},
+        {"empty cell gives an empty row", Leaf, "<table><tr><td>a</td><td></td></tr></table>", {"a", ""}},
+        {"a line break makes its cell a container", Leaf, "<table><tr><td>one<br>two</td></tr></table>", {""}},
+        {"the head is not visited", Leaf, "<head><title>T</title><meta charset=utf-8></head><body><p>x</p></body>",
+         {"x"}},
+        {"text unchanged in case, collapsed", Leaf, "<ul><li> Alpha\n  Beta </li><li>GAMMA</li></ul>",
+         {"Alpha Beta", "GAMMA"}},
+        {"images and inputs are innermost too", Leaf, "<p><img src=a.png></p><input value=v>", {"", ""}},
+        {"script text as it stands", Leaf, "<body><script>var a = '<td>';</script>", {"var a = '<td>';"}},
+        {"nothing inside the body", Leaf, "<html><head><title>T</title></head><body>only text</body></html>", {}},
+        {"empty file", Leaf, "", {}},
+        {"frameset pages give their frames", Leaf, "<frameset><frame src=a><frame src=b></frameset>", {"", ""}},
+    });
+}
+
+TEST(ExtractionModes, ElementBlocksFrameEachMatchInMarkerRows)
+{
+    checkCases({
+        {"one div", Blocks, "<div><b>Hi</b></div>", {"<tr>", "<b>hi</b>", "</tr>"}, "div"},
+        {"two table rows", Blocks, "<table><tr><td>A</td></tr><tr><td>B</td><td>C</td></tr></table>",
+         {"<tr>", "<td>a</td>", "</tr>", "<tr>", "<td>b</td><td>c</td>", "</tr>"}, "tr"},
+        {"text is lowered too", Blocks, "<table><tr><TD>Total</TD></tr></table>", {"<tr>", "<td>total</td>", "</tr>"},
+         "TR"},
+        {"empty content gives just the markers", Blocks, "<p></p>", {"<tr>", "</tr>"}, "p"},
+        {"a name typed with brackets matches nothing", Blocks, "<table><tr><td>x</td></tr></table>", {}, "<tr>"},
+        {"blanks around the name match nothing", Blocks, "<table><tr><td>x</td></tr></table>", {}, " tr"},
+        {"no match, no rows", Blocks, "<p>x</p>", {}, "table"},
+        {"markup is cut at every line break, blanks kept", Blocks, "<div>\n  <P>A</P>\n\t<p>b</p>\n</div>",
+         {"<tr>", "", "  <p>a</p>", "\t<p>b</p>", "", "</tr>"}, "div"},
+        {"nested matches are each a block", Blocks, "<div>a<div>B</div></div>",
+         {"<tr>", "a<div>b</div>", "</tr>", "<tr>", "b", "</tr>"}, "div"},
+        {"the markers are always tr", Blocks, "<ul><li>x</li></ul>", {"<tr>", "x", "</tr>"}, "li"},
+        {"non-ASCII letters lowered", Blocks, "<p>\xC3\x89""COLE \xC3\x9C</p>", {"<tr>", "\xC3\xA9""cole \xC3\xBC", "</tr>"},
+         "p"},
+        {"a carriage return from a character reference does not cut", Blocks, "<p>a&#13;b</p>",
+         {"<tr>", "a\rb", "</tr>"}, "p"},
+    });
+}
+
+TEST(ExtractionModes, MatchingLinesTakeWholeRawLines)
+{
+    checkCases({
+        {"case is ignored", Lines, "Only ONE here\nnone\ntwo", {"Only ONE here", "none"}, "one"},
+        {"search text in capitals", Lines, "Only ONE here\nnone\ntwo", {"Only ONE here", "none"}, "One"},
+        {"tabs removed from the row", Lines, "a\tb\nc", {"ab"}, "a"},
+        {"a tab in the search text", Lines, "x\ty\nx y", {"xy"}, "x\ty"},
+        {"empty file", Lines, "", {}, "one"},
+        {"markup is plain text here", Lines, "<tr><td>1</td></tr>\n<p>\n</TR>", {"<tr><td>1</td></tr>", "</TR>"},
+         "</tr>"},
+        {"once per line", Lines, "one one one\nzero", {"one one one"}, "one"},
+        {"CR LF files", Lines, "one\r\ntwo\r\nthree one\r\n", {"one", "three one"}, "one"},
+        {"blanks kept", Lines, "  one  \n", {"  one  "}, "one"},
+        {"a lone CR is removed from the row", Lines, "a\rb\n", {"ab"}, "a\rb"},
+        {"no match across a line end", Lines, "on\ne\n", {}, "one"},
+        {"no match with the terminator's CR", Lines, "one\r\n", {}, "one\r"},
+        {"code-page letters fold", Lines, "\xC9""cole\n\xE9""t\xE9", {"\xC3\x89""cole"}, QStringLiteral("\u00E9cole")},
+        {"a character outside the code page never occurs", Lines, "a?b\n", {}, QStringLiteral("a\u03A9b")},
+        {"the last line without a terminator", Lines, "x\nlast one", {"last one"}, "one"},
+        {"the match at the very end", Lines, "xyz", {"xyz"}, "yz"},
+        {"NUL bytes do not end a line", Lines, QByteArray("a\0one\n", 6), {std::string("a\0one", 5)}, "one"},
+    });
+}
+
+TEST(ExtractionModes, TagNamesListEveryElement)
+{
+    checkCases({
+        {"upper and lower case markup", Tags, "<P>a</P><p>b</p>", {"html", "head", "body", "p", "p"}},
+        {"implied elements and the head", Tags, "<title>t</title><table><tr><td>x</table>",
+         {"html", "head", "title", "body", "table", "tbody", "tr", "td"}},
+        {"comments and doctype are no elements", Tags, "<!DOCTYPE html><!--x--><br>", {"html", "head", "body", "br"}},
+        {"foreign elements lowered", Tags, "<svg><clipPath/></svg>", {"html", "head", "body", "svg", "clippath"}},
+        {"custom elements", Tags, "<My-Widget></My-Widget>", {"html", "head", "body", "my-widget"}},
+    });
+}
+
+TEST(ExtractionModes, AFileThatCannotBeReadFailsAtItsContentStep)
+{
+    TempDir dir;
+    const QString missing = dir.path() + "/missing.html";
+    const struct
+    {
+        ExtractionMode mode;
+        int step;
+    } cases[] = {{Leaf, 128}, {Blocks, 144}, {Lines, 168}, {Tags, 180}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(int(c.mode));
+        std::optional<StepFailure> failure;
+        EXPECT_EQ(extract(c.mode, missing, "tr", &failure), Rows{});
+        ASSERT_TRUE(failure.has_value());
+        EXPECT_EQ(failure->step, c.step);
+        EXPECT_EQ(failure->description, "File not found");
+    }
+}
+
+TEST(ExtractionModes, HugeFileOnOneLine)
+{
+    // 50 MB without a single line break, in every mode.
+    const QByteArray cell = "<td>x</td>";
+    const QByteArray html = "<table><tr>" + cell.repeated(5 * 1024 * 1024) + "</tr></table>";
+    TempDir dir;
+    const QString path = dir.write("huge.html", html);
+
+    qsizetype leafRows = 0, tagRows = 0, blockRows = 0, lineRows = 0;
+    static std::unique_ptr<HtmlParser> parser = createHtmlParser();
+    auto count = [](qsizetype& n) { return [&n](std::string_view) { ++n; }; };
+    EXPECT_FALSE(ExtractFile(Leaf, path, {}, *parser, count(leafRows)));
+    EXPECT_FALSE(ExtractFile(Tags, path, {}, *parser, count(tagRows)));
+    EXPECT_FALSE(ExtractFile(Blocks, path, {"tr", {}}, *parser, count(blockRows)));
+    EXPECT_FALSE(ExtractFile(Lines, path, {{}, "</TABLE>"}, *parser, count(lineRows)));
+    EXPECT_EQ(leafRows, 5 * 1024 * 1024);
+    EXPECT_EQ(tagRows, 5 * 1024 * 1024 + 6);
+    EXPECT_EQ(blockRows, 3);
+    EXPECT_EQ(lineRows, 1);
+}
