@@ -11,6 +11,6 @@ inline constexpr const char* kCorpusStampName = ".quillory-corpus";
 
 inline std::string corpusStamp(unsigned files, unsigned bigMb, std::uint64_t seed)
 {
-    return "quillory-corpus format " + std::to_string(kCorpusFormat) + " files " + std::to_string(files) +
-           " big-mb " + std::to_string(bigMb) + " seed " + std::to_string(seed) + "\n";
+    return "quillory-corpus format " + std::to_string(kCorpusFormat) + " files " + std::to_string(files) + " big-mb " +
+           std::to_string(bigMb) + " seed " + std::to_string(seed) + "\n";
 }

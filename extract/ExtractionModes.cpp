@@ -11,7 +11,8 @@ namespace {
 
 void appendLowerCase(std::string& out, std::string_view text)
 {
-    const bool ascii = std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    const bool ascii =
+        std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
     if (!ascii) {
         out.append(QString::fromUtf8(text.data(), qsizetype(text.size())).toLower().toUtf8().toStdString());
         return;
@@ -101,7 +102,8 @@ void EmitLeafTexts(const HtmlDocument& document, const RowSink& sink)
 void EmitElementBlocks(const HtmlDocument& document, QStringView tagName, const RowSink& sink)
 {
     const QByteArray name = tagName.toUtf8();
-    const HtmlElementCollection matches = document.getElementsByTagName(std::string_view(name.constData(), std::size_t(name.size())));
+    const HtmlElementCollection matches =
+        document.getElementsByTagName(std::string_view(name.constData(), std::size_t(name.size())));
     const std::uint32_t count = matches.length();
     std::string piece;
     for (std::uint32_t j = 0; j < count; ++j) {

@@ -44,13 +44,11 @@ public:
     // A run of consecutive element numbers.
     HtmlElementCollection(const HtmlDocument* document, std::uint32_t first, std::uint32_t last)
         : m_document(document), m_first(first), m_last(last)
-    {
-    }
+    {}
     // A chosen set of element numbers, in document order.
     HtmlElementCollection(const HtmlDocument* document, std::vector<std::uint32_t> indexes)
         : m_document(document), m_indexes(std::make_shared<const std::vector<std::uint32_t>>(std::move(indexes)))
-    {
-    }
+    {}
 
     std::uint32_t length() const { return m_indexes ? std::uint32_t(m_indexes->size()) : m_last - m_first; }
     HtmlElement item(std::uint32_t index) const
@@ -101,7 +99,7 @@ public:
 
     // What a parser supplies, by element number.
     virtual std::uint32_t elementCount() const = 0;
-    virtual std::int64_t bodyIndex() const = 0; // -1 when there is none
+    virtual std::int64_t bodyIndex() const = 0;                      // -1 when there is none
     virtual std::uint32_t subtreeEnd(std::uint32_t index) const = 0; // one past the last descendant
     virtual std::string_view tagName(std::uint32_t index) const = 0;
     virtual std::string innerText(std::uint32_t index) const = 0;

@@ -151,8 +151,8 @@ static std::optional<QByteArray> decodeToUtf8(std::string_view content, const De
         std::memset(&raw, 0, sizeof raw);
         myencoding_convert_to_ascii_utf_8(&raw, content.data(), content.size(), myencoding_t(detected.encoding));
         const std::string_view converted(raw.data ? raw.data : "", raw.data ? raw.length : 0);
-        QByteArray out = isValidUtf8(converted) ? QByteArray(converted.data(), qsizetype(converted.size()))
-                                                : repairUtf8(converted);
+        QByteArray out =
+            isValidUtf8(converted) ? QByteArray(converted.data(), qsizetype(converted.size())) : repairUtf8(converted);
         mycore_string_raw_destroy(&raw, false);
         return out;
     }
@@ -162,7 +162,8 @@ static std::optional<QByteArray> decodeToUtf8(std::string_view content, const De
 std::optional<QByteArray> toUtf8(std::string_view content, const Detected& detected)
 {
     std::optional<QByteArray> decoded = decodeToUtf8(content, detected);
-    const std::string_view text = decoded ? std::string_view(decoded->constData(), std::size_t(decoded->size())) : content;
+    const std::string_view text =
+        decoded ? std::string_view(decoded->constData(), std::size_t(decoded->size())) : content;
     if (std::memchr(text.data(), '\0', text.size()) == nullptr)
         return decoded;
     // MyHTML was seen to garble long text holding NUL bytes; a browser shows U+FFFD for them

@@ -5,7 +5,6 @@
 
 #include <myhtml/myhtml.h>
 
-
 #include <cstring>
 #include <deque>
 
@@ -454,8 +453,8 @@ public:
         // MyHTML's own legacy decoding was seen to let stray bytes through.
         std::optional<QByteArray> decoded = HtmlEncoding::toUtf8(content, detected);
         QByteArray converted = decoded ? std::move(*decoded) : bytes;
-        const std::string_view input = decoded ? std::string_view(converted.constData(), std::size_t(converted.size()))
-                                               : content;
+        const std::string_view input =
+            decoded ? std::string_view(converted.constData(), std::size_t(converted.size())) : content;
 
         myhtml_tree_t* tree = myhtml_tree_create();
         if (!tree || myhtml_tree_init(tree, m_engine->myhtml) != MyHTML_STATUS_OK) {

@@ -13,8 +13,7 @@ struct Failure
 };
 
 // A value or the failure that kept it from being made.
-template <typename T>
-class Result
+template <typename T> class Result
 {
 public:
     Result(T value) : m_state(std::move(value)) {}

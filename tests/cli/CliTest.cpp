@@ -113,15 +113,16 @@ TEST(QuilloryExtract, SavesTheBytesOfTheTwoResultFiles)
 
     const Outcome unwritable = run({"--save-text", dir.path() + "/no-such-folder/out.txt", page});
     EXPECT_EQ(unwritable.status, 1);
-    EXPECT_TRUE(unwritable.err.startsWith("quillory-extract: " + dir.path().toUtf8() + "/no-such-folder/out.txt: could not be saved"))
+    EXPECT_TRUE(unwritable.err.startsWith("quillory-extract: " + dir.path().toUtf8() +
+                                          "/no-such-folder/out.txt: could not be saved"))
         << unwritable.err.toStdString();
 }
 
 TEST(QuilloryExtract, RejectsBadOptionsAndAnswersHelpAndVersion)
 {
-    for (const QStringList& arguments : {QStringList{"-m", "5", "x"}, QStringList{"--mode=0", "x"},
-                                         QStringList{"--bogus", "x"}, QStringList{"-t"},
-                                         QStringList{"--save-text", "a", "--save-csv", "b", "x"}}) {
+    for (const QStringList& arguments :
+         {QStringList{"-m", "5", "x"}, QStringList{"--mode=0", "x"}, QStringList{"--bogus", "x"}, QStringList{"-t"},
+          QStringList{"--save-text", "a", "--save-csv", "b", "x"}}) {
         SCOPED_TRACE(arguments.join(' ').toStdString());
         const Outcome outcome = run(arguments);
         EXPECT_EQ(outcome.status, 2);

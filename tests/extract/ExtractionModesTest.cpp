@@ -16,7 +16,8 @@ struct ModeCase
     QString text = {}; // tag name for mode 2, search text for mode 3
 };
 
-Rows extract(ExtractionMode mode, const QString& path, const QString& text, std::optional<StepFailure>* failure = nullptr)
+Rows extract(ExtractionMode mode, const QString& path, const QString& text,
+             std::optional<StepFailure>* failure = nullptr)
 {
     static std::unique_ptr<HtmlParser> parser = createHtmlParser();
     Rows rows;
@@ -52,9 +53,13 @@ TEST(ExtractionModes, LeafTextsTakeOnlyInnermostElements)
         {"text beside a child element is not emitted", Leaf, "<p>Hello <b>world</b></p>", {"world"}},
         {"empty cell gives an empty row", Leaf, "<table><tr><td>a</td><td></td></tr></table>", {"a", ""}},
         {"a line break makes its cell a container", Leaf, "<table><tr><td>one<br>two</td></tr></table>", {""}},
-        {"the head is not visited", Leaf, "<head><title>T</title><meta charset=utf-8></head><body><p>x</p></body>",
+        {"the head is not visited",
+         Leaf,
+         "<head><title>T</title><meta charset=utf-8></head><body><p>x</p></body>",
          {"x"}},
-        {"text unchanged in case, collapsed", Leaf, "<ul><li> Alpha\n  Beta </li><li>GAMMA</li></ul>",
+        {"text unchanged in case, collapsed",
+         Leaf,
+         "<ul><li> Alpha\n  Beta </li><li>GAMMA</li></ul>",
          {"Alpha Beta", "GAMMA"}},
         {"images and inputs are innermost too", Leaf, "<p><img src=a.png></p><input value=v>", {"", ""}},
         {"script text as it stands", Leaf, "<body><script>var a = '<td>';</script>", {"var a = '<td>';"}},
@@ -68,23 +73,45 @@ TEST(ExtractionModes, ElementBlocksFrameEachMatchInMarkerRows)
 {
     checkCases({
         {"one div", Blocks, "<div><b>Hi</b></div>", {"<tr>", "<b>hi</b>", "</tr>"}, "div"},
-        {"two table rows", Blocks, "<table><tr><td>A</td></tr><tr><td>B</td><td>C</td></tr></table>",
-         {"<tr>", "<td>a</td>", "</tr>", "<tr>", "<td>b</td><td>c</td>", "</tr>"}, "tr"},
-        {"text is lowered too", Blocks, "<table><tr><TD>Total</TD></tr></table>", {"<tr>", "<td>total</td>", "</tr>"},
+        {"two table rows",
+         Blocks,
+         "<table><tr><td>A</td></tr><tr><td>B</td><td>C</td></tr></table>",
+         {"<tr>", "<td>a</td>", "</tr>", "<tr>", "<td>b</td><td>c</td>", "</tr>"},
+         "tr"},
+        {"text is lowered too",
+         Blocks,
+         "<table><tr><TD>Total</TD></tr></table>",
+         {"<tr>", "<td>total</td>", "</tr>"},
          "TR"},
         {"empty content gives just the markers", Blocks, "<p></p>", {"<tr>", "</tr>"}, "p"},
         {"a name typed with brackets matches nothing", Blocks, "<table><tr><td>x</td></tr></table>", {}, "<tr>"},
         {"blanks around the name match nothing", Blocks, "<table><tr><td>x</td></tr></table>", {}, " tr"},
         {"no match, no rows", Blocks, "<p>x</p>", {}, "table"},
-        {"markup is cut at every line break, blanks kept", Blocks, "<div>\n  <P>A</P>\n\t<p>b</p>\n</div>",
-         {"<tr>", "", "  <p>a</p>", "\t<p>b</p>", "", "</tr>"}, "div"},
-        {"nested matches are each a block", Blocks, "<div>a<div>B</div></div>",
-         {"<tr>", "a<div>b</div>", "</tr>", "<tr>", "b", "</tr>"}, "div"},
+        {"markup is cut at every line break, blanks kept",
+         Blocks,
+         "<div>\n  <P>A</P>\n\t<p>b</p>\n</div>",
+         {"<tr>", "", "  <p>a</p>", "\t<p>b</p>", "", "</tr>"},
+         "div"},
+        {"nested matches are each a block",
+         Blocks,
+         "<div>a<div>B</div></div>",
+         {"<tr>", "a<div>b</div>", "</tr>", "<tr>", "b", "</tr>"},
+         "div"},
         {"the markers are always tr", Blocks, "<ul><li>x</li></ul>", {"<tr>", "x", "</tr>"}, "li"},
-        {"non-ASCII letters lowered", Blocks, "<p>\xC3\x89""COLE \xC3\x9C</p>", {"<tr>", "\xC3\xA9""cole \xC3\xBC", "</tr>"},
+        {"non-ASCII letters lowered",
+         Blocks,
+         "<p>\xC3\x89"
+         "COLE \xC3\x9C</p>",
+         {"<tr>",
+          "\xC3\xA9"
+          "cole \xC3\xBC",
+          "</tr>"},
          "p"},
-        {"a carriage return from a character reference does not cut", Blocks, "<p>a&#13;b</p>",
-         {"<tr>", "a\rb", "</tr>"}, "p"},
+        {"a carriage return from a character reference does not cut",
+         Blocks,
+         "<p>a&#13;b</p>",
+         {"<tr>", "a\rb", "</tr>"},
+         "p"},
     });
 }
 
@@ -96,7 +123,10 @@ TEST(ExtractionModes, MatchingLinesTakeWholeRawLines)
         {"tabs removed from the row", Lines, "a\tb\nc", {"ab"}, "a"},
         {"a tab in the search text", Lines, "x\ty\nx y", {"xy"}, "x\ty"},
         {"empty file", Lines, "", {}, "one"},
-        {"markup is plain text here", Lines, "<tr><td>1</td></tr>\n<p>\n</TR>", {"<tr><td>1</td></tr>", "</TR>"},
+        {"markup is plain text here",
+         Lines,
+         "<tr><td>1</td></tr>\n<p>\n</TR>",
+         {"<tr><td>1</td></tr>", "</TR>"},
          "</tr>"},
         {"once per line", Lines, "one one one\nzero", {"one one one"}, "one"},
         {"CR LF files", Lines, "one\r\ntwo\r\nthree one\r\n", {"one", "three one"}, "one"},
@@ -104,7 +134,14 @@ TEST(ExtractionModes, MatchingLinesTakeWholeRawLines)
         {"a lone CR is removed from the row", Lines, "a\rb\n", {"ab"}, "a\rb"},
         {"no match across a line end", Lines, "on\ne\n", {}, "one"},
         {"no match with the terminator's CR", Lines, "one\r\n", {}, "one\r"},
-        {"code-page letters fold", Lines, "\xC9""cole\n\xE9""t\xE9", {"\xC3\x89""cole"}, QStringLiteral("\u00E9cole")},
+        {"code-page letters fold",
+         Lines,
+         "\xC9"
+         "cole\n\xE9"
+         "t\xE9",
+         {"\xC3\x89"
+          "cole"},
+         QStringLiteral("\u00E9cole")},
         {"a character outside the code page never occurs", Lines, "a?b\n", {}, QStringLiteral("a\u03A9b")},
         {"the last line without a terminator", Lines, "x\nlast one", {"last one"}, "one"},
         {"the match at the very end", Lines, "xyz", {"xyz"}, "yz"},
@@ -116,7 +153,9 @@ TEST(ExtractionModes, TagNamesListEveryElement)
 {
     checkCases({
         {"upper and lower case markup", Tags, "<P>a</P><p>b</p>", {"html", "head", "body", "p", "p"}},
-        {"implied elements and the head", Tags, "<title>t</title><table><tr><td>x</table>",
+        {"implied elements and the head",
+         Tags,
+         "<title>t</title><table><tr><td>x</table>",
          {"html", "head", "title", "body", "table", "tbody", "tr", "td"}},
         {"comments and doctype are no elements", Tags, "<!DOCTYPE html><!--x--><br>", {"html", "head", "body", "br"}},
         {"foreign elements lowered", Tags, "<svg><clipPath/></svg>", {"html", "head", "body", "svg", "clippath"}},
@@ -153,7 +192,11 @@ TEST(ExtractionModes, HugeFileOnOneLine)
 
     qsizetype leafRows = 0, tagRows = 0, blockRows = 0, lineRows = 0;
     static std::unique_ptr<HtmlParser> parser = createHtmlParser();
-    auto count = [](qsizetype& n) { return [&n](std::string_view) { ++n; }; };
+    auto count = [](qsizetype& n) {
+        return [&n](std::string_view) {
+            ++n;
+        };
+    };
     EXPECT_FALSE(ExtractFile(Leaf, path, {}, *parser, count(leafRows)));
     EXPECT_FALSE(ExtractFile(Tags, path, {}, *parser, count(tagRows)));
     EXPECT_FALSE(ExtractFile(Blocks, path, {"tr", {}}, *parser, count(blockRows)));

@@ -37,8 +37,13 @@ TEST(ReadFileLines, SplitsAtLineFeedsAndKeepsEverythingElse)
         {"a lone CR stays in its line", "a\rb\nc\r", {"a\rb", "c\r"}},
         {"a CR before CR LF stays", "a\r\r\nb", {"a\r", "b"}},
         {"tabs and NUL bytes stay", QByteArray("a\tb\0c\n", 6), {QString("a\tb") + QChar(0) + "c"}},
-        {"bytes above 127 are code-page characters", "caf\xE9 \x80\n\x93q\x94", {QStringLiteral("caf\u00E9 \u20AC"), QStringLiteral("\u201Cq\u201D")}},
-        {"UTF-16 is read byte by byte, its mark too", QByteArray("\xFF\xFE" "A\0\n\0", 6),
+        {"bytes above 127 are code-page characters",
+         "caf\xE9 \x80\n\x93q\x94",
+         {QStringLiteral("caf\u00E9 \u20AC"), QStringLiteral("\u201Cq\u201D")}},
+        {"UTF-16 is read byte by byte, its mark too",
+         QByteArray("\xFF\xFE"
+                    "A\0\n\0",
+                    6),
          {QStringLiteral("\u00FF\u00FEA") + QChar(0), QString(QChar(0))}},
         {"a UTF-8 mark is not honoured", "\xEF\xBB\xBFx", {QStringLiteral("\u00EF\u00BB\u00BFx")}},
     };

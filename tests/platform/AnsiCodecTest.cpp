@@ -23,7 +23,7 @@ TEST(AnsiCodec, DecodesWindows1252IncludingItsUndefinedBytes)
         unsigned char byte;
         char16_t expected;
     } cases[] = {
-        {0x41, u'A'},    {0x80, u'\u20AC'}, {0x81, u'\u0081'}, {0x8D, u'\u008D'}, {0x8F, u'\u008F'},
+        {0x41, u'A'},      {0x80, u'\u20AC'}, {0x81, u'\u0081'}, {0x8D, u'\u008D'}, {0x8F, u'\u008F'},
         {0x90, u'\u0090'}, {0x9D, u'\u009D'}, {0x92, u'\u2019'}, {0x9F, u'\u0178'}, {0xA0, u'\u00A0'},
         {0xE9, u'\u00E9'}, {0xFF, u'\u00FF'}, {0x00, u'\0'},
     };

@@ -56,10 +56,13 @@ TEST(HtmlDocument, DecodesLikeABrowserOpeningALocalFile)
         {"UTF-16 BE mark", QByteArray("\xFE\xFF\0<\0p\0>\0\xE9\0<\0/\0p\0>", 18), "\xC3\xA9"},
         {"the mark wins over a declaration", "\xEF\xBB\xBF<meta charset=windows-1252><p>\xC3\xA9</p>", "\xC3\xA9"},
         {"meta charset wins over valid UTF-8", "<meta charset=\"windows-1252\"><p>\xC3\xA9</p>", "\xC3\x83\xC2\xA9"},
-        {"http-equiv declaration", "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=iso-8859-1\"><p>\xE9</p>",
-         "\xC3\xA9"},
-        {"declared UTF-8 with bad bytes gives replacement characters", "<meta charset=utf-8><p>a\xFF" "b</p>",
-         "a\xEF\xBF\xBD" "b"},
+        {"http-equiv declaration",
+         "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=iso-8859-1\"><p>\xE9</p>", "\xC3\xA9"},
+        {"declared UTF-8 with bad bytes gives replacement characters",
+         "<meta charset=utf-8><p>a\xFF"
+         "b</p>",
+         "a\xEF\xBF\xBD"
+         "b"},
         {"declared UTF-16 without a mark reads as UTF-8", "<meta charset=utf-16><p>\xC3\xA9</p>", "\xC3\xA9"},
         {"another declared encoding", "<meta charset=koi8-r><p>\xC1</p>", "\xD0\xB0"},
         {"a declaration after the first 1024 bytes is not seen",
@@ -100,7 +103,7 @@ TEST(HtmlDocument, ElementsComeInDocumentOrder)
     const auto document = parse("<!DOCTYPE html><!-- c --><title>t</title><div><p>a</p><span><i>b</i></span></div>"
                                 "<TABLE><TR><TD>x</TD></TR></TABLE><template><b>hidden</b></template>");
     EXPECT_EQ(tagNames(document->all()), (std::vector<std::string>{"html", "head", "title", "body", "div", "p", "span",
-                                                                  "i", "table", "tbody", "tr", "td", "template"}));
+                                                                   "i", "table", "tbody", "tr", "td", "template"}));
     EXPECT_EQ(tagNames(first(*document, "div").all()), (std::vector<std::string>{"p", "span", "i"}));
     EXPECT_EQ(tagNames(document->body().all()),
               (std::vector<std::string>{"div", "p", "span", "i", "table", "tbody", "tr", "td", "template"}));
@@ -132,8 +135,10 @@ TEST(HtmlDocument, InnerHtmlIsTheFragmentSerialisationWithCrLfLineBreaks)
     } cases[] = {
         {"LF becomes CR LF", "<div>a\nb\n</div>", "a\r\nb\r\n"},
         {"CR LF and lone CR in the source are line breaks too", "<div>a\r\nb\rc</div>", "a\r\nb\r\nc"},
-        {"tag names lower case, attributes quoted", "<DIV><B CLASS=x ID='y'>T</B></DIV>", "<b class=\"x\" id=\"y\">T</b>"},
-        {"text escaping", "<div>1 &lt; 2 &amp;&amp; 3 &gt; 0&nbsp;&quot;</div>", "1 &lt; 2 &amp;&amp; 3 &gt; 0&nbsp;\""},
+        {"tag names lower case, attributes quoted", "<DIV><B CLASS=x ID='y'>T</B></DIV>",
+         "<b class=\"x\" id=\"y\">T</b>"},
+        {"text escaping", "<div>1 &lt; 2 &amp;&amp; 3 &gt; 0&nbsp;&quot;</div>",
+         "1 &lt; 2 &amp;&amp; 3 &gt; 0&nbsp;\""},
         {"attribute escaping", "<div><a title='say \"hi\" &amp; <go>'>l</a></div>",
          "<a title=\"say &quot;hi&quot; &amp; &lt;go&gt;\">l</a>"},
         {"void elements have no end tag", "<div>a<br>b<img src=x><hr/></div>", "a<br>b<img src=\"x\"><hr>"},
