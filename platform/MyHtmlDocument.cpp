@@ -224,7 +224,8 @@ private:
     std::vector<Element> m_elements;
     std::int64_t m_body = -1;
     // Tag names by MyHTML tag id, lower-cased for HTML elements, made on first use.
-    mutable std::vector<std::string> m_htmlNames;
+    // A deque, because growing it must not move the names already handed out as views.
+    mutable std::deque<std::string> m_htmlNames;
 };
 
 // Numbers every element in document order and records where each one's descendants end, in
