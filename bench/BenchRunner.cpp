@@ -310,10 +310,21 @@ int main(int argc, char** argv)
     warmUp(files);
     warmUp(big);
 
-    std::vector<Measurement> onCorpus, onBig;
-    for (const Command& c : commands) {
-        onCorpus.push_back(measure(c, files, runs, outPath, errPath));
-        onBig.push_back(measure(c, big, runs, outPath, errPath));
+    // Rounds of every command in turn rather than each command's runs back to back: the machine's
+    // speed drifts, and a slow spell should not fall on one command alone.
+    std::vector<Measurement> onCorpus(commands.size()), onBig(commands.size());
+    auto merge = [](Measurement& into, const Measurement& run) {
+        into.seconds = std::min(into.seconds, run.seconds);
+        into.peakBytes = std::max(into.peakBytes, run.peakBytes);
+        into.outputBytes = run.outputBytes;
+        if (!run.failure.empty())
+            into.failure = run.failure;
+    };
+    for (int round = 0; round < runs; ++round) {
+        for (std::size_t i = 0; i < commands.size(); ++i) {
+            merge(onCorpus[i], measure(commands[i], files, 1, outPath, errPath));
+            merge(onBig[i], measure(commands[i], big, 1, outPath, errPath));
+        }
     }
     fs::remove(outPath);
     fs::remove(errPath);

@@ -5,8 +5,12 @@
 
 #include <cstring>
 
-LineList::LineList(QByteArray bytes) : m_bytes(std::move(bytes))
+LineList::LineList(QByteArray bytes) : m_bytes(std::move(bytes)) {}
+
+const std::vector<qsizetype>& LineList::starts() const
 {
+    if (!m_starts.empty())
+        return m_starts;
     const char* data = m_bytes.constData();
     const qsizetype size = m_bytes.size();
     m_starts.push_back(0);
@@ -20,6 +24,22 @@ LineList::LineList(QByteArray bytes) : m_bytes(std::move(bytes))
         if (position < size)
             m_starts.push_back(position);
     }
+    return m_starts;
+}
+
+LineList::Span LineList::lineAround(qsizetype position) const
+{
+    const char* data = m_bytes.constData();
+    const qsizetype size = m_bytes.size();
+    qsizetype start = position;
+    while (start > 0 && data[start - 1] != '\n')
+        --start;
+    const void* lineFeed = std::memchr(data + position, '\n', std::size_t(size - position));
+    qsizetype end = lineFeed ? static_cast<const char*>(lineFeed) - data : size;
+    qsizetype next = lineFeed && end + 1 < size ? end + 1 : -1;
+    if (lineFeed && end > start && data[end - 1] == '\r')
+        --end;
+    return {start, end, next};
 }
 
 qsizetype LineList::end(qsizetype k) const
@@ -27,7 +47,7 @@ qsizetype LineList::end(qsizetype k) const
     const char* data = m_bytes.constData();
     qsizetype end;
     if (k + 1 < count()) {
-        end = m_starts[std::size_t(k + 1)] - 1; // the line feed
+        end = start(k + 1) - 1; // the line feed
     } else {
         end = m_bytes.size();
         if (end > start(k) && data[end - 1] == '\n')

@@ -16,20 +16,32 @@ class LineList
 public:
     explicit LineList(QByteArray bytes);
 
-    qsizetype count() const { return qsizetype(m_starts.size()); }
+    qsizetype count() const { return qsizetype(starts().size()); }
     // The raw bytes of line k (counted from 0).
     QByteArrayView bytes(qsizetype k) const;
     // Line k decoded through the ANSI codec.
     QString text(qsizetype k) const;
 
     // Where line k's content begins and ends in the file's bytes.
-    qsizetype start(qsizetype k) const { return m_starts[std::size_t(k)]; }
+    qsizetype start(qsizetype k) const { return starts()[std::size_t(k)]; }
     qsizetype end(qsizetype k) const;
     const QByteArray& fileBytes() const { return m_bytes; }
 
+    // The bounds of the line holding the byte at position, found without the line index.
+    struct Span
+    {
+        qsizetype start;
+        qsizetype end;  // where the content ends, before its terminator
+        qsizetype next; // where the next line starts, or -1 after the last line
+    };
+    Span lineAround(qsizetype position) const;
+
 private:
+    // Where every line starts, found on first use: a search over the whole file never needs it.
+    const std::vector<qsizetype>& starts() const;
+
     QByteArray m_bytes;
-    std::vector<qsizetype> m_starts;
+    mutable std::vector<qsizetype> m_starts;
 };
 
 namespace RFTSFSO {

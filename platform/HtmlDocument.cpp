@@ -27,12 +27,26 @@ HtmlElementCollection HtmlElement::all() const
 
 std::string HtmlElement::innerText() const
 {
-    return m_document->innerText(m_index);
+    std::string text;
+    m_document->innerText(m_index, text);
+    return text;
 }
 
 std::string HtmlElement::innerHTML() const
 {
-    return m_document->innerHTML(m_index);
+    std::string markup;
+    m_document->innerHTML(m_index, markup);
+    return markup;
+}
+
+void HtmlElement::innerText(std::string& out) const
+{
+    m_document->innerText(m_index, out);
+}
+
+void HtmlElement::innerHTML(std::string& out) const
+{
+    m_document->innerHTML(m_index, out);
 }
 
 std::string_view HtmlElement::tagName() const

@@ -31,6 +31,9 @@ public:
     HtmlElementCollection all() const;
     std::string innerText() const;
     std::string innerHTML() const;
+    // The same, written into a buffer the caller reuses (replacing what it held).
+    void innerText(std::string& out) const;
+    void innerHTML(std::string& out) const;
     std::string_view tagName() const;
 
 private:
@@ -102,9 +105,10 @@ public:
     virtual std::int64_t bodyIndex() const = 0;                      // -1 when there is none
     virtual std::uint32_t subtreeEnd(std::uint32_t index) const = 0; // one past the last descendant
     virtual std::string_view tagName(std::uint32_t index) const = 0;
-    virtual std::string innerText(std::uint32_t index) const = 0;
+    // Both replace what out held.
+    virtual void innerText(std::uint32_t index, std::string& out) const = 0;
     // The element's content as markup, every line break written as CR LF.
-    virtual std::string innerHTML(std::uint32_t index) const = 0;
+    virtual void innerHTML(std::uint32_t index, std::string& out) const = 0;
 };
 
 // Makes documents out of file bytes; one serves every file of an extraction run.

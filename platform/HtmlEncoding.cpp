@@ -105,24 +105,26 @@ constexpr char16_t kWindows1252High[32] = {
 
 QByteArray windows1252ToUtf8(std::string_view bytes)
 {
-    QByteArray out;
-    out.reserve(qsizetype(bytes.size() + bytes.size() / 4));
+    // At most three UTF-8 bytes a byte; written through a pointer, trimmed at the end.
+    QByteArray out(qsizetype(bytes.size() * 3), Qt::Uninitialized);
+    char* write = out.data();
     for (const char byte : bytes) {
         const auto b = static_cast<unsigned char>(byte);
         if (b < 0x80) {
-            out.append(byte);
+            *write++ = byte;
             continue;
         }
         const char16_t c = b < 0xA0 ? kWindows1252High[b - 0x80] : char16_t(b);
         if (c < 0x800) {
-            out.append(char(0xC0 | (c >> 6)));
-            out.append(char(0x80 | (c & 0x3F)));
+            *write++ = char(0xC0 | (c >> 6));
+            *write++ = char(0x80 | (c & 0x3F));
         } else {
-            out.append(char(0xE0 | (c >> 12)));
-            out.append(char(0x80 | ((c >> 6) & 0x3F)));
-            out.append(char(0x80 | (c & 0x3F)));
+            *write++ = char(0xE0 | (c >> 12));
+            *write++ = char(0x80 | ((c >> 6) & 0x3F));
+            *write++ = char(0x80 | (c & 0x3F));
         }
     }
+    out.resize(write - out.constData());
     return out;
 }
 

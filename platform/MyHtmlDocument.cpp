@@ -5,8 +5,12 @@
 
 #include <myhtml/myhtml.h>
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 #include <deque>
+#include <mutex>
+#include <utility>
 
 namespace {
 
@@ -114,55 +118,74 @@ enum class Escape
     Attribute,
 };
 
+// Which bytes need a look in each escaping mode: line feeds always, the markup characters where
+// they must be escaped, and 0xC2 as the lead byte of a no-break space.
+struct SpecialBytes
+{
+    std::array<std::array<bool, 256>, 3> table{};
+    SpecialBytes()
+    {
+        for (auto& mode : table)
+            mode['\n'] = true;
+        for (const int mode : {int(Escape::Text), int(Escape::Attribute)})
+            for (const unsigned char c : {0x26, 0x3C, 0x3E, 0xC2}) // & < > and the no-break space's lead byte
+                table[std::size_t(mode)][c] = true;
+        table[std::size_t(Escape::Attribute)]['"'] = true;
+    }
+};
+
 void appendSerialised(std::string& out, std::string_view text, Escape escape)
 {
+    static const SpecialBytes special;
+    const std::array<bool, 256>& needsLook = special.table[std::size_t(escape)];
+    const char* data = text.data();
+    const std::size_t size = text.size();
     std::size_t start = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
+    for (std::size_t i = 0; i < size; ++i) {
+        if (!needsLook[static_cast<unsigned char>(data[i])])
+            continue;
         const char* replacement = nullptr;
         std::size_t skip = 1;
-        switch (c) {
+        switch (data[i]) {
         case '\n':
             replacement = "\r\n";
             break;
         case '&':
-            if (escape != Escape::None)
-                replacement = "&amp;";
+            replacement = "&amp;";
             break;
         case '<':
-            if (escape != Escape::None)
-                replacement = "&lt;";
+            replacement = "&lt;";
             break;
         case '>':
-            if (escape != Escape::None)
-                replacement = "&gt;";
+            replacement = "&gt;";
             break;
         case '"':
-            if (escape == Escape::Attribute)
-                replacement = "&quot;";
+            replacement = "&quot;";
             break;
-        case '\xC2': // U+00A0 is C2 A0 in UTF-8
-            if (escape != Escape::None && i + 1 < text.size() && text[i + 1] == '\xA0') {
+        default: // U+00A0 is C2 A0 in UTF-8
+            if (i + 1 < size && data[i + 1] == '\xA0') {
                 replacement = "&nbsp;";
                 skip = 2;
             }
             break;
-        default:
-            break;
         }
         if (replacement) {
-            out.append(text.data() + start, i - start);
+            out.append(data + start, i - start);
             out.append(replacement);
             i += skip - 1;
             start = i + 1;
         }
     }
-    out.append(text.data() + start, text.size() - start);
+    out.append(data + start, size - start);
 }
 
+// The MyHTML instance of one parser, with one tree kept for reuse: a cleaned tree keeps its
+// memory pools, which makes parsing many files about twice as fast as a new tree per file.
 struct MyHtmlEngine
 {
     myhtml_t* myhtml = nullptr;
+    myhtml_tree_t* spareTree = nullptr;
+
     MyHtmlEngine()
     {
         myhtml = myhtml_create();
@@ -173,11 +196,41 @@ struct MyHtmlEngine
     }
     ~MyHtmlEngine()
     {
+        if (spareTree)
+            myhtml_tree_destroy(spareTree);
         if (myhtml)
             myhtml_destroy(myhtml);
     }
     MyHtmlEngine(const MyHtmlEngine&) = delete;
     MyHtmlEngine& operator=(const MyHtmlEngine&) = delete;
+
+    // A document may be given back on another thread than the one parsing the next.
+    std::mutex spareMutex;
+
+    myhtml_tree_t* takeTree()
+    {
+        {
+            const std::lock_guard lock(spareMutex);
+            if (myhtml_tree_t* tree = std::exchange(spareTree, nullptr))
+                return tree;
+        }
+        myhtml_tree_t* tree = myhtml_tree_create();
+        if (tree && myhtml_tree_init(tree, myhtml) != MyHTML_STATUS_OK) {
+            myhtml_tree_destroy(tree);
+            tree = nullptr;
+        }
+        return tree;
+    }
+
+    void giveBack(myhtml_tree_t* tree)
+    {
+        myhtml_tree_clean(tree);
+        const std::lock_guard lock(spareMutex);
+        if (spareTree)
+            myhtml_tree_destroy(tree);
+        else
+            spareTree = tree;
+    }
 };
 
 class MyHtmlDocument final : public HtmlDocument
@@ -188,15 +241,15 @@ public:
     {
         index();
     }
-    ~MyHtmlDocument() override { myhtml_tree_destroy(m_tree); }
+    ~MyHtmlDocument() override { m_engine->giveBack(m_tree); }
 
     QString readyState() const override { return QStringLiteral("complete"); }
     std::uint32_t elementCount() const override { return std::uint32_t(m_elements.size()); }
     std::int64_t bodyIndex() const override { return m_body; }
     std::uint32_t subtreeEnd(std::uint32_t index) const override { return m_elements[index].end; }
     std::string_view tagName(std::uint32_t index) const override { return nameOf(m_elements[index].node); }
-    std::string innerText(std::uint32_t index) const override;
-    std::string innerHTML(std::uint32_t index) const override;
+    void innerText(std::uint32_t index, std::string& out) const override;
+    void innerHTML(std::uint32_t index, std::string& out) const override;
 
 private:
     enum Flags : std::uint8_t
@@ -214,6 +267,8 @@ private:
     static std::uint32_t indexOf(Node* node) { return std::uint32_t(reinterpret_cast<std::uintptr_t>(node->data)); }
     void index();
     std::string_view nameOf(Node* node) const;
+    void learnName(Node* node);
+    void learnNamesBelow(Node* root);
     void appendStartTag(std::string& out, Node* node) const;
     void appendEndTag(std::string& out, Node* node) const;
 
@@ -223,9 +278,11 @@ private:
     QByteArray m_input;
     std::vector<Element> m_elements;
     std::int64_t m_body = -1;
-    // Tag names by MyHTML tag id, lower-cased for HTML elements, made on first use.
-    // A deque, because growing it must not move the names already handed out as views.
-    mutable std::deque<std::string> m_htmlNames;
+    // Tag names by MyHTML tag id and namespace kind, filled while indexing and fixed after.
+    std::vector<std::string_view> m_htmlNames;
+    std::vector<std::string_view> m_foreignNames;
+    // Lower-cased copies of the few names MyHTML keeps in mixed case (clipPath read as HTML).
+    std::deque<std::string> m_loweredNames;
 };
 
 // Numbers every element in document order and records where each one's descendants end, in
@@ -244,14 +301,18 @@ void MyHtmlDocument::index()
                 flags |= KeepsWhiteSpace;
             if (isUnrendered(node))
                 flags |= Unrendered;
+            learnName(node);
             node->data = reinterpret_cast<void*>(std::uintptr_t(m_elements.size()));
             m_elements.push_back({node, 0, flags});
         }
         // A template's content is a document fragment of its own in a browser: it is not
-        // among the page's elements.
-        if (element && node->child && !isHtml(node, MyHTML_TAG_TEMPLATE)) {
-            node = node->child;
-            continue;
+        // among the page's elements, though its markup is part of the page's.
+        if (element && node->child) {
+            if (!isHtml(node, MyHTML_TAG_TEMPLATE)) {
+                node = node->child;
+                continue;
+            }
+            learnNamesBelow(node);
         }
         while (node) {
             if (isElement(node))
@@ -280,31 +341,56 @@ void MyHtmlDocument::index()
         m_body = indexOf(body);
 }
 
+void MyHtmlDocument::learnNamesBelow(Node* root)
+{
+    Node* node = root->child;
+    while (node) {
+        if (isElement(node))
+            learnName(node);
+        if (node->child) {
+            node = node->child;
+            continue;
+        }
+        while (node) {
+            if (node->next) {
+                node = node->next;
+                break;
+            }
+            node = node->parent;
+            if (node == root)
+                node = nullptr;
+        }
+    }
+}
+
 std::string_view MyHtmlDocument::nameOf(Node* node) const
 {
+    const std::vector<std::string_view>& names = node->ns == MyHTML_NAMESPACE_HTML ? m_htmlNames : m_foreignNames;
+    return node->tag_id < names.size() ? names[node->tag_id] : std::string_view("unknown");
+}
+
+// HTML elements are named in lower case; SVG and MathML keep their mixed-case names
+// (clipPath, foreignObject).
+void MyHtmlDocument::learnName(Node* node)
+{
+    const bool html = node->ns == MyHTML_NAMESPACE_HTML;
+    std::vector<std::string_view>& names = html ? m_htmlNames : m_foreignNames;
     const myhtml_tag_id_t tag = node->tag_id;
-    if (node->ns == MyHTML_NAMESPACE_HTML) {
-        if (tag >= m_htmlNames.size())
-            m_htmlNames.resize(tag + 1);
-        std::string& name = m_htmlNames[tag];
-        if (name.empty()) {
-            std::size_t length = 0;
-            const char* raw = myhtml_tag_name_by_id(m_tree, tag, &length);
-            name.assign(raw ? raw : "", raw ? length : 0);
-            for (char& c : name)
-                if (c >= 'A' && c <= 'Z')
-                    c = char(c + 32);
-            if (name.empty())
-                name = "unknown";
-        }
-        return name;
-    }
-    // SVG and MathML keep their mixed-case names (clipPath, foreignObject).
+    if (tag < names.size() && !names[tag].empty())
+        return;
+    if (tag >= names.size())
+        names.resize(tag + 1);
     std::size_t length = 0;
     const char* raw = myhtml_tag_name_by_id(m_tree, tag, &length);
-    if (!raw || length == 0)
-        return "unknown";
-    return std::string_view(raw, length);
+    std::string_view name = raw && length ? std::string_view(raw, length) : std::string_view("unknown");
+    if (html && std::any_of(name.begin(), name.end(), [](char c) { return c >= 'A' && c <= 'Z'; })) {
+        std::string& lowered = m_loweredNames.emplace_back(name);
+        for (char& c : lowered)
+            if (c >= 'A' && c <= 'Z')
+                c = char(c + 32);
+        name = lowered;
+    }
+    names[tag] = name;
 }
 
 void MyHtmlDocument::appendStartTag(std::string& out, Node* node) const
@@ -347,12 +433,12 @@ void MyHtmlDocument::appendEndTag(std::string& out, Node* node) const
 }
 
 // The HTML fragment serialisation of the element's children, walked without recursion.
-std::string MyHtmlDocument::innerHTML(std::uint32_t index) const
+void MyHtmlDocument::innerHTML(std::uint32_t index, std::string& out) const
 {
     Node* root = m_elements[index].node;
-    std::string out;
+    out.clear();
     if (isVoid(root))
-        return out;
+        return;
     Node* node = root->child;
     while (node) {
         bool descend = false;
@@ -388,20 +474,48 @@ std::string MyHtmlDocument::innerHTML(std::uint32_t index) const
             appendEndTag(out, node);
         }
     }
-    return out;
 }
 
-std::string MyHtmlDocument::innerText(std::uint32_t index) const
+void MyHtmlDocument::innerText(std::uint32_t index, std::string& out) const
 {
     const Element& element = m_elements[index];
-    std::string text;
-    // Gather the text of every descendant text node (comments are not text), without recursion.
+    out.clear();
+    const bool asItStands = element.flags & (Unrendered | KeepsWhiteSpace);
+    // Whether a space is owed before the next visible character; collapsing runs of white space
+    // to one space and trimming both ends, as rendering does, in the same pass as gathering.
+    bool pendingSpace = false;
+
+    // The text of every descendant text node (comments are not text), without recursion; what
+    // the browser does not render is left out unless the element itself is such.
     Node* root = element.node;
     Node* node = root->child;
     while (node) {
-        if (node->tag_id == MyHTML_TAG__TEXT)
-            text.append(nodeText(node));
-        if (node->child && (isElement(node) && !(isUnrendered(node) && !(element.flags & Unrendered)))) {
+        if (node->tag_id == MyHTML_TAG__TEXT) {
+            const std::string_view text = nodeText(node);
+            if (asItStands) {
+                out.append(text);
+            } else {
+                std::size_t start = 0;
+                for (std::size_t i = 0; i < text.size(); ++i) {
+                    if (!isAsciiSpace(text[i]))
+                        continue;
+                    if (i > start) {
+                        if (pendingSpace)
+                            out.push_back(' ');
+                        out.append(text.data() + start, i - start);
+                    }
+                    pendingSpace = !out.empty();
+                    start = i + 1;
+                }
+                if (text.size() > start) {
+                    if (pendingSpace)
+                        out.push_back(' ');
+                    pendingSpace = false;
+                    out.append(text.data() + start, text.size() - start);
+                }
+            }
+        }
+        if (node->child && isElement(node) && !(isUnrendered(node) && !(element.flags & Unrendered))) {
             node = node->child;
             continue;
         }
@@ -415,25 +529,6 @@ std::string MyHtmlDocument::innerText(std::uint32_t index) const
                 node = nullptr;
         }
     }
-    if (element.flags & (Unrendered | KeepsWhiteSpace))
-        return text;
-
-    // Collapse every run of white space to one space and trim both ends, as rendering does.
-    std::string collapsed;
-    collapsed.reserve(text.size());
-    bool pendingSpace = false;
-    for (const char c : text) {
-        if (isAsciiSpace(c)) {
-            pendingSpace = !collapsed.empty();
-            continue;
-        }
-        if (pendingSpace) {
-            collapsed.push_back(' ');
-            pendingSpace = false;
-        }
-        collapsed.push_back(c);
-    }
-    return collapsed;
 }
 
 class MyHtmlParser final : public HtmlParser
@@ -457,15 +552,12 @@ public:
         const std::string_view input =
             decoded ? std::string_view(converted.constData(), std::size_t(converted.size())) : content;
 
-        myhtml_tree_t* tree = myhtml_tree_create();
-        if (!tree || myhtml_tree_init(tree, m_engine->myhtml) != MyHTML_STATUS_OK) {
-            if (tree)
-                myhtml_tree_destroy(tree);
+        myhtml_tree_t* tree = m_engine->takeTree();
+        if (!tree)
             return Failure{QStringLiteral("Out of memory (the document could not be created)")};
-        }
         const mystatus_t status = myhtml_parse(tree, MyENCODING_UTF_8, input.data(), input.size());
         if (status != MyHTML_STATUS_OK) {
-            myhtml_tree_destroy(tree);
+            m_engine->giveBack(tree);
             return Failure{QStringLiteral("The document could not be built (parser status %1)").arg(status)};
         }
         return std::unique_ptr<HtmlDocument>(std::make_unique<MyHtmlDocument>(m_engine, tree, std::move(converted)));

@@ -1,7 +1,10 @@
 #include "ExtractionModes.h"
+#include "AnsiCodec.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
+
+#include <random>
 
 namespace {
 
@@ -107,6 +110,20 @@ TEST(ExtractionModes, ElementBlocksFrameEachMatchInMarkerRows)
           "cole \xC3\xBC",
           "</tr>"},
          "p"},
+        {"lowered like Unicode text is",
+         Blocks,
+         "<p>\xC3\x80\xCE\xA9\xD0\x96\xF0\x90\x90\x80\xC4\xB0x\xE2\x82\xAC</p>",
+         {"<tr>", "\xC3\xA0\xCF\x89\xD0\xB6\xF0\x90\x90\xA8i\xCC\x87x\xE2\x82\xAC", "</tr>"},
+         "p"},
+        {"lengths that change when lowered",
+         Blocks,
+         "<p>\xC8\xBA\xC4\xB0\xC4\xB0"
+         "A</p>",
+         {"<tr>",
+          "\xE2\xB1\xA5i\xCC\x87i\xCC\x87"
+          "a",
+          "</tr>"},
+         "p"},
         {"a carriage return from a character reference does not cut",
          Blocks,
          "<p>a&#13;b</p>",
@@ -205,4 +222,48 @@ TEST(ExtractionModes, HugeFileOnOneLine)
     EXPECT_EQ(tagRows, 5 * 1024 * 1024 + 6);
     EXPECT_EQ(blockRows, 3);
     EXPECT_EQ(lineRows, 1);
+}
+
+TEST(ExtractionModes, MatchingLinesAgreeWithALineByLineSearch)
+{
+    // Random files over a small alphabet rich in case pairs and line breaks, against the plain
+    // reading of the rule: fold each line and the search text to lower case, look for one in
+    // the other, emit the line without CR, LF and tab.
+    const QByteArray alphabet("aAbB \t\r\n\x8A\x9A\xC9\xE9xX", 16);
+    const auto& lower = AnsiCodec::lowerCaseTable();
+    auto fold = [&lower](QByteArray text) {
+        for (char& c : text)
+            c = char(lower[static_cast<unsigned char>(c)]);
+        return text;
+    };
+    std::mt19937 random(7);
+    for (int round = 0; round < 300; ++round) {
+        QByteArray file;
+        const int length = int(random() % 3000);
+        for (int i = 0; i < length; ++i)
+            file.append(alphabet[int(random() % 16)]);
+        QByteArray search;
+        const int searchLength = 1 + int(random() % 4);
+        for (int i = 0; i < searchLength; ++i)
+            search.append(alphabet[int(random() % 16)]);
+        if (search.trimmed().isEmpty() && search.count(' ') == search.size())
+            continue;
+        SCOPED_TRACE(file.toHex(' ').toStdString() + " / " + search.toHex(' ').toStdString());
+
+        Rows expected;
+        const LineList lines(file);
+        for (qsizetype k = 0; k < lines.count(); ++k) {
+            const QByteArray line = lines.bytes(k).toByteArray();
+            if (fold(line).contains(fold(search))) {
+                QByteArray kept = line;
+                kept.replace('\n', "").replace('\r', "").replace('\t', "");
+                std::string row;
+                AnsiCodec::appendUtf8(row, std::string_view(kept.constData(), std::size_t(kept.size())));
+                expected.push_back(row);
+            }
+        }
+        Rows rows;
+        EmitMatchingLines(lines, AnsiCodec::decode(search), [&rows](std::string_view row) { rows.emplace_back(row); });
+        ASSERT_EQ(rows, expected);
+    }
 }

@@ -148,6 +148,8 @@ TEST(HtmlDocument, InnerHtmlIsTheFragmentSerialisationWithCrLfLineBreaks)
         {"SVG keeps its names", "<div><svg viewBox='0 0 1 1'><clipPath></clipPath><a xlink:href=u></a></svg></div>",
          "<svg viewBox=\"0 0 1 1\"><clipPath></clipPath><a xlink:href=\"u\"></a></svg>"},
         {"template content", "<div><template><i>t</i></template></div>", "<template><i>t</i></template>"},
+        {"names only seen inside a template", "<div><template><x-y><svg><clipPath/></svg></x-y></template></div>",
+         "<template><x-y><svg><clipPath></clipPath></svg></x-y></template>"},
         {"repaired markup", "<div><b><i>x</b>y</i></div>", "<b><i>x</i></b><i>y</i>"},
         {"non-ASCII text as UTF-8", "<div>\xC3\xA9t\xC3\xA9</div>", "\xC3\xA9t\xC3\xA9"},
         {"empty", "<div></div>", ""},
