@@ -2,6 +2,7 @@
 
 #include "AnsiCodec.h"
 #include "DocumentLoader.h"
+#include "Utf8.h"
 
 #include <algorithm>
 #include <array>
@@ -13,25 +14,6 @@
 #endif
 
 namespace {
-
-void appendUtf8CodePoint(std::string& out, char32_t c)
-{
-    if (c < 0x80) {
-        out.push_back(char(c));
-    } else if (c < 0x800) {
-        out.push_back(char(0xC0 | (c >> 6)));
-        out.push_back(char(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-        out.push_back(char(0xE0 | (c >> 12)));
-        out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(char(0x80 | (c & 0x3F)));
-    } else {
-        out.push_back(char(0xF0 | (c >> 18)));
-        out.push_back(char(0x80 | ((c >> 12) & 0x3F)));
-        out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(char(0x80 | (c & 0x3F)));
-    }
-}
 
 // Lower case as a whole, in place: ASCII directly, anything else through Unicode's case
 // mapping one character at a time. The text is valid UTF-8 (the document model guarantees it).
@@ -65,7 +47,7 @@ void toLowerCase(std::string& text)
             if (c == 0x130)
                 encoded = "i\xCC\x87"; // the one capital whose lower case is two characters
             else
-                appendUtf8CodePoint(encoded, lower);
+                Utf8::appendCodePoint(encoded, lower);
             if (encoded.size() == length) {
                 std::memcpy(s + i, encoded.data(), length);
             } else {

@@ -1,5 +1,7 @@
 #include "AnsiCodec.h"
 
+#include "Utf8.h"
+
 #include <QChar>
 
 #ifdef Q_OS_WIN
@@ -58,20 +60,6 @@ const CodePage& codePage()
     return page;
 }
 
-void appendUtf8Unit(std::string& out, char16_t c)
-{
-    if (c < 0x80) {
-        out.push_back(char(c));
-    } else if (c < 0x800) {
-        out.push_back(char(0xC0 | (c >> 6)));
-        out.push_back(char(0x80 | (c & 0x3F)));
-    } else {
-        out.push_back(char(0xE0 | (c >> 12)));
-        out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(char(0x80 | (c & 0x3F)));
-    }
-}
-
 } // namespace
 
 namespace AnsiCodec {
@@ -128,7 +116,7 @@ void appendUtf8(std::string& out, std::string_view bytes)
         if (b < 0x80)
             out.push_back(byte);
         else
-            appendUtf8Unit(out, page.toUnicode[b]);
+            Utf8::appendCodePoint(out, page.toUnicode[b]);
     }
 }
 

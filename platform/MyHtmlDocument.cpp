@@ -181,6 +181,20 @@ void appendSerialised(std::string& out, std::string_view text, Escape escape)
 
 // The MyHTML instance of one parser, with one tree kept for reuse: a cleaned tree keeps its
 // memory pools, which makes parsing many files about twice as fast as a new tree per file.
+// The node after node in document order among root's descendants, or null at the end. The
+// walk goes below node only when descend is true. No recursion, so no depth exhausts the stack.
+Node* nextInside(Node* root, Node* node, bool descend)
+{
+    if (descend && node->child)
+        return node->child;
+    while (node && node != root) {
+        if (node->next)
+            return node->next;
+        node = node->parent;
+    }
+    return nullptr;
+}
+
 struct MyHtmlEngine
 {
     myhtml_t* myhtml = nullptr;
@@ -343,24 +357,9 @@ void MyHtmlDocument::index()
 
 void MyHtmlDocument::learnNamesBelow(Node* root)
 {
-    Node* node = root->child;
-    while (node) {
+    for (Node* node = root->child; node; node = nextInside(root, node, true))
         if (isElement(node))
             learnName(node);
-        if (node->child) {
-            node = node->child;
-            continue;
-        }
-        while (node) {
-            if (node->next) {
-                node = node->next;
-                break;
-            }
-            node = node->parent;
-            if (node == root)
-                node = nullptr;
-        }
-    }
 }
 
 std::string_view MyHtmlDocument::nameOf(Node* node) const
@@ -515,19 +514,7 @@ void MyHtmlDocument::innerText(std::uint32_t index, std::string& out) const
                 }
             }
         }
-        if (node->child && isElement(node) && !(isUnrendered(node) && !(element.flags & Unrendered))) {
-            node = node->child;
-            continue;
-        }
-        while (node) {
-            if (node->next) {
-                node = node->next;
-                break;
-            }
-            node = node->parent;
-            if (node == root)
-                node = nullptr;
-        }
+        node = nextInside(root, node, isElement(node) && !(isUnrendered(node) && !(element.flags & Unrendered)));
     }
 }
 
