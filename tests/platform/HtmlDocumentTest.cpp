@@ -247,3 +247,30 @@ TEST(HtmlEncoding, ValidUtf8IsTheStrictDefinition)
         EXPECT_EQ(HtmlEncoding::isValidUtf8(c.bytes), c.valid);
     }
 }
+
+TEST(HtmlDocument, DocumentsOfOneParserStayIntactWhileOthersComeAndGo)
+{
+    // The parser recycles the memory of documents that are gone; documents still held must not
+    // notice.
+    const std::unique_ptr<HtmlParser> parser = createHtmlParser();
+    auto load = [&parser](const QByteArray& html) { return std::move(*parser->parse(html)); };
+    auto texts = [](const HtmlDocument& document) {
+        std::vector<std::string> all;
+        for (const HtmlElement element : document.body().all())
+            all.push_back(element.innerText());
+        return all;
+    };
+
+    auto first = load("<p>one</p><p>two</p>");
+    auto second = load("<ul><li>three</li></ul>");
+    EXPECT_EQ(texts(*first), (std::vector<std::string>{"one", "two"}));
+    first.reset();
+    auto third = load("<b>four</b><i>five</i><s>six</s>");
+    EXPECT_EQ(texts(*second), (std::vector<std::string>{"three", "three"}));
+    EXPECT_EQ(texts(*third), (std::vector<std::string>{"four", "five", "six"}));
+    second.reset();
+    third.reset();
+    auto fourth = load("<td>seven");
+    EXPECT_EQ(tagNames(fourth->all()), (std::vector<std::string>{"html", "head", "body"}));
+    EXPECT_EQ(fourth->body().innerText(), "seven");
+}
