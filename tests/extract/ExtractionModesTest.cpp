@@ -229,7 +229,7 @@ TEST(ExtractionModes, MatchingLinesAgreeWithALineByLineSearch)
     // Random files over a small alphabet rich in case pairs and line breaks, against the plain
     // reading of the rule: fold each line and the search text to lower case, look for one in
     // the other, emit the line without CR, LF and tab.
-    const QByteArray alphabet("aAbB \t\r\n\x8A\x9A\xC9\xE9xX", 16);
+    const QByteArray alphabet("aAbB \t\r\n\x8A\x9A\xC9\xE9" "xX");
     const auto& lower = AnsiCodec::lowerCaseTable();
     auto fold = [&lower](QByteArray text) {
         for (char& c : text)
@@ -241,11 +241,11 @@ TEST(ExtractionModes, MatchingLinesAgreeWithALineByLineSearch)
         QByteArray file;
         const int length = int(random() % 3000);
         for (int i = 0; i < length; ++i)
-            file.append(alphabet[int(random() % 16)]);
+            file.append(alphabet[qsizetype(random() % alphabet.size())]);
         QByteArray search;
         const int searchLength = 1 + int(random() % 4);
         for (int i = 0; i < searchLength; ++i)
-            search.append(alphabet[int(random() % 16)]);
+            search.append(alphabet[qsizetype(random() % alphabet.size())]);
         if (search.trimmed().isEmpty() && search.count(' ') == search.size())
             continue;
         SCOPED_TRACE(file.toHex(' ').toStdString() + " / " + search.toHex(' ').toStdString());
