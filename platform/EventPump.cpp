@@ -1,0 +1,8 @@
+#include "EventPump.h"
+
+#include <QCoreApplication>
+
+void QtEventPump::processEvents()
+{
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
