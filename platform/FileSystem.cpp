@@ -84,3 +84,11 @@ Result<QByteArray> readAll(const QString& path)
 }
 
 } // namespace FileSystem
+
+bool FileExists(const QString& path)
+{
+    if (path.isEmpty())
+        return false;
+    const QFileInfo info(path);
+    return info.exists() && info.lastModified().isValid();
+}

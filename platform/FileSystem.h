@@ -12,3 +12,7 @@ namespace FileSystem {
 Result<QByteArray> readAll(const QString& path);
 
 } // namespace FileSystem
+
+// True when the system can tell the path's last-modified time: the file or folder is there and
+// can be looked at. Never fails.
+bool FileExists(const QString& path);

@@ -1,0 +1,475 @@
+#include "MainWindow.h"
+
+#include "ColumnHeaderProxy.h"
+#include "ControlTable.h"
+#include "Cursors.h"
+#include "Dialogs.h"
+#include "ErrorTrap.h"
+#include "EventPump.h"
+#include "FileSystem.h"
+#include "InputFileList.h"
+#include "ProgramIcon.h"
+#include "ResultsList.h"
+#include "SettingsStore.h"
+#include "ShortTitle.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QTreeView>
+
+namespace {
+
+const QString kInputTip = QStringLiteral(
+    "Drag and drop files here. Double-click item to remove it. Move | line to right and out of window to reveal full "
+    "names.");
+const QString kResultsTip = QStringLiteral("Move | line to right and out of window to reveal full names.");
+
+QString location(const char* handler)
+{
+    return QStringLiteral("in Pellowin2021/08/31.Form1.%1 ").arg(QLatin1String(handler));
+}
+
+int pixels(int twips)
+{
+    return (twips + kTwipsPerPixel / 2) / kTwipsPerPixel;
+}
+
+QFont arialBold(qreal points)
+{
+    QFont font(QStringLiteral("Arial"));
+    font.setPointSizeF(points);
+    font.setBold(true);
+    return font;
+}
+
+void paintWhite(QWidget* widget)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Window, Qt::white);
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(true);
+}
+
+} // namespace
+
+MainWindow::MainWindow(WindowServices services, QWidget* parent)
+    : QWidget(parent), m_services(std::move(services)), m_inputFiles(new InputFileList(this)),
+      m_results(new ResultsList(this)), m_inputView(new ColumnHeaderProxy(this)),
+      m_resultsView(new ColumnHeaderProxy(this))
+{
+    m_inputView->setSourceModel(m_inputFiles);
+    m_resultsView->setSourceModel(m_results);
+    buildControls();
+    wireHandlers();
+}
+
+MainWindow::~MainWindow() = default;
+
+template <typename T> T* MainWindow::control(const char* name) const
+{
+    return findChild<T*>(QLatin1String(name));
+}
+
+void MainWindow::buildControls()
+{
+    setObjectName(QStringLiteral("MainWindow"));
+    // A fixed single border: minimize, no maximize, no resizing.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setFixedSize(pixels(kClientWidthTwips), pixels(kClientHeightTwips));
+    setFont(arialBold(9));
+    paintWhite(this);
+
+    std::vector<QWidget*> tabOrder(21, nullptr);
+    for (const ControlSpec& spec : kControls) {
+        QWidget* parent = spec.inFrame ? static_cast<QWidget*>(m_frame1) : this;
+        QWidget* widget = nullptr;
+        const QString caption = QString::fromUtf8(spec.caption);
+        switch (spec.kind) {
+        case ControlSpec::PushButton: {
+            auto* button = new QPushButton(caption, parent);
+            button->setFont(arialBold(11.25));
+            button->setMouseTracking(true);
+            button->installEventFilter(this);
+            widget = button;
+            break;
+        }
+        case ControlSpec::ListView: {
+            auto* view = new QTreeView(parent);
+            view->setRootIsDecorated(false);
+            view->setUniformRowHeights(true);
+            view->setItemsExpandable(false);
+            view->setSelectionMode(QAbstractItemView::SingleSelection);
+            view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+            view->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+            view->header()->setStretchLastSection(false);
+            view->header()->setSectionResizeMode(QHeaderView::Interactive);
+            view->setFont(arialBold(9));
+            view->viewport()->setMouseTracking(true);
+            view->viewport()->installEventFilter(this);
+            view->installEventFilter(this);
+            widget = view;
+            break;
+        }
+        case ControlSpec::Frame: {
+            m_frame1 = new QGroupBox(caption, parent);
+            paintWhite(m_frame1);
+            m_frame1->setMouseTracking(true);
+            m_frame1->installEventFilter(this);
+            widget = m_frame1;
+            break;
+        }
+        case ControlSpec::OptionButton: {
+            auto* option = new QRadioButton(caption, parent);
+            paintWhite(option);
+            widget = option;
+            break;
+        }
+        case ControlSpec::TextBox:
+            widget = new QLineEdit(caption, parent);
+            break;
+        case ControlSpec::Label: {
+            auto* label = new QLabel(caption, parent);
+            paintWhite(label);
+            widget = label;
+            break;
+        }
+        }
+        widget->setObjectName(QString::fromUtf8(spec.name));
+        widget->setGeometry(pixels(spec.left), pixels(spec.top), pixels(spec.width), pixels(spec.height));
+        if (spec.tabIndex >= 0)
+            tabOrder[std::size_t(spec.tabIndex)] = widget;
+        else
+            widget->setFocusPolicy(Qt::NoFocus);
+    }
+
+    m_listView1 = control<QTreeView>("ListView1");
+    m_listView2 = control<QTreeView>("ListView2");
+    m_listView1->setModel(m_inputView);
+    m_listView2->setModel(m_resultsView);
+    m_listView1->setToolTip(kInputTip);
+    m_listView2->setToolTip(kResultsTip);
+    for (int i = 0; i < 4; ++i)
+        m_options[i] = control<QRadioButton>(QStringLiteral("Option%1").arg(i + 1).toLatin1().constData());
+    m_options[0]->setChecked(true);
+    m_text1 = control<QLineEdit>("Text1");
+    m_text2 = control<QLineEdit>("Text2");
+
+    QWidget* previous = nullptr;
+    for (QWidget* widget : tabOrder) {
+        if (!widget)
+            continue;
+        if (previous)
+            setTabOrder(previous, widget);
+        previous = widget;
+    }
+    setMouseTracking(true);
+}
+
+// The window's table of gestures.
+void MainWindow::wireHandlers()
+{
+    connect(control<QPushButton>("PushButton9"), &QPushButton::clicked, this, &MainWindow::PushButton9_Click);
+    connect(control<QPushButton>("PushButton14"), &QPushButton::clicked, this, &MainWindow::PushButton14_Click);
+    void (MainWindow::*optionClicks[4])() = {&MainWindow::Option1_Click, &MainWindow::Option2_Click,
+                                             &MainWindow::Option3_Click, &MainWindow::Option4_Click};
+    for (int i = 0; i < 4; ++i) {
+        const auto click = optionClicks[i];
+        connect(m_options[i], &QRadioButton::toggled, this, [this, click](bool checked) {
+            if (checked)
+                (this->*click)();
+        });
+    }
+    connect(m_text1, &QLineEdit::textChanged, this, &MainWindow::Text1_Change);
+    connect(m_text2, &QLineEdit::textChanged, this, &MainWindow::Text2_Change);
+    connect(m_listView1, &QAbstractItemView::pressed, this, &MainWindow::ListView1_ItemClick);
+}
+
+QString MainWindow::besideProgram(const QString& name) const
+{
+    return QDir(m_services.programFolder).filePath(name);
+}
+
+void MainWindow::Form_Load()
+{
+    ErrorTrap trap(m_services.dialogs, location("Form_Load"));
+    trap.step(100, [this] { ApplySkin(); });
+
+    const QString handFile = besideProgram(QStringLiteral("HAND-M.CUR"));
+    if (trap.test(104, [&] { return FileExists(handFile); })) {
+        trap.step(106, [&] {
+            m_handCursor = LoadCursorFile(handFile);
+            if (!m_handCursor)
+                Fail(QStringLiteral("Invalid picture"));
+        });
+    }
+
+    trap.step(108, [this] {
+        if (m_services.settings.GetSetting(QStringLiteral("Snapshot"), QString()).isEmpty() && recordSampleFiles)
+            recordSampleFiles();
+    });
+
+    trap.step(126, [this] { setWindowTitle(QStringLiteral("Quillory")); });
+    trap.step(126, [this] { setWindowIcon(ProgramIcon()); });
+    trap.step(126, [] { ShortTitle::SetShortTitle(); });
+
+    trap.step(128, [this] { m_inputView->setHeader(QStringLiteral("HTML File(s)")); });
+    trap.step(130, [this] { m_listView1->setColumnWidth(0, pixels(kColumnWidthTwips)); });
+    trap.step(132, [this] { m_resultsView->setHeader(QStringLiteral("Results")); });
+    trap.step(134, [this] { m_listView2->setColumnWidth(0, pixels(kColumnWidthTwips)); });
+
+    // The stored option selects its button; anything but 1 to 4 leaves the layout's Option1.
+    double option = 0;
+    trap.step(136, [&] { option = NumericValue(m_services.settings.GetSetting(QStringLiteral("Option"), "1")); });
+    if (option == 1)
+        trap.step(138, [this] { m_options[0]->setChecked(true); });
+    else if (trap.test(140, [&] { return option == 2; }))
+        trap.step(142, [this] { m_options[1]->setChecked(true); });
+    else if (trap.test(144, [&] { return option == 3; }))
+        trap.step(146, [this] { m_options[2]->setChecked(true); });
+    else if (trap.test(148, [&] { return option == 4; }))
+        trap.step(150, [this] { m_options[3]->setChecked(true); });
+
+    trap.step(152, [this] { m_text1->setText(m_services.settings.GetSetting(QStringLiteral("Text1"), "tr")); });
+    trap.step(154, [this] { m_text2->setText(m_services.settings.GetSetting(QStringLiteral("Text2"), "one")); });
+}
+
+void MainWindow::ApplySkin()
+{
+    const QString skinFile = besideProgram(QStringLiteral("x/o.cjs"));
+    if (!QFileInfo(skinFile).isFile())
+        return;
+    const QColor buttonFace = QApplication::palette().color(QPalette::Button);
+    auto paint = [&buttonFace](QWidget* widget) {
+        QPalette palette = widget->palette();
+        palette.setColor(QPalette::Window, buttonFace);
+        widget->setPalette(palette);
+    };
+    paint(this);
+    for (QWidget* widget : findChildren<QWidget*>())
+        if (qobject_cast<QRadioButton*>(widget) || qobject_cast<QGroupBox*>(widget) || qobject_cast<QLabel*>(widget))
+            paint(widget);
+    setStyleSheet(LoadStyleSheet(skinFile));
+}
+
+void MainWindow::setPointer(int value)
+{
+    m_pointer = value;
+    switch (value) {
+    case Hourglass:
+        setCursor(Qt::WaitCursor);
+        break;
+    case CustomPointer:
+        if (m_handCursor)
+            setCursor(*m_handCursor);
+        else
+            setCursor(Qt::ArrowCursor);
+        break;
+    default:
+        setCursor(Qt::ArrowCursor);
+        break;
+    }
+}
+
+void MainWindow::saveSetting(const QString& key, const QString& value)
+{
+    // These handlers have no error trap: a write the store refuses is simply not kept, and the
+    // next change writes the whole value again.
+    (void)m_services.settings.SaveSetting(key, value);
+}
+
+void MainWindow::PushButton9_Click()
+{
+    ErrorTrap trap(m_services.dialogs, location("PushButton9_Click"));
+    trap.step(100, [this] { m_results->Clear(); });
+}
+
+void MainWindow::PushButton14_Click()
+{
+    ErrorTrap trap(m_services.dialogs, location("PushButton14_Click"));
+    trap.step(100, [this] {
+        if (!isBusy())
+            m_inputFiles->Clear();
+    });
+}
+
+void MainWindow::Option1_Click()
+{
+    saveSetting(QStringLiteral("Option"), QStringLiteral("1"));
+}
+
+void MainWindow::Option2_Click()
+{
+    saveSetting(QStringLiteral("Option"), QStringLiteral("2"));
+}
+
+void MainWindow::Option3_Click()
+{
+    saveSetting(QStringLiteral("Option"), QStringLiteral("3"));
+}
+
+void MainWindow::Option4_Click()
+{
+    saveSetting(QStringLiteral("Option"), QStringLiteral("4"));
+}
+
+void MainWindow::Text1_Change()
+{
+    saveSetting(QStringLiteral("Text1"), m_text1->text());
+}
+
+void MainWindow::Text2_Change()
+{
+    saveSetting(QStringLiteral("Text2"), m_text2->text());
+}
+
+void MainWindow::removeSelectedInput()
+{
+    if (isBusy() || m_inputFiles->Count() == 0)
+        return;
+    const QModelIndexList selected = m_listView1->selectionModel()->selectedRows();
+    if (selected.isEmpty())
+        return;
+    m_inputFiles->RemoveAt(selected.first().row() + 1);
+}
+
+void MainWindow::ListView1_KeyDown(int key)
+{
+    if (key == Qt::Key_Delete)
+        removeSelectedInput();
+}
+
+void MainWindow::ListView1_DblClick()
+{
+    removeSelectedInput();
+}
+
+void MainWindow::ListView1_MouseDown()
+{
+    m_buttonDown = true;
+}
+
+void MainWindow::ListView1_ItemClick(const QModelIndex& item)
+{
+    if (!item.isValid())
+        return;
+    if (!m_dragCursor) {
+        m_dragCursor = LoadCursorFile(besideProgram(QStringLiteral("drag.ico")));
+        if (!m_dragCursor)
+            m_dragCursor = QCursor(Qt::DragMoveCursor);
+    }
+    m_listView1->viewport()->setCursor(*m_dragCursor);
+    m_currentItem = item;
+}
+
+void MainWindow::ListView1_MouseMove(const QPoint& position)
+{
+    Form_MouseMove();
+    if (!m_buttonDown)
+        return;
+    const QModelIndex under = m_listView1->indexAt(position);
+    if (!under.isValid() || !m_currentItem.isValid())
+        return;
+    const int underRow = under.row() + 1;
+    const int currentRow = m_currentItem.row() + 1;
+    if (underRow != currentRow && m_inputFiles->ItemText(underRow) != m_inputFiles->ItemText(currentRow)) {
+        m_inputFiles->SwapTexts(currentRow, underRow);
+        m_listView1->setCurrentIndex(under);
+        m_currentItem = under;
+    }
+    // Scroll while the dragged item reaches the top or bottom edge of the list, so that it can
+    // travel beyond what is shown.
+    const int edge = m_listView1->visualRect(under).height();
+    const int height = m_listView1->viewport()->height();
+    const QModelIndex above = under.siblingAtRow(under.row() - 1);
+    const QModelIndex below = under.siblingAtRow(under.row() + 1);
+    if (position.y() < edge && above.isValid())
+        m_listView1->scrollTo(above);
+    else if (position.y() > height - edge && below.isValid())
+        m_listView1->scrollTo(below);
+}
+
+void MainWindow::ListView1_MouseUp()
+{
+    m_buttonDown = false;
+    m_listView1->viewport()->setCursor(Qt::ArrowCursor);
+}
+
+void MainWindow::PushButton_MouseMove()
+{
+    if (m_pointer != Hourglass)
+        setPointer(CustomPointer);
+}
+
+void MainWindow::Form_MouseMove()
+{
+    if (m_pointer != Hourglass)
+        setPointer(DefaultPointer);
+}
+
+void MainWindow::Form_QueryUnload()
+{
+    ErrorTrap trap(m_services.dialogs, location("Form_QueryUnload"));
+    trap.step(100, [this] { m_services.events.processEvents(); });
+    trap.step(102, [this] { m_services.events.processEvents(); });
+    trap.step(104, [this] { m_services.endProgram(); });
+}
+
+void MainWindow::mouseMoveEvent(QMouseEvent* event)
+{
+    Form_MouseMove();
+    QWidget::mouseMoveEvent(event);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    Form_QueryUnload();
+    event->accept();
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    const QEvent::Type type = event->type();
+    if (qobject_cast<QPushButton*>(watched)) {
+        if (type == QEvent::MouseMove || type == QEvent::Enter)
+            PushButton_MouseMove();
+    } else if (watched == m_frame1 || watched == m_listView2->viewport()) {
+        if (type == QEvent::MouseMove || type == QEvent::Enter)
+            Form_MouseMove();
+    } else if (watched == m_listView1) {
+        if (type == QEvent::KeyPress)
+            ListView1_KeyDown(static_cast<QKeyEvent*>(event)->key());
+    } else if (watched == m_listView1->viewport()) {
+        switch (type) {
+        case QEvent::MouseButtonPress:
+            ListView1_MouseDown();
+            break;
+        case QEvent::MouseMove:
+            ListView1_MouseMove(static_cast<QMouseEvent*>(event)->position().toPoint());
+            break;
+        case QEvent::MouseButtonRelease:
+            ListView1_MouseUp();
+            break;
+        case QEvent::MouseButtonDblClick:
+            // The press before it has already selected the double-clicked item.
+            ListView1_DblClick();
+            break;
+        case QEvent::Enter:
+            Form_MouseMove();
+            break;
+        default:
+            break;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}

@@ -1,0 +1,119 @@
+#pragma once
+
+#include <QCursor>
+#include <QPersistentModelIndex>
+#include <QString>
+#include <QWidget>
+
+#include <functional>
+#include <optional>
+
+class Dialogs;
+class EventPump;
+class InputFileList;
+class QGroupBox;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QTreeView;
+class ResultsList;
+class SettingsStore;
+class ColumnHeaderProxy;
+
+// What the window needs of the system, created in main() and by the tests.
+struct WindowServices
+{
+    Dialogs& dialogs;
+    SettingsStore& settings;
+    EventPump& events;
+    // Ends the program at once, wherever it stands.
+    std::function<void()> endProgram;
+    // Where HAND-M.CUR, x/o.cjs, drag.ico and Samples/ are looked for.
+    QString programFolder;
+};
+
+class MainWindow : public QWidget
+{
+    Q_OBJECT
+
+public:
+    // The window's pointer, which is also its busy flag.
+    enum Pointer
+    {
+        DefaultPointer = 0,
+        Hourglass = 11,
+        CustomPointer = 99,
+    };
+
+    explicit MainWindow(WindowServices services, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // Start-up: skin, pointer image, first-run sample record, caption, list columns, the
+    // option and texts restored from the settings.
+    void Form_Load();
+
+    int pointer() const { return m_pointer; }
+    void setPointer(int value);
+    bool isBusy() const { return m_pointer == Hourglass; }
+
+    InputFileList& inputFiles() { return *m_inputFiles; }
+    ResultsList& results() { return *m_results; }
+
+    // The gestures, by the names of their controls and events.
+    void PushButton9_Click();
+    void PushButton14_Click();
+    void Option1_Click();
+    void Option2_Click();
+    void Option3_Click();
+    void Option4_Click();
+    void Text1_Change();
+    void Text2_Change();
+    void ListView1_KeyDown(int key);
+    void ListView1_DblClick();
+    void ListView1_MouseDown();
+    void ListView1_ItemClick(const QModelIndex& item);
+    void ListView1_MouseMove(const QPoint& position);
+    void ListView1_MouseUp();
+    void PushButton_MouseMove();
+    void Form_MouseMove();
+    void Form_QueryUnload();
+
+    // Called at start-up when no sample record exists yet.
+    std::function<void()> recordSampleFiles;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildControls();
+    void wireHandlers();
+    void ApplySkin();
+    void saveSetting(const QString& key, const QString& value);
+    void removeSelectedInput();
+    QString besideProgram(const QString& name) const;
+
+    template <typename T> T* control(const char* name) const;
+
+    WindowServices m_services;
+    InputFileList* m_inputFiles;
+    ResultsList* m_results;
+    ColumnHeaderProxy* m_inputView;
+    ColumnHeaderProxy* m_resultsView;
+
+    QTreeView* m_listView1 = nullptr;
+    QTreeView* m_listView2 = nullptr;
+    QGroupBox* m_frame1 = nullptr;
+    QRadioButton* m_options[4] = {};
+    QLineEdit* m_text1 = nullptr;
+    QLineEdit* m_text2 = nullptr;
+
+    int m_pointer = DefaultPointer;
+    std::optional<QCursor> m_handCursor;
+    std::optional<QCursor> m_dragCursor;
+
+    // Drag-reordering of the input list.
+    bool m_buttonDown = false;
+    QPersistentModelIndex m_currentItem;
+};

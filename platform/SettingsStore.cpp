@@ -1,0 +1,99 @@
+#include "SettingsStore.h"
+
+#include <QSettings>
+
+#include <cmath>
+
+namespace {
+
+const QString kSection = QStringLiteral("Quillory");
+
+} // namespace
+
+SettingsStore::SettingsStore()
+    : m_settings(std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Quorvane"),
+                                             QStringLiteral("Quillory")))
+{}
+
+SettingsStore::SettingsStore(const QString& iniFile)
+    : m_settings(std::make_unique<QSettings>(iniFile, QSettings::IniFormat))
+{}
+
+SettingsStore::~SettingsStore() = default;
+
+QString SettingsStore::GetSetting(const QString& key, const QString& defaultValue) const
+{
+    // Pick up what another copy of the program wrote meanwhile.
+    m_settings->sync();
+    if (m_settings->status() != QSettings::NoError)
+        return defaultValue;
+    const QVariant value = m_settings->value(kSection + u'/' + key);
+    if (!value.isValid())
+        return defaultValue;
+    return value.toString();
+}
+
+std::optional<Failure> SettingsStore::SaveSetting(const QString& key, const QString& value)
+{
+    m_settings->setValue(kSection + u'/' + key, value);
+    m_settings->sync();
+    if (m_settings->status() == QSettings::AccessError)
+        return Failure{QStringLiteral("Permission denied (the settings file %1 could not be written)")
+                           .arg(m_settings->fileName())};
+    return std::nullopt;
+}
+
+double NumericValue(const QString& text)
+{
+    QString s;
+    for (const QChar c : text)
+        if (c != u' ' && c != u'\t' && c != u'\n' && c != u'\r')
+            s.append(c);
+    if (s.startsWith(u'&') && s.size() > 1) {
+        const QChar kind = s.at(1).toUpper();
+        const int base = kind == u'H' ? 16 : kind == u'O' ? 8 : 0;
+        if (base == 0)
+            return 0;
+        qint64 value = 0;
+        int digits = 0;
+        for (qsizetype i = 2; i < s.size() && digits < 15; ++i, ++digits) {
+            bool ok = false;
+            const int digit = QString(s.at(i)).toInt(&ok, base);
+            if (!ok)
+                break;
+            value = value * base + digit;
+        }
+        return double(value);
+    }
+    // The longest prefix that reads as a decimal number.
+    qsizetype end = 0;
+    if (end < s.size() && (s[end] == u'+' || s[end] == u'-'))
+        ++end;
+    const qsizetype digitsStart = end;
+    while (end < s.size() && s[end].isDigit() && s[end].unicode() < 128)
+        ++end;
+    if (end < s.size() && s[end] == u'.') {
+        ++end;
+        while (end < s.size() && s[end].isDigit() && s[end].unicode() < 128)
+            ++end;
+    }
+    if (end == digitsStart || (end == digitsStart + 1 && s[digitsStart] == u'.'))
+        return 0;
+    qsizetype mantissaEnd = end;
+    if (end < s.size() && (s[end].toUpper() == u'E' || s[end].toUpper() == u'D')) {
+        qsizetype e = end + 1;
+        if (e < s.size() && (s[e] == u'+' || s[e] == u'-'))
+            ++e;
+        const qsizetype expDigits = e;
+        while (e < s.size() && s[e].isDigit() && s[e].unicode() < 128)
+            ++e;
+        if (e > expDigits)
+            end = e;
+    }
+    QString number = s.left(end);
+    if (end > mantissaEnd)
+        number[mantissaEnd] = u'e';
+    bool ok = false;
+    const double value = number.toDouble(&ok);
+    return ok && std::isfinite(value) ? value : 0;
+}

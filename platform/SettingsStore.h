@@ -1,0 +1,35 @@
+#pragma once
+
+#include "Result.h"
+
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+class QSettings;
+
+// The user's choices between runs: string values under the application "Quorvane" and the
+// section "Quillory". Every read goes to the store and every write goes straight through; a
+// damaged or unreadable store reads as holding nothing.
+class SettingsStore
+{
+public:
+    // The user's own store (on Linux ~/.config/Quorvane/Quillory.ini).
+    SettingsStore();
+    // A store in the given INI file, for tests.
+    explicit SettingsStore(const QString& iniFile);
+    ~SettingsStore();
+
+    QString GetSetting(const QString& key, const QString& defaultValue) const;
+    // Fails when the store refuses the write.
+    std::optional<Failure> SaveSetting(const QString& key, const QString& value);
+
+private:
+    std::unique_ptr<QSettings> m_settings;
+};
+
+// The number a text begins with, read the way the original numeric conversion reads it: blanks
+// are ignored anywhere, an optional sign, digits with a decimal point and an exponent, or &H / &O
+// for hexadecimal and octal; a text that does not begin with a number gives 0.
+double NumericValue(const QString& text);

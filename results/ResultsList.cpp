@@ -1,0 +1,77 @@
+#include "ResultsList.h"
+
+ResultsList::ResultsList(QObject* parent) : QAbstractListModel(parent)
+{
+    m_flushTimer.setSingleShot(true);
+    m_flushTimer.setInterval(0);
+    QObject::connect(&m_flushTimer, &QTimer::timeout, this, &ResultsList::Flush);
+}
+
+void ResultsList::Append(const QString& text)
+{
+    m_rows.append(text);
+    if (!m_flushTimer.isActive())
+        m_flushTimer.start();
+}
+
+int ResultsList::Count() const
+{
+    return int(m_rows.size());
+}
+
+QString ResultsList::Text(int position) const
+{
+    Q_ASSERT(position >= 1 && position <= Count());
+    return position >= 1 && position <= Count() ? m_rows.at(position - 1) : QString();
+}
+
+void ResultsList::Clear()
+{
+    m_flushTimer.stop();
+    // A reset rather than a removal: rows still waiting to be announced were never inserted, so there is no range
+    // that the views could be told to remove.
+    beginResetModel();
+    m_rows.clear();
+    m_announcedCount = 0;
+    endResetModel();
+}
+
+void ResultsList::Flush()
+{
+    m_flushTimer.stop();
+    const int first = m_announcedCount;
+    const int last = Count() - 1;
+    if (last < first)
+        return;
+    beginInsertRows({}, first, last);
+    // Only the rows counted above: a view that appends while it hears of the insertion leaves its rows for the next
+    // flush, which its Append has already scheduled.
+    m_announcedCount = last + 1;
+    endInsertRows();
+}
+
+int ResultsList::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : m_announcedCount;
+}
+
+QVariant ResultsList::data(const QModelIndex& index, int role) const
+{
+    if (role != Qt::DisplayRole || !index.isValid() || index.model() != this || index.row() >= m_announcedCount)
+        return {};
+    return m_rows.at(index.row());
+}
+
+QVariant ResultsList::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (section == 0 && orientation == Qt::Horizontal && role == Qt::DisplayRole)
+        return QStringLiteral("Results");
+    return {};
+}
+
+Qt::ItemFlags ResultsList::flags(const QModelIndex& index) const
+{
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+}

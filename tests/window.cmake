@@ -1,0 +1,10 @@
+# The window, built offscreen over the fake dialogs, driven with Qt Test.
+add_executable(quillory_window_tests
+    app/MainWindowTest.cpp
+    app/ErrorTrapTest.cpp
+    app/WindowTestMain.cpp
+)
+set_target_properties(quillory_window_tests PROPERTIES AUTOMOC ON)
+target_link_libraries(quillory_window_tests PRIVATE quillory_app quillory_test_support Qt6::Test)
+add_test(NAME quillory_window_tests COMMAND quillory_window_tests)
+set_tests_properties(quillory_window_tests PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 300)
