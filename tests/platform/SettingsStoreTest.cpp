@@ -1,0 +1,82 @@
+#include "FileSystem.h"
+#include "SettingsStore.h"
+#include "TempDir.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+TEST(SettingsStore, ValuesRoundTripExactlyAndMissingKeysGiveTheDefault)
+{
+    TempDir dir;
+    const QString file = dir.path() + "/Quillory.ini";
+    {
+        SettingsStore store(file);
+        EXPECT_EQ(store.GetSetting("Text1", "tr"), "tr");
+        for (const QString& value : {QString(), QString(" a b "), QString("x=y;z"), QString("caf\u00E9 \u4E2D"),
+                                     QString("C:\\Temp\\a.htm"), QString("[Quillory]")}) {
+            SCOPED_TRACE(value.toStdString());
+            EXPECT_FALSE(store.SaveSetting("Text2", value));
+            EXPECT_EQ(store.GetSetting("Text2", "one"), value);
+        }
+        EXPECT_FALSE(store.SaveSetting("Option", "3"));
+    }
+    // Another store over the same file (the next start) sees the last values written.
+    SettingsStore next(file);
+    EXPECT_EQ(next.GetSetting("Option", "1"), "3");
+    EXPECT_EQ(next.GetSetting("Text2", "one"), "[Quillory]");
+    EXPECT_TRUE(dir.read("Quillory.ini").contains("[Quillory]"));
+}
+
+TEST(SettingsStore, ADamagedStoreReadsAsEmpty)
+{
+    TempDir dir;
+    const QByteArray damaged[] = {
+        QByteArray("\xFF\xFE\x00\x01garbage\x00[[[", 15),
+        "[Quillory\nOption=3\n",
+        QByteArray(4096, '\0'),
+    };
+    for (const QByteArray& bytes : damaged) {
+        const QString file = dir.write("Quillory.ini", bytes);
+        SettingsStore store(file);
+        EXPECT_EQ(store.GetSetting("Option", "1"), "1");
+    }
+    // A folder where the file should be cannot be read either.
+    QDir(dir.path()).mkdir("folder.ini");
+    SettingsStore store(dir.path() + "/folder.ini");
+    EXPECT_EQ(store.GetSetting("Text1", "tr"), "tr");
+    EXPECT_TRUE(store.SaveSetting("Text1", "td").has_value());
+}
+
+TEST(SettingsStore, NumericValueReadsTheNumberATextBeginsWith)
+{
+    const struct
+    {
+        const char* text;
+        double value;
+    } cases[] = {
+        {"3", 3},    {"4", 4},     {" 2", 2},    {"2.0", 2},     {"3abc", 3},  {"1 2", 12},  {"", 0},
+        {"abc", 0},  {"-1", -1},   {"+4", 4},    {".5", 0.5},    {"1e1", 10},  {"1d1", 10},  {"&H3", 3},
+        {"&hff", 255}, {"&O17", 15}, {"&", 0},   {"&X1", 0},     {"e5", 0},    {".", 0},     {"7x", 7},
+        {"1e", 1},   {"\t3", 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_DOUBLE_EQ(NumericValue(QString::fromLatin1(c.text)), c.value);
+    }
+}
+
+TEST(FileExists, TrueOnlyForWhatIsThere)
+{
+    TempDir dir;
+    const QString file = dir.write("a.txt", "x");
+    EXPECT_TRUE(FileExists(file));
+    EXPECT_TRUE(FileExists(dir.path()));
+    EXPECT_FALSE(FileExists(QString()));
+    EXPECT_FALSE(FileExists(dir.path() + "/missing.txt"));
+    EXPECT_FALSE(FileExists(dir.path() + "/missing/a.txt"));
+    EXPECT_FALSE(FileExists(QString(QChar(0))));
+}
