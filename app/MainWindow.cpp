@@ -22,6 +22,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
@@ -57,8 +58,33 @@ void paintWhite(QWidget* widget)
     QPalette palette = widget->palette();
     palette.setColor(QPalette::Window, Qt::white);
     widget->setPalette(palette);
+    // Buttons fill with the button colour by default; these take the window colour like the frame.
+    widget->setBackgroundRole(QPalette::Window);
     widget->setAutoFillBackground(true);
 }
+
+// A frame drawn as a plain line with its caption on it, filled with its own colour (white, or the
+// button face once skinned) rather than the style's tinted panel.
+class PlainFrame final : public QGroupBox
+{
+public:
+    using QGroupBox::QGroupBox;
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.fillRect(rect(), palette().color(QPalette::Window));
+        const QFontMetrics metrics(font());
+        const int lineY = metrics.height() / 2;
+        painter.setPen(palette().color(QPalette::Mid));
+        painter.drawRect(QRect(0, lineY, width() - 1, height() - lineY - 1));
+        const QRect caption(8, 0, metrics.horizontalAdvance(title()) + 6, metrics.height());
+        painter.fillRect(caption, palette().color(QPalette::Window));
+        painter.setPen(palette().color(QPalette::WindowText));
+        painter.drawText(caption, Qt::AlignCenter, title());
+    }
+};
 
 } // namespace
 
@@ -122,7 +148,7 @@ void MainWindow::buildControls()
             break;
         }
         case ControlSpec::Frame: {
-            m_frame1 = new QGroupBox(caption, parent);
+            m_frame1 = new PlainFrame(caption, parent);
             paintWhite(m_frame1);
             m_frame1->setMouseTracking(true);
             m_frame1->installEventFilter(this);
