@@ -453,7 +453,9 @@ void MainWindow::Form_QueryUnload()
 
 void MainWindow::mouseMoveEvent(QMouseEvent* event)
 {
-    Form_MouseMove();
+    // A button passes on the moves it does not use; only the bare background counts here.
+    if (!childAt(event->position().toPoint()))
+        Form_MouseMove();
     QWidget::mouseMoveEvent(event);
 }
 

@@ -289,6 +289,60 @@ private Q_SLOTS:
         window.setPointer(MainWindow::DefaultPointer);
         window.PushButton_MouseMove();
         QCOMPARE(window.pointer(), int(MainWindow::CustomPointer));
+
+        // The real movements reach the same handlers.
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        auto* help = h.find<QPushButton>("PushButton2");
+        QTest::mouseMove(&window, {300, 380}); // between the frame and "Start Extracting"
+        QTRY_COMPARE(window.pointer(), int(MainWindow::DefaultPointer));
+        QTest::mouseMove(help, help->rect().center());
+        QTRY_COMPARE(window.pointer(), int(MainWindow::CustomPointer));
+        QTest::mouseMove(h.find<QTreeView>("ListView2")->viewport(), {20, 20});
+        QTRY_COMPARE(window.pointer(), int(MainWindow::DefaultPointer));
+        QVERIFY(h.dialogs.transcript().isEmpty());
+    }
+
+    void theHandPointerComesFromTheCursorFile()
+    {
+        // A 32 x 32 monochrome cursor with its hot spot at (5, 7).
+        QByteArray cursor;
+        auto put16 = [&cursor](int v) {
+            cursor.append(char(v & 0xFF)).append(char((v >> 8) & 0xFF));
+        };
+        auto put32 = [&](int v) {
+            put16(v & 0xFFFF);
+            put16(v >> 16);
+        };
+        put16(0);
+        put16(2);
+        put16(1);
+        cursor.append(char(32)).append(char(32)).append(char(2)).append(char(0));
+        put16(5);
+        put16(7);
+        const int imageSize = 40 + 8 + 128 + 128;
+        put32(imageSize);
+        put32(22);
+        put32(40);
+        put32(32);
+        put32(64);
+        put16(1);
+        put16(1);
+        put32(0);
+        put32(256);
+        put32(0);
+        put32(0);
+        put32(2);
+        put32(0);
+        put32(0);
+        put32(0x00FFFFFF);
+        cursor.append(QByteArray(128, '\x0F')).append(QByteArray(128, '\0'));
+
+        Harness h;
+        h.writeBesideProgram("HAND-M.CUR", cursor);
+        MainWindow& window = h.load();
+        window.PushButton_MouseMove();
+        QCOMPARE(window.cursor().shape(), Qt::BitmapCursor);
+        QCOMPARE(window.cursor().hotSpot(), QPoint(5, 7));
         QVERIFY(h.dialogs.transcript().isEmpty());
     }
 
