@@ -1,13 +1,18 @@
 #include "MainWindow.h"
 
+#include "AddFiles.h"
 #include "ColumnHeaderProxy.h"
 #include "ControlTable.h"
 #include "Cursors.h"
 #include "Dialogs.h"
 #include "ErrorTrap.h"
 #include "EventPump.h"
+#include "ExtractionRun.h"
 #include "FileSystem.h"
+#include "FixPath.h"
+#include "HtmlDocument.h"
 #include "InputFileList.h"
+#include "OptionHelp.h"
 #include "ProgramIcon.h"
 #include "ResultsList.h"
 #include "SettingsStore.h"
@@ -97,6 +102,26 @@ MainWindow::MainWindow(WindowServices services, QWidget* parent)
     m_resultsView->setSourceModel(m_results);
     buildControls();
     wireHandlers();
+
+    if (!m_services.makeParser)
+        m_services.makeParser = [] {
+            return createHtmlParser();
+        };
+    RunControls controls{
+        [this] {
+            for (int i = 0; i < 4; ++i)
+                if (m_options[i]->isChecked())
+                    return i + 1;
+            return 0;
+        },
+        [this] { return m_text1->text(); },
+        [this] { return m_text2->text(); },
+        [this] { m_text1->setFocus(); },
+        [this] { m_text2->setFocus(); },
+        [this](int value) { setPointer(value); },
+    };
+    m_run = std::make_unique<ExtractionRun>(m_services.dialogs, m_services.events, *m_inputFiles, *m_results,
+                                            std::move(controls), m_services.makeParser);
 }
 
 MainWindow::~MainWindow() = default;
@@ -205,6 +230,9 @@ void MainWindow::buildControls()
 // The window's table of gestures.
 void MainWindow::wireHandlers()
 {
+    connect(control<QPushButton>("PushButton1"), &QPushButton::clicked, this, &MainWindow::PushButton1_Click);
+    connect(control<QPushButton>("PushButton2"), &QPushButton::clicked, this, &MainWindow::PushButton2_Click);
+    connect(control<QPushButton>("PushButton7"), &QPushButton::clicked, this, &MainWindow::PushButton7_Click);
     connect(control<QPushButton>("PushButton9"), &QPushButton::clicked, this, &MainWindow::PushButton9_Click);
     connect(control<QPushButton>("PushButton14"), &QPushButton::clicked, this, &MainWindow::PushButton14_Click);
     void (MainWindow::*optionClicks[4])() = {&MainWindow::Option1_Click, &MainWindow::Option2_Click,
@@ -312,6 +340,43 @@ void MainWindow::saveSetting(const QString& key, const QString& value)
     // These handlers have no error trap: a write the store refuses is simply not kept, and the
     // next change writes the whole value again.
     (void)m_services.settings.SaveSetting(key, value);
+}
+
+void MainWindow::PushButton1_Click()
+{
+    ErrorTrap trap(m_services.dialogs, location("PushButton1_Click"));
+    QStringList chosen;
+    trap.step(108, [&] {
+        chosen =
+            m_services.dialogs.openFiles(QStringLiteral("Add File(s) - Hold Ctrl to select multiple files"),
+                                         QStringLiteral("HTML Files (*.htm;*.html)|*.htm;*.html|All Files (*.*)|*.*"));
+    });
+    if (trap.test(110, [&] { return chosen.isEmpty(); }))
+        return;
+    const ChosenFiles files = SplitChosenFiles(chosen);
+    if (!files.fit) {
+        trap.step(108, [this] { m_services.dialogs.message(ShortTitle::Get(), kTooManyFiles, Dialogs::Icon::None); });
+        return;
+    }
+    if (trap.test(114, [&] { return files.names.isEmpty(); })) {
+        trap.step(118, [&] { m_inputFiles->Append(files.folder); });
+        return;
+    }
+    QStringList paths;
+    for (const QString& name : files.names)
+        trap.step(130, [&] { paths.append(FixPath(files.folder + kPathSeparator + name)); });
+    trap.step(132, [&] { m_inputFiles->AppendMany(paths); });
+}
+
+void MainWindow::PushButton2_Click()
+{
+    ErrorTrap trap(m_services.dialogs, location("PushButton2_Click"));
+    trap.step(126, [this] { m_services.dialogs.message(ShortTitle::Get(), OptionHelpText(), Dialogs::Icon::None); });
+}
+
+void MainWindow::PushButton7_Click()
+{
+    m_run->PushButton7_Click();
 }
 
 void MainWindow::PushButton9_Click()

@@ -6,6 +6,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 class Dialogs;
@@ -19,6 +20,8 @@ class QTreeView;
 class ResultsList;
 class SettingsStore;
 class ColumnHeaderProxy;
+class ExtractionRun;
+class HtmlParser;
 
 // What the window needs of the system, created in main() and by the tests.
 struct WindowServices
@@ -30,6 +33,8 @@ struct WindowServices
     std::function<void()> endProgram;
     // Where HAND-M.CUR, x/o.cjs, drag.ico and Samples/ are looked for.
     QString programFolder;
+    // Makes the parser of one extraction run; the real one when left empty.
+    std::function<std::unique_ptr<HtmlParser>()> makeParser = {};
 };
 
 class MainWindow : public QWidget
@@ -60,6 +65,9 @@ public:
     ResultsList& results() { return *m_results; }
 
     // The gestures, by the names of their controls and events.
+    void PushButton1_Click();
+    void PushButton2_Click();
+    void PushButton7_Click();
     void PushButton9_Click();
     void PushButton14_Click();
     void Option1_Click();
@@ -109,6 +117,7 @@ private:
     QLineEdit* m_text1 = nullptr;
     QLineEdit* m_text2 = nullptr;
 
+    std::unique_ptr<ExtractionRun> m_run;
     int m_pointer = DefaultPointer;
     std::optional<QCursor> m_handCursor;
     std::optional<QCursor> m_dragCursor;

@@ -11,10 +11,10 @@ std::optional<QString> CheckRunInputs(qsizetype fileCount, ExtractionMode mode, 
                                       QStringView searchText)
 {
     if (fileCount == 0)
-        return QStringLiteral("No files added.");
+        return kNoFilesAdded;
     if (mode == ExtractionMode::ElementBlocks && IsBlank(tagName))
-        return QStringLiteral("You forgot to input tag name.");
+        return kForgotTagName;
     if (mode == ExtractionMode::MatchingLines && IsBlank(searchText))
-        return QStringLiteral("You forgot to input tag or data.");
+        return kForgotTagOrData;
     return std::nullopt;
 }

@@ -7,6 +7,10 @@
 
 #include <optional>
 
+inline const QString kNoFilesAdded = QStringLiteral("No files added.");
+inline const QString kForgotTagName = QStringLiteral("You forgot to input tag name.");
+inline const QString kForgotTagOrData = QStringLiteral("You forgot to input tag or data.");
+
 // A text is blank when nothing is left after removing leading and trailing spaces (code 32
 // only: a lone tab is not blank).
 bool IsBlank(QStringView text);

@@ -2,6 +2,8 @@
 add_executable(quillory_window_tests
     app/MainWindowTest.cpp
     app/ErrorTrapTest.cpp
+    app/RunTest.cpp
+    app/WindowHarness.h
     app/WindowTestMain.cpp
 )
 set_target_properties(quillory_window_tests PROPERTIES AUTOMOC ON)

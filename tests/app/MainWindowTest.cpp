@@ -6,6 +6,7 @@
 #include "InputFileList.h"
 #include "ResultsList.h"
 #include "SettingsStore.h"
+#include "WindowHarness.h"
 
 #include <QAbstractItemModelTester>
 #include <QApplication>
@@ -20,65 +21,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeView>
-
-namespace {
-
-// One window over fake services, with a scratch folder standing for the program's folder.
-struct Harness
-{
-    QTemporaryDir folder;
-    FakeDialogs dialogs;
-    FakeEventPump events;
-    std::unique_ptr<SettingsStore> settings;
-    int endCalls = 0;
-    int sampleRecords = 0;
-    std::unique_ptr<MainWindow> window;
-
-    Harness() { settings = std::make_unique<SettingsStore>(folder.filePath("settings.ini")); }
-
-    void writeSettings(const QMap<QString, QString>& values)
-    {
-        for (auto it = values.begin(); it != values.end(); ++it)
-            QVERIFY(!settings->SaveSetting(it.key(), it.value()));
-    }
-
-    void writeBesideProgram(const QString& name, const QByteArray& bytes)
-    {
-        QDir(folder.path()).mkpath(QFileInfo(folder.filePath(name)).path());
-        QFile file(folder.filePath(name));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-    }
-
-    MainWindow& load()
-    {
-        window = std::make_unique<MainWindow>(
-            WindowServices{dialogs, *settings, events, [this] { ++endCalls; }, folder.path()});
-        window->recordSampleFiles = [this] {
-            ++sampleRecords;
-        };
-        new QAbstractItemModelTester(&window->inputFiles(), QAbstractItemModelTester::FailureReportingMode::QtTest,
-                                     window.get());
-        new QAbstractItemModelTester(&window->results(), QAbstractItemModelTester::FailureReportingMode::QtTest,
-                                     window.get());
-        window->Form_Load();
-        window->show();
-        return *window;
-    }
-
-    template <typename T> T* find(const char* name) const { return window->findChild<T*>(QLatin1String(name)); }
-    QString setting(const QString& key) const { return settings->GetSetting(key, "<none>"); }
-};
-
-QStringList inputTexts(MainWindow& window)
-{
-    QStringList texts;
-    for (int i = 1; i <= window.inputFiles().Count(); ++i)
-        texts << window.inputFiles().ItemText(i);
-    return texts;
-}
-
-} // namespace
 
 class MainWindowTest : public QObject
 {
@@ -454,12 +396,14 @@ private Q_SLOTS:
 };
 
 std::unique_ptr<QObject> makeErrorTrapTest();
+std::unique_ptr<QObject> makeRunTest();
 
 std::vector<std::unique_ptr<QObject>> makeWindowSuites()
 {
     std::vector<std::unique_ptr<QObject>> suites;
     suites.push_back(makeErrorTrapTest());
     suites.push_back(std::make_unique<MainWindowTest>());
+    suites.push_back(makeRunTest());
     return suites;
 }
 

@@ -12,6 +12,9 @@ class FakeEventPump final : public EventPump
 {
 public:
     void processEvents() override;
+    // Counted like processEvents: in tests a wait never blocks, the loop just asks again.
+    void waitForEvents() override { processEvents(); }
+    void wake() override {}
 
     int calls() const { return m_calls; }
     // Runs action at the nth call (1-based), once.

@@ -1,0 +1,161 @@
+#include "ExtractionRun.h"
+
+#include "Dialogs.h"
+#include "DocumentLoad.h"
+#include "ErrorTrap.h"
+#include "EventPump.h"
+#include "InputFileList.h"
+#include "ResultsList.h"
+#include "RunChecks.h"
+#include "ShortTitle.h"
+
+#include <memory>
+
+namespace {
+
+// The step labels of one document mode: selection test, document creation, the two steps of the
+// wait, and the loop over what is visited.
+struct DocumentSteps
+{
+    int create;
+    int stateTest;
+    int events;
+    int loop;
+};
+
+constexpr DocumentSteps kLeafSteps{128, 130, 132, 134};
+constexpr DocumentSteps kBlockSteps{144, 146, 148, 150};
+constexpr DocumentSteps kTagSteps{180, 182, 184, 186};
+
+} // namespace
+
+// One run's steps, numbered as the error report shows them.
+class ExtractionRun::Steps
+{
+public:
+    Steps(ExtractionRun& run)
+        : m_run(run), m_trap(run.m_dialogs, QStringLiteral("in Pellowin2021/08/31.Form1.PushButton7_Click "))
+    {}
+
+    void run();
+
+private:
+    void message(const QString& text) { m_run.m_dialogs.message(ShortTitle::Get(), text, Dialogs::Icon::None); }
+    void extractFile(int position);
+    // Loads the file's document on the worker while the window processes its events; null when
+    // it could not be created, after the report.
+    std::unique_ptr<HtmlDocument> loadDocument(const QString& path, const DocumentSteps& steps);
+    RowSink appending(int step);
+
+    ExtractionRun& m_run;
+    ErrorTrap m_trap;
+    std::unique_ptr<HtmlParser> m_parser;
+};
+
+RowSink ExtractionRun::Steps::appending(int step)
+{
+    return [this, step](std::string_view row) {
+        m_trap.step(step, [&] { m_run.m_results.Append(QString::fromUtf8(row.data(), qsizetype(row.size()))); });
+    };
+}
+
+std::unique_ptr<HtmlDocument> ExtractionRun::Steps::loadDocument(const QString& path, const DocumentSteps& steps)
+{
+    std::unique_ptr<DocumentLoad> load;
+    if (!m_trap.step(steps.create, [&] {
+            if (!m_parser)
+                m_parser = m_run.m_makeParser();
+            EventPump& events = m_run.m_events;
+            load = std::make_unique<DocumentLoad>(path, *m_parser, [&events] { events.wake(); });
+        }))
+        return nullptr;
+    // The window stays alive while the document loads: clicks, typing, Help and closing all work.
+    while (m_trap.test(steps.stateTest, [&] { return load->readyState() != QStringLiteral("complete"); }))
+        m_trap.step(steps.events, [&] { m_run.m_events.waitForEvents(); });
+    std::unique_ptr<HtmlDocument> document;
+    m_trap.step(steps.create, [&] {
+        Result<std::unique_ptr<HtmlDocument>> loaded = load->take();
+        document = std::move(Unwrap(loaded));
+    });
+    return document;
+}
+
+void ExtractionRun::Steps::extractFile(int position)
+{
+    QString path;
+    if (!m_trap.step(124, [&] {
+            if (position > m_run.m_inputs.Count())
+                Fail(QStringLiteral("Invalid property value (the list has no item %1 any more)").arg(position));
+            path = m_run.m_inputs.ItemText(position);
+        }))
+        return;
+
+    const int option = m_run.m_controls.selectedOption();
+    if (m_trap.test(126, [&] { return option == 1; })) {
+        if (std::unique_ptr<HtmlDocument> document = loadDocument(path, kLeafSteps))
+            m_trap.step(kLeafSteps.loop, [&] { EmitLeafTexts(*document, appending(138)); });
+    } else if (m_trap.test(142, [&] { return option == 2; })) {
+        if (std::unique_ptr<HtmlDocument> document = loadDocument(path, kBlockSteps)) {
+            // The tag name is read after the wait: a change typed meanwhile already counts.
+            m_trap.step(kBlockSteps.loop, [&] {
+                EmitElementBlocks(*document, m_run.m_controls.tagName(), [&](std::string_view row) {
+                    appending(row == "<tr>" ? 152 : row == "</tr>" ? 162 : 158)(row);
+                });
+            });
+        }
+    } else if (m_trap.test(166, [&] { return option == 3; })) {
+        std::optional<LineList> lines;
+        if (m_trap.step(168, [&] {
+                Result<LineList> read = RFTSFSO::ReadFileLines(path);
+                lines.emplace(std::move(Unwrap(read)));
+            }))
+            m_trap.step(170, [&] { EmitMatchingLines(*lines, m_run.m_controls.searchText(), appending(174)); });
+    } else if (m_trap.test(178, [&] { return option == 4; })) {
+        if (std::unique_ptr<HtmlDocument> document = loadDocument(path, kTagSteps))
+            m_trap.step(kTagSteps.loop, [&] { EmitTagNames(*document, appending(188)); });
+    }
+}
+
+void ExtractionRun::Steps::run()
+{
+    RunControls& controls = m_run.m_controls;
+    // The checks; a text is checked only when its option is the selected one.
+    if (m_trap.test(104, [&] { return m_run.m_inputs.Count() == 0; })) {
+        m_trap.step(198, [&] { message(kNoFilesAdded); });
+        return;
+    }
+    if (m_trap.test(106, [&] { return controls.selectedOption() == 2 && IsBlank(controls.tagName()); })) {
+        m_trap.step(108, [&] { message(kForgotTagName); });
+        m_trap.step(110, [&] { controls.focusTagName(); });
+        return;
+    }
+    if (m_trap.test(112, [&] { return controls.selectedOption() == 3 && IsBlank(controls.searchText()); })) {
+        m_trap.step(114, [&] { message(kForgotTagOrData); });
+        m_trap.step(116, [&] { controls.focusSearchText(); });
+        return;
+    }
+
+    m_trap.step(118, [&] { controls.setPointer(11); });
+    m_trap.step(120, [&] { m_run.m_results.Clear(); });
+    int count = 0;
+    m_trap.step(122, [&] { count = m_run.m_inputs.Count(); });
+    for (int position = 1; position <= count; ++position)
+        extractFile(position);
+    m_trap.step(194, [&] { controls.setPointer(0); });
+    m_trap.step(196, [&] { message(QStringLiteral("Done.")); });
+}
+
+ExtractionRun::ExtractionRun(Dialogs& dialogs, EventPump& events, InputFileList& inputs, ResultsList& results,
+                             RunControls controls, std::function<std::unique_ptr<HtmlParser>()> makeParser)
+    : m_dialogs(dialogs), m_events(events), m_inputs(inputs), m_results(results), m_controls(std::move(controls)),
+      m_makeParser(std::move(makeParser))
+{}
+
+void ExtractionRun::PushButton7_Click()
+{
+    if (m_runInProgress)
+        return;
+    m_runInProgress = true;
+    Steps(*this).run();
+    m_runInProgress = false;
+}

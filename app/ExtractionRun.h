@@ -1,0 +1,50 @@
+#pragma once
+
+#include "ExtractionModes.h"
+
+#include <QString>
+
+#include <functional>
+
+class Dialogs;
+class EventPump;
+class HtmlParser;
+class InputFileList;
+class ResultsList;
+
+// What a run reads from the window, each time a step needs it: the option buttons are looked at
+// anew for every file and the texts whenever a mode needs them, so a change made while a
+// document loads applies from that moment on.
+struct RunControls
+{
+    std::function<int()> selectedOption; // 1 to 4, or 0 when none is selected
+    std::function<QString()> tagName;
+    std::function<QString()> searchText;
+    std::function<void()> focusTagName;
+    std::function<void()> focusSearchText;
+    std::function<void(int)> setPointer;
+};
+
+// "Start Extracting": checks there is something to do, empties the results and turns every
+// listed file into rows with the selected option, reporting failed steps and going on.
+class ExtractionRun
+{
+public:
+    ExtractionRun(Dialogs& dialogs, EventPump& events, InputFileList& inputs, ResultsList& results,
+                  RunControls controls, std::function<std::unique_ptr<HtmlParser>()> makeParser);
+
+    // Returns at once when a run is already in progress.
+    void PushButton7_Click();
+    bool inProgress() const { return m_runInProgress; }
+
+private:
+    class Steps;
+
+    Dialogs& m_dialogs;
+    EventPump& m_events;
+    InputFileList& m_inputs;
+    ResultsList& m_results;
+    RunControls m_controls;
+    std::function<std::unique_ptr<HtmlParser>()> m_makeParser;
+    bool m_runInProgress = false;
+};

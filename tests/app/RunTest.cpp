@@ -1,0 +1,360 @@
+#include "AddFiles.h"
+#include "ShortTitle.h"
+#include "WindowHarness.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include <chrono>
+#include <semaphore>
+
+namespace {
+
+// A parser that holds each document back until the test lets it through, so that a test can act
+// while the window waits for a document.
+class GatedParser final : public HtmlParser
+{
+public:
+    explicit GatedParser(std::shared_ptr<std::counting_semaphore<1000>> gate) : m_gate(std::move(gate)) {}
+    Result<std::unique_ptr<HtmlDocument>> parse(const QByteArray& bytes) override
+    {
+        if (!m_gate->try_acquire_for(std::chrono::seconds(20)))
+            return Failure{QStringLiteral("the test never let the document through")};
+        return m_real->parse(bytes);
+    }
+
+private:
+    std::shared_ptr<std::counting_semaphore<1000>> m_gate;
+    std::unique_ptr<HtmlParser> m_real = createHtmlParser();
+};
+
+FakeDialogs::Box message(const QString& text)
+{
+    return {FakeDialogs::Kind::Message, QStringLiteral("Quillory"), text};
+}
+
+QString report(const QString& description, int step)
+{
+    return QStringLiteral("%1\r\nin Pellowin2021/08/31.Form1.PushButton7_Click at line %2\r\rPlease email "
+                          "screenshot of this message to support@quorvane.com")
+        .arg(description)
+        .arg(step);
+}
+
+} // namespace
+
+class RunTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void checksRefuseARunAndLeaveTheResults_data()
+    {
+        QTest::addColumn<bool>("withFile");
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<QString>("text1");
+        QTest::addColumn<QString>("text2");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("focus");
+        QTest::newRow("no files") << false << "Option1"
+                                  << "tr"
+                                  << "one"
+                                  << "No files added."
+                                  << "";
+        QTest::newRow("blank tag") << true << "Option2"
+                                   << "   "
+                                   << "one"
+                                   << "You forgot to input tag name."
+                                   << "Text1";
+        QTest::newRow("empty tag") << true << "Option2"
+                                   << ""
+                                   << ""
+                                   << "You forgot to input tag name."
+                                   << "Text1";
+        QTest::newRow("blank search") << true << "Option3"
+                                      << ""
+                                      << "  "
+                                      << "You forgot to input tag or data."
+                                      << "Text2";
+    }
+    void checksRefuseARunAndLeaveTheResults()
+    {
+        QFETCH(bool, withFile);
+        QFETCH(QString, option);
+        QFETCH(QString, text1);
+        QFETCH(QString, text2);
+        QFETCH(QString, message);
+        QFETCH(QString, focus);
+        Harness h;
+        MainWindow& window = h.load();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        if (withFile)
+            window.inputFiles().Append(h.file("p.html", "<p>x</p>"));
+        window.results().Append("earlier row");
+        h.find<QRadioButton>(option.toLatin1())->setChecked(true);
+        h.find<QLineEdit>("Text1")->setText(text1);
+        h.find<QLineEdit>("Text2")->setText(text2);
+        h.find<QPushButton>("PushButton7")->setFocus();
+        h.dialogs.expectMessage();
+        QTest::mouseClick(h.find<QPushButton>("PushButton7"), Qt::LeftButton);
+
+        QCOMPARE(h.dialogs.transcript(), QList<FakeDialogs::Box>({::message(message)}));
+        QCOMPARE(window.results().Texts(), QStringList({"earlier row"}));
+        QCOMPARE(window.pointer(), 0);
+        if (!focus.isEmpty())
+            QCOMPARE(QApplication::focusWidget()->objectName(), focus);
+    }
+
+    void emptyTextsOfOtherOptionsAreNoObstacle()
+    {
+        Harness h;
+        MainWindow& window = h.load();
+        window.inputFiles().Append(h.file("p.html", "<p>one</p>"));
+        h.find<QLineEdit>("Text1")->clear();
+        h.find<QLineEdit>("Text2")->clear();
+        h.dialogs.expectMessage();
+        window.PushButton7_Click(); // option 1
+        QCOMPARE(window.results().Texts(), QStringList({"one"}));
+        h.find<QLineEdit>("Text2")->setText("ONE");
+        h.find<QRadioButton>("Option3")->setChecked(true);
+        h.dialogs.expectMessage();
+        window.PushButton7_Click(); // option 3 with Text1 empty
+        QCOMPARE(window.results().Texts(), QStringList({"<p>one</p>"}));
+        QCOMPARE(h.dialogs.transcript(), QList<FakeDialogs::Box>({message("Done."), message("Done.")}));
+    }
+
+    void everyFileGivesItsRowsInListOrder_data()
+    {
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<QString>("tag");
+        QTest::addColumn<QStringList>("rows");
+        QTest::newRow("1") << "Option1"
+                           << "" << QStringList({"a1", "a2", "b1", "b2"});
+        QTest::newRow("2") << "Option2"
+                           << "TD"
+                           << QStringList({"<tr>", "a1", "</tr>", "<tr>", "a2", "</tr>", "<tr>", "b1", "</tr>", "<tr>",
+                                           "b2", "</tr>"});
+        QTest::newRow("3") << "Option3"
+                           << ""
+                           << QStringList({"<table><tr><td>a1</td><td>A2</td></tr></table>",
+                                           "<table><tr><td>b1</td><td>b2</td></tr></table>"});
+        QTest::newRow("4") << "Option4"
+                           << ""
+                           << QStringList({"html", "head", "body", "table", "tbody", "tr", "td", "td", "html", "head",
+                                           "body", "table", "tbody", "tr", "td", "td"});
+    }
+    void everyFileGivesItsRowsInListOrder()
+    {
+        QFETCH(QString, option);
+        QFETCH(QString, tag);
+        QFETCH(QStringList, rows);
+        Harness h;
+        MainWindow& window = h.load();
+        window.inputFiles().Append(h.file("a.html", "<table><tr><td>a1</td><td>A2</td></tr></table>\n"));
+        window.inputFiles().Append(h.file("b.html", "<table><tr><td>b1</td><td>b2</td></tr></table>\n"));
+        window.results().Append("from the last run");
+        h.find<QRadioButton>(option.toLatin1())->setChecked(true);
+        h.find<QLineEdit>("Text1")->setText(tag.isEmpty() ? "tr" : tag);
+        h.find<QLineEdit>("Text2")->setText("</TD>");
+        if (option == "Option1")
+            rows[1] = "A2";
+        h.dialogs.expectMessage([&] {
+            // "Done." comes after the hourglass is gone and every row is in.
+            QCOMPARE(window.pointer(), 0);
+            QCOMPARE(window.results().Texts(), rows);
+        });
+        QTest::mouseClick(h.find<QPushButton>("PushButton7"), Qt::LeftButton);
+        QCOMPARE(h.dialogs.transcript(), QList<FakeDialogs::Box>({message("Done.")}));
+        QVERIFY(h.dialogs.unexpected().isEmpty());
+        QCOMPARE(window.results().Texts(), rows);
+    }
+
+    void aFileThatCannotBeReadIsReportedOnceAndTheRunGoesOn()
+    {
+        const struct
+        {
+            const char* option;
+            int step;
+        } cases[] = {{"Option1", 128}, {"Option2", 144}, {"Option3", 168}, {"Option4", 180}};
+        for (const auto& c : cases) {
+            Harness h;
+            MainWindow& window = h.load();
+            window.inputFiles().Append(h.folder.filePath("missing.html"));
+            window.inputFiles().Append(h.file("b.html", "<table><tr><td>one</td></tr></table>"));
+            h.find<QRadioButton>(c.option)->setChecked(true);
+            h.dialogs.expectMessage();
+            h.dialogs.expectMessage();
+            window.PushButton7_Click();
+            QCOMPARE(h.dialogs.transcript(),
+                     QList<FakeDialogs::Box>({{FakeDialogs::Kind::Message, "Application Error",
+                                               report("File not found", c.step), Dialogs::Icon::Warning},
+                                              message("Done.")}));
+            QVERIFY(window.results().Count() > 0);
+        }
+    }
+
+    void aRunThatFindsNothingEndsEmpty()
+    {
+        Harness h;
+        MainWindow& window = h.load();
+        window.inputFiles().Append(h.file("empty.html", ""));
+        window.results().Append("old");
+        h.find<QRadioButton>("Option2")->setChecked(true);
+        h.dialogs.expectMessage();
+        window.PushButton7_Click();
+        QCOMPARE(window.results().Count(), 0);
+        QCOMPARE(h.dialogs.transcript(), QList<FakeDialogs::Box>({message("Done.")}));
+    }
+
+    void theWindowStaysAliveWhileADocumentLoads()
+    {
+        auto gate = std::make_shared<std::counting_semaphore<1000>>(0);
+        Harness h;
+        h.makeParser = [gate] {
+            return std::make_unique<GatedParser>(gate);
+        };
+        MainWindow& window = h.load();
+        window.inputFiles().Append(h.file("a.html", "<p>first</p>"));
+        window.inputFiles().Append(h.file("b.html", "<p>second</p>"));
+        window.inputFiles().Append(h.file("c.html", "<p>third</p>"));
+        auto* start = h.find<QPushButton>("PushButton7");
+
+        int waitsSeenBusy = 0;
+        h.events.onCall(1, [&] {
+            // Inside the first wait: busy, a second start is ignored, the input list cannot be
+            // cleared, Help answers, and a new option applies from the next file on.
+            QCOMPARE(window.pointer(), int(MainWindow::Hourglass));
+            ++waitsSeenBusy;
+            const int boxes = int(h.dialogs.transcript().size());
+            QTest::mouseClick(start, Qt::LeftButton);
+            QCOMPARE(int(h.dialogs.transcript().size()), boxes);
+            QTest::mouseClick(h.find<QPushButton>("PushButton14"), Qt::LeftButton);
+            QCOMPARE(window.inputFiles().Count(), 3);
+            h.dialogs.expectMessage();
+            QTest::mouseClick(h.find<QPushButton>("PushButton2"), Qt::LeftButton);
+            QTest::mouseClick(h.find<QRadioButton>("Option4"), Qt::LeftButton);
+            QCOMPARE(h.setting("Option"), QStringLiteral("4"));
+            gate->release(3);
+        });
+        h.dialogs.expectMessage();
+        QTest::mouseClick(start, Qt::LeftButton);
+
+        QCOMPARE(waitsSeenBusy, 1);
+        QStringList rows = {"first"};
+        rows << QStringList({"html", "head", "body", "p"}) << QStringList({"html", "head", "body", "p"});
+        QCOMPARE(window.results().Texts(), rows);
+        const auto boxes = h.dialogs.transcript();
+        QCOMPARE(boxes.size(), 2);
+        QVERIFY(boxes[0].text.startsWith("Extract All Between Tag\r\n"));
+        QCOMPARE(boxes[1], message("Done."));
+        QVERIFY(h.dialogs.unexpected().isEmpty());
+
+        // Closing in the middle of a wait ends the program at once.
+        h.events.onCall(h.events.calls() + 1, [&] {
+            window.close();
+            gate->release(3);
+        });
+        h.dialogs.expectMessage();
+        window.PushButton7_Click();
+        QCOMPARE(h.endCalls, 1);
+    }
+
+    void aChangedTagNameCountsFromTheWaitOn()
+    {
+        auto gate = std::make_shared<std::counting_semaphore<1000>>(0);
+        Harness h;
+        h.makeParser = [gate] {
+            return std::make_unique<GatedParser>(gate);
+        };
+        MainWindow& window = h.load();
+        window.inputFiles().Append(h.file("a.html", "<b>bold</b><i>italic</i>"));
+        h.find<QRadioButton>("Option2")->setChecked(true);
+        h.find<QLineEdit>("Text1")->setText("b");
+        h.events.onCall(1, [&] {
+            h.find<QLineEdit>("Text1")->setText("i");
+            gate->release();
+        });
+        h.dialogs.expectMessage();
+        window.PushButton7_Click();
+        QCOMPARE(window.results().Texts(), QStringList({"<tr>", "italic", "</tr>"}));
+    }
+
+    void helpShowsTheSeventeenLines()
+    {
+        Harness h;
+        MainWindow& window = h.load();
+        h.dialogs.expectMessage();
+        QTest::mouseClick(h.find<QPushButton>("PushButton2"), Qt::LeftButton);
+        const QString expected = QStringLiteral(
+            "Extract All Between Tag\r\nTag (Input): look\r\n<look><here>hi</here></look>\r\nwill extract "
+            "<here>hi</here>\r\n\r\nExtract Value Between Tag\r\nTag (Input): look\r\n<look><here>hi</here></look>\r\n"
+            "will extract hi\r\n\r\nExtract Entire Line Containing Tag\r\nTag (Input): look\r\n"
+            "<look><here>hi</here></look>\r\nwill extract <look><here>hi</here></look>\r\n\r\nExtract All Data "
+            "Between Quotes\r\n<record from=\"53000059\" to=\"graphics/pictures/person/53000059/portrait\"/> will "
+            "extract 53000059 and graphics/pictures/person/53000059/portrait");
+        QCOMPARE(h.dialogs.transcript(), QList<FakeDialogs::Box>({message(expected)}));
+        QCOMPARE(expected.split("\r\n").size(), 17);
+        QCOMPARE(window.inputFiles().Count(), 0);
+        QCOMPARE(window.results().Count(), 0);
+    }
+
+    void addFilesAppendsWhatTheDialogChose()
+    {
+        const QString filter = QStringLiteral("HTML Files (*.htm;*.html)|*.htm;*.html|All Files (*.*)|*.*");
+        const QString title = QStringLiteral("Add File(s) - Hold Ctrl to select multiple files");
+        Harness h;
+        MainWindow& window = h.load();
+        auto* add = h.find<QPushButton>("PushButton1");
+
+        h.dialogs.answerOpenFiles({"/data//pages/one.htm"});
+        QTest::mouseClick(add, Qt::LeftButton);
+        h.dialogs.answerOpenFiles({"/a.htm", "/b.html"});
+        QTest::mouseClick(add, Qt::LeftButton);
+        h.dialogs.answerOpenFiles({"/srv/x/c.htm", "/srv/x/d.htm"});
+        QTest::mouseClick(add, Qt::LeftButton);
+        h.dialogs.answerOpenFiles({});
+        QTest::mouseClick(add, Qt::LeftButton);
+        h.dialogs.answerOpenFiles({"/a.htm", "/b.html"});
+        QTest::mouseClick(add, Qt::LeftButton);
+        // A single file as returned; several as folder, separator and name, tidied; twice is twice.
+        QCOMPARE(inputTexts(window), QStringList({"/data//pages/one.htm", "/a.htm", "/b.html", "/srv/x/c.htm",
+                                                  "/srv/x/d.htm", "/a.htm", "/b.html"}));
+        for (const FakeDialogs::Box& box : h.dialogs.transcript()) {
+            QCOMPARE(box.kind, FakeDialogs::Kind::OpenFiles);
+            QCOMPARE(box.title, title);
+            QCOMPARE(box.filter, filter);
+        }
+
+        // A selection whose answer would overflow the dialog's buffer adds nothing.
+        QStringList many;
+        for (int i = 0; i < 3000; ++i)
+            many << QStringLiteral("/srv/pages/page-%1.html").arg(i, 5, 10, QChar('0'));
+        h.dialogs.answerOpenFiles(many);
+        h.dialogs.expectMessage();
+        QTest::mouseClick(add, Qt::LeftButton);
+        QCOMPARE(h.dialogs.transcript().last(),
+                 message("You've selected too many files to add.\r\rPlease try adding via the \"Add All\" button."));
+        QCOMPARE(window.inputFiles().Count(), 7);
+        QVERIFY(h.dialogs.unexpected().isEmpty());
+    }
+
+    void theDialogBufferLimitIsTheJoinedAnswer()
+    {
+        // Folder "/d" (2), then for each name a NUL and the name, then two closing NULs: here
+        // 2 + (1 + 14998) + (1 + 14997) + 2 = 30001 characters.
+        QStringList names = {"/d/" + QString(14998, u'x'), "/d/" + QString(14997, u'y')};
+        QVERIFY(!SplitChosenFiles(names).fit);
+        names[1].chop(1);
+        QVERIFY(SplitChosenFiles(names).fit);
+        QVERIFY(SplitChosenFiles({QString(29999, u'p')}).fit);
+        QVERIFY(!SplitChosenFiles({QString(30000, u'p')}).fit);
+    }
+};
+
+std::unique_ptr<QObject> makeRunTest()
+{
+    return std::make_unique<RunTest>();
+}
+
+#include "RunTest.moc"

@@ -1,0 +1,81 @@
+#pragma once
+
+#include "FakeDialogs.h"
+#include "FakeEventPump.h"
+#include "HtmlDocument.h"
+#include "InputFileList.h"
+#include "MainWindow.h"
+#include "ResultsList.h"
+#include "SettingsStore.h"
+
+#include <QAbstractItemModelTester>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+// One window over fake services, with a scratch folder standing for the program's folder.
+struct Harness
+{
+    QTemporaryDir folder;
+    FakeDialogs dialogs;
+    FakeEventPump events;
+    std::unique_ptr<SettingsStore> settings;
+    int endCalls = 0;
+    int sampleRecords = 0;
+    std::function<std::unique_ptr<HtmlParser>()> makeParser = {};
+    std::unique_ptr<MainWindow> window;
+
+    Harness() { settings = std::make_unique<SettingsStore>(folder.filePath("settings.ini")); }
+
+    void writeSettings(const QMap<QString, QString>& values)
+    {
+        for (auto it = values.begin(); it != values.end(); ++it)
+            QVERIFY(!settings->SaveSetting(it.key(), it.value()));
+    }
+
+    void writeBesideProgram(const QString& name, const QByteArray& bytes)
+    {
+        QDir(folder.path()).mkpath(QFileInfo(folder.filePath(name)).path());
+        QFile file(folder.filePath(name));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+
+    MainWindow& load()
+    {
+        window = std::make_unique<MainWindow>(
+            WindowServices{dialogs, *settings, events, [this] { ++endCalls; }, folder.path(), makeParser});
+        window->recordSampleFiles = [this] {
+            ++sampleRecords;
+        };
+        new QAbstractItemModelTester(&window->inputFiles(), QAbstractItemModelTester::FailureReportingMode::QtTest,
+                                     window.get());
+        new QAbstractItemModelTester(&window->results(), QAbstractItemModelTester::FailureReportingMode::QtTest,
+                                     window.get());
+        window->Form_Load();
+        window->show();
+        return *window;
+    }
+
+    template <typename T> T* find(const char* name) const { return window->findChild<T*>(QLatin1String(name)); }
+    QString setting(const QString& key) const { return settings->GetSetting(key, "<none>"); }
+
+    // Writes a file into the scratch folder and returns its path.
+    QString file(const QString& name, const QByteArray& bytes)
+    {
+        writeBesideProgram(name, bytes);
+        return folder.filePath(name);
+    }
+};
+
+inline QStringList inputTexts(MainWindow& window)
+{
+    QStringList texts;
+    for (int i = 1; i <= window.inputFiles().Count(); ++i)
+        texts << window.inputFiles().ItemText(i);
+    return texts;
+}
