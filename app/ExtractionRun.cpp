@@ -47,9 +47,16 @@ private:
     std::unique_ptr<HtmlDocument> loadDocument(const QString& path, const DocumentSteps& steps);
     RowSink appending(int step);
 
+    // Starts reading the next file's document while this one's rows are made, so that the two
+    // cores share the work; used only if that file's turn comes in a document mode.
+    void prefetch(int position);
+
     ExtractionRun& m_run;
     ErrorTrap m_trap;
     std::unique_ptr<HtmlParser> m_parser;
+    std::unique_ptr<DocumentLoad> m_next;
+    QString m_nextPath;
+    int m_position = 0;
 };
 
 RowSink ExtractionRun::Steps::appending(int step)
@@ -59,10 +66,27 @@ RowSink ExtractionRun::Steps::appending(int step)
     };
 }
 
+void ExtractionRun::Steps::prefetch(int position)
+{
+    if (position > m_run.m_inputs.Count() || !m_parser)
+        return;
+    m_nextPath = m_run.m_inputs.ItemText(position);
+    EventPump& events = m_run.m_events;
+    m_next = std::make_unique<DocumentLoad>(m_nextPath, *m_parser, [&events] { events.wake(); });
+}
+
 std::unique_ptr<HtmlDocument> ExtractionRun::Steps::loadDocument(const QString& path, const DocumentSteps& steps)
 {
     std::unique_ptr<DocumentLoad> load;
-    if (!m_trap.step(steps.create, [&] {
+    if (m_next && m_nextPath == path)
+        load = std::move(m_next);
+    if (m_next) {
+        // The list was reordered meanwhile: let that load finish without holding up the window.
+        while (m_next->readyState() != QStringLiteral("complete"))
+            m_run.m_events.waitForEvents();
+        m_next.reset();
+    }
+    if (!load && !m_trap.step(steps.create, [&] {
             if (!m_parser)
                 m_parser = m_run.m_makeParser();
             EventPump& events = m_run.m_events;
@@ -77,11 +101,13 @@ std::unique_ptr<HtmlDocument> ExtractionRun::Steps::loadDocument(const QString& 
         Result<std::unique_ptr<HtmlDocument>> loaded = load->take();
         document = std::move(Unwrap(loaded));
     });
+    prefetch(m_position + 1);
     return document;
 }
 
 void ExtractionRun::Steps::extractFile(int position)
 {
+    m_position = position;
     QString path;
     if (!m_trap.step(124, [&] {
             if (position > m_run.m_inputs.Count())

@@ -31,7 +31,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
-#include <QTreeView>
+#include <QTableView>
 
 namespace {
 
@@ -156,16 +156,23 @@ void MainWindow::buildControls()
             break;
         }
         case ControlSpec::ListView: {
-            auto* view = new QTreeView(parent);
-            view->setRootIsDecorated(false);
-            view->setUniformRowHeights(true);
-            view->setItemsExpandable(false);
+            // A one-column report list. A table view keeps no per-row layout, so a list of a
+            // million results grows as cheaply as one of ten.
+            auto* view = new QTableView(parent);
+            view->setFont(arialBold(9));
+            view->setShowGrid(false);
+            view->setWordWrap(false);
+            view->setSelectionBehavior(QAbstractItemView::SelectRows);
             view->setSelectionMode(QAbstractItemView::SingleSelection);
             view->setEditTriggers(QAbstractItemView::NoEditTriggers);
-            view->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-            view->header()->setStretchLastSection(false);
-            view->header()->setSectionResizeMode(QHeaderView::Interactive);
-            view->setFont(arialBold(9));
+            view->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+            view->verticalHeader()->hide();
+            view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+            view->verticalHeader()->setDefaultSectionSize(QFontMetrics(view->font()).height() + 3);
+            view->horizontalHeader()->setStretchLastSection(false);
+            view->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+            view->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+            view->horizontalHeader()->setHighlightSections(false);
             view->viewport()->setMouseTracking(true);
             view->viewport()->installEventFilter(this);
             view->installEventFilter(this);
@@ -204,8 +211,8 @@ void MainWindow::buildControls()
             widget->setFocusPolicy(Qt::NoFocus);
     }
 
-    m_listView1 = control<QTreeView>("ListView1");
-    m_listView2 = control<QTreeView>("ListView2");
+    m_listView1 = control<QTableView>("ListView1");
+    m_listView2 = control<QTableView>("ListView2");
     m_listView1->setModel(m_inputView);
     m_listView2->setModel(m_resultsView);
     m_listView1->setToolTip(kInputTip);

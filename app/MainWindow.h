@@ -16,7 +16,7 @@ class QGroupBox;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
-class QTreeView;
+class QTableView;
 class ResultsList;
 class SettingsStore;
 class ColumnHeaderProxy;
@@ -110,8 +110,8 @@ private:
     ColumnHeaderProxy* m_inputView;
     ColumnHeaderProxy* m_resultsView;
 
-    QTreeView* m_listView1 = nullptr;
-    QTreeView* m_listView2 = nullptr;
+    QTableView* m_listView1 = nullptr;
+    QTableView* m_listView2 = nullptr;
     QGroupBox* m_frame1 = nullptr;
     QRadioButton* m_options[4] = {};
     QLineEdit* m_text1 = nullptr;

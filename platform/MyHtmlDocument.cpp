@@ -198,7 +198,8 @@ Node* nextInside(Node* root, Node* node, bool descend)
 struct MyHtmlEngine
 {
     myhtml_t* myhtml = nullptr;
-    myhtml_tree_t* spareTree = nullptr;
+    // Two, so that a document can be read while the next one is parsed.
+    std::vector<myhtml_tree_t*> spareTrees;
 
     MyHtmlEngine()
     {
@@ -210,8 +211,8 @@ struct MyHtmlEngine
     }
     ~MyHtmlEngine()
     {
-        if (spareTree)
-            myhtml_tree_destroy(spareTree);
+        for (myhtml_tree_t* tree : spareTrees)
+            myhtml_tree_destroy(tree);
         if (myhtml)
             myhtml_destroy(myhtml);
     }
@@ -225,8 +226,11 @@ struct MyHtmlEngine
     {
         {
             const std::lock_guard lock(spareMutex);
-            if (myhtml_tree_t* tree = std::exchange(spareTree, nullptr))
+            if (!spareTrees.empty()) {
+                myhtml_tree_t* tree = spareTrees.back();
+                spareTrees.pop_back();
                 return tree;
+            }
         }
         myhtml_tree_t* tree = myhtml_tree_create();
         if (tree && myhtml_tree_init(tree, myhtml) != MyHTML_STATUS_OK) {
@@ -240,10 +244,10 @@ struct MyHtmlEngine
     {
         myhtml_tree_clean(tree);
         const std::lock_guard lock(spareMutex);
-        if (spareTree)
+        if (spareTrees.size() >= 2)
             myhtml_tree_destroy(tree);
         else
-            spareTree = tree;
+            spareTrees.push_back(tree);
     }
 };
 

@@ -1,5 +1,7 @@
 #include "ResultsList.h"
 
+#include <algorithm>
+
 ResultsList::ResultsList(QObject* parent) : QAbstractListModel(parent)
 {
     m_flushTimer.setSingleShot(true);
@@ -10,8 +12,10 @@ ResultsList::ResultsList(QObject* parent) : QAbstractListModel(parent)
 void ResultsList::Append(const QString& text)
 {
     m_rows.append(text);
-    if (!m_flushTimer.isActive())
-        m_flushTimer.start();
+    if (!m_flushTimer.isActive()) {
+        const qint64 since = m_sinceFlush.isValid() ? m_sinceFlush.elapsed() : kPaceMs;
+        m_flushTimer.start(int(std::max<qint64>(0, kPaceMs - since)));
+    }
 }
 
 int ResultsList::Count() const
@@ -28,6 +32,7 @@ QString ResultsList::Text(int position) const
 void ResultsList::Clear()
 {
     m_flushTimer.stop();
+    m_sinceFlush.invalidate();
     // A reset rather than a removal: rows still waiting to be announced were never inserted, so there is no range
     // that the views could be told to remove.
     beginResetModel();
@@ -39,6 +44,7 @@ void ResultsList::Clear()
 void ResultsList::Flush()
 {
     m_flushTimer.stop();
+    m_sinceFlush.start();
     const int first = m_announcedCount;
     const int last = Count() - 1;
     if (last < first)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractListModel>
+#include <QElapsedTimer>
 #include <QStringList>
 #include <QTimer>
 
@@ -9,7 +10,9 @@
 // An extraction appends rows one at a time, hundreds of thousands of them, while the window keeps processing events.
 // Announcing each row to the views would cost far more than storing it, so a row is stored (and counted) at once and
 // announced later, together with every row appended since, when control returns to the event loop or Flush() is
-// called. rowCount() is what the views have been told; Count() and Text() are what has been appended.
+// called. While rows keep coming, announcements are at least kPaceMs apart: a view relays out on each one, and a
+// list that grows by a few rows per event pass for minutes would otherwise spend its time there. rowCount() is what the
+// views have been told; Count() and Text() are what has been appended.
 class ResultsList : public QAbstractListModel
 {
 public:
@@ -34,4 +37,8 @@ private:
     // Rows [0, m_announcedCount) are known to the views; the rest wait for the flush.
     int m_announcedCount = 0;
     QTimer m_flushTimer;
+    QElapsedTimer m_sinceFlush;
+
+public:
+    static constexpr int kPaceMs = 100;
 };

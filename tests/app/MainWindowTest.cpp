@@ -20,7 +20,7 @@
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTreeView>
+#include <QTableView>
 
 class MainWindowTest : public QObject
 {
@@ -49,7 +49,7 @@ private Q_SLOTS:
             QString header;
         } lists[] = {{"ListView1", "HTML File(s)"}, {"ListView2", "Results"}};
         for (const auto& list : lists) {
-            auto* view = h.find<QTreeView>(list.list);
+            auto* view = h.find<QTableView>(list.list);
             QCOMPARE(view->model()->columnCount(), 1);
             QCOMPARE(view->model()->headerData(0, Qt::Horizontal).toString(), list.header);
             QCOMPARE(view->columnWidth(0), 467);
@@ -150,7 +150,7 @@ private Q_SLOTS:
     {
         Harness h;
         MainWindow& window = h.load();
-        auto* list = h.find<QTreeView>("ListView1");
+        auto* list = h.find<QTableView>("ListView1");
         window.inputFiles().AppendMany({"/a.htm", "/b.htm", "/c.htm"});
         window.results().Append("row");
         list->setCurrentIndex(list->model()->index(1, 0));
@@ -192,7 +192,7 @@ private Q_SLOTS:
         Harness h;
         MainWindow& window = h.load();
         window.inputFiles().AppendMany({"first", "second", "third", "second"});
-        auto* list = h.find<QTreeView>("ListView1");
+        auto* list = h.find<QTableView>("ListView1");
         QWidget* viewport = list->viewport();
         auto centre = [list](int row) {
             return list->visualRect(list->model()->index(row, 0)).center();
@@ -239,7 +239,7 @@ private Q_SLOTS:
         QTRY_COMPARE(window.pointer(), int(MainWindow::DefaultPointer));
         QTest::mouseMove(help, help->rect().center());
         QTRY_COMPARE(window.pointer(), int(MainWindow::CustomPointer));
-        QTest::mouseMove(h.find<QTreeView>("ListView2")->viewport(), {20, 20});
+        QTest::mouseMove(h.find<QTableView>("ListView2")->viewport(), {20, 20});
         QTRY_COMPARE(window.pointer(), int(MainWindow::DefaultPointer));
         QVERIFY(h.dialogs.transcript().isEmpty());
     }
@@ -383,10 +383,10 @@ private Q_SLOTS:
         }
         QCOMPARE(visited, order);
 
-        QCOMPARE(h.find<QTreeView>("ListView1")->toolTip(),
+        QCOMPARE(h.find<QTableView>("ListView1")->toolTip(),
                  QStringLiteral("Drag and drop files here. Double-click item to remove it. Move | line to right and "
                                 "out of window to reveal full names."));
-        QCOMPARE(h.find<QTreeView>("ListView2")->toolTip(),
+        QCOMPARE(h.find<QTableView>("ListView2")->toolTip(),
                  QStringLiteral("Move | line to right and out of window to reveal full names."));
         // The two hidden controls lie below the visible area.
         QVERIFY(h.find<QWidget>("Text1x")->y() >= window.height());

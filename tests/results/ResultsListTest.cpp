@@ -14,10 +14,10 @@ namespace {
 using Tester = QAbstractItemModelTester;
 using Insertions = std::vector<std::pair<int, int>>;
 
-// Long enough for the event loop to run any announcement that is due.
+// Long enough for the event loop to run any announcement that is due, paced ones included.
 void letEventsRun()
 {
-    QTest::qWait(5);
+    QTest::qWait(ResultsList::kPaceMs + 20);
 }
 
 // What the views see, each row in brackets so that empty rows show.
