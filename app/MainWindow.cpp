@@ -14,6 +14,7 @@
 #include "InputFileList.h"
 #include "OptionHelp.h"
 #include "ProgramIcon.h"
+#include "ResultsExport.h"
 #include "ResultsList.h"
 #include "SettingsStore.h"
 #include "ShortTitle.h"
@@ -240,6 +241,9 @@ void MainWindow::wireHandlers()
     connect(control<QPushButton>("PushButton1"), &QPushButton::clicked, this, &MainWindow::PushButton1_Click);
     connect(control<QPushButton>("PushButton2"), &QPushButton::clicked, this, &MainWindow::PushButton2_Click);
     connect(control<QPushButton>("PushButton7"), &QPushButton::clicked, this, &MainWindow::PushButton7_Click);
+    connect(control<QPushButton>("PushButton6"), &QPushButton::clicked, this, &MainWindow::PushButton6_Click);
+    connect(control<QPushButton>("PushButton12"), &QPushButton::clicked, this, &MainWindow::PushButton12_Click);
+    connect(control<QPushButton>("PushButton11"), &QPushButton::clicked, this, &MainWindow::PushButton11_Click);
     connect(control<QPushButton>("PushButton9"), &QPushButton::clicked, this, &MainWindow::PushButton9_Click);
     connect(control<QPushButton>("PushButton14"), &QPushButton::clicked, this, &MainWindow::PushButton14_Click);
     void (MainWindow::*optionClicks[4])() = {&MainWindow::Option1_Click, &MainWindow::Option2_Click,
@@ -384,6 +388,82 @@ void MainWindow::PushButton2_Click()
 void MainWindow::PushButton7_Click()
 {
     m_run->PushButton7_Click();
+}
+
+QString MainWindow::chooseSaveTarget(ErrorTrap& trap)
+{
+    QString path;
+    trap.step(114, [&] {
+        path = m_services.dialogs.saveFile(QStringLiteral("Save"),
+                                           QStringLiteral("Text Files (*.txt)|*.txt|All Files (*.*)|*.*|"));
+    });
+    if (trap.test(118, [&] { return path.isEmpty(); }))
+        return QString();
+    Dialogs::Answer answer = Dialogs::Answer::Yes;
+    if (trap.test(120, [&] { return FileExists(path); })) {
+        trap.step(122, [&] {
+            answer = m_services.dialogs.question(
+                ShortTitle::Get(), QStringLiteral("Are you sure you wish to overwrite ") + path + QStringLiteral(" ?"),
+                Dialogs::Answer::Yes);
+        });
+    }
+    if (trap.test(126, [&] { return answer != Dialogs::Answer::Yes; }))
+        return QString();
+    return path;
+}
+
+void MainWindow::PushButton6_Click()
+{
+    ErrorTrap trap(m_services.dialogs, location("PushButton6_Click"));
+    const QString path = chooseSaveTarget(trap);
+    if (path.isEmpty())
+        return;
+    trap.step(128, [this] { setPointer(Hourglass); });
+    trap.step(130, [&] {
+        if (std::optional<ExportFailure> failure = SaveResultsAsText(path, *m_results, m_services.events))
+            ErrorReport(m_services.dialogs, failure->description, trap.location(), failure->step);
+    });
+    trap.step(142, [this] { setPointer(DefaultPointer); });
+}
+
+void MainWindow::PushButton12_Click()
+{
+    ErrorTrap trap(m_services.dialogs, location("PushButton12_Click"));
+    const QString path = chooseSaveTarget(trap);
+    if (path.isEmpty())
+        return;
+    trap.step(128, [this] { setPointer(Hourglass); });
+    trap.step(130, [&] {
+        if (std::optional<ExportFailure> failure = SaveResultsAsCommaDelimited(path, *m_results, m_services.events))
+            ErrorReport(m_services.dialogs, failure->description, trap.location(), failure->step);
+    });
+    trap.step(144, [this] { setPointer(DefaultPointer); });
+}
+
+void MainWindow::PushButton11_Click()
+{
+    ErrorTrap trap(m_services.dialogs, location("PushButton11_Click"));
+    trap.step(106, [this] {
+        // The results list has no check marks and the message says the results were copied:
+        // every row is taken.
+        const CopyableList rows{[this] { return m_results->Count(); }, 1,
+                                [this](int row, int) -> std::optional<QString> {
+                                    if (row > m_results->Count())
+                                        return std::nullopt;
+                                    return m_results->Text(row);
+                                },
+                                [](int) {
+                                    return true;
+                                }};
+        if (std::optional<Failure> failure = CopyListToClipboard(rows, m_services.clipboard, m_services.events))
+            Fail(*failure);
+    });
+    trap.step(108, [this] {
+        m_services.dialogs.message(ShortTitle::Get(),
+                                   QStringLiteral("Results have been copied to the clipboard.\r\rClick a text area "
+                                                  "where you normally type and press Ctrl+V to paste the clipboard."),
+                                   Dialogs::Icon::None);
+    });
 }
 
 void MainWindow::PushButton9_Click()

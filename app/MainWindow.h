@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 
+class Clipboard;
 class Dialogs;
 class EventPump;
 class InputFileList;
@@ -27,6 +28,7 @@ class HtmlParser;
 struct WindowServices
 {
     Dialogs& dialogs;
+    Clipboard& clipboard;
     SettingsStore& settings;
     EventPump& events;
     // Ends the program at once, wherever it stands.
@@ -67,8 +69,11 @@ public:
     // The gestures, by the names of their controls and events.
     void PushButton1_Click();
     void PushButton2_Click();
+    void PushButton6_Click();
     void PushButton7_Click();
     void PushButton9_Click();
+    void PushButton11_Click();
+    void PushButton12_Click();
     void PushButton14_Click();
     void Option1_Click();
     void Option2_Click();
@@ -99,6 +104,8 @@ private:
     void wireHandlers();
     void ApplySkin();
     void saveSetting(const QString& key, const QString& value);
+    // The save dialog and the overwrite question; empty when the save should not go on.
+    QString chooseSaveTarget(class ErrorTrap& trap);
     void removeSelectedInput();
     QString besideProgram(const QString& name) const;
 

@@ -2,6 +2,7 @@
 
 #include "EventPump.h"
 #include "MainWindow.h"
+#include "QtClipboard.h"
 #include "QtDialogs.h"
 #include "SettingsStore.h"
 
@@ -20,7 +21,11 @@ int main(int argc, char** argv)
     SettingsStore settings;
     QtEventPump events;
     QtDialogs dialogs(nullptr);
-    WindowServices services{dialogs, settings, events,
+    QtClipboard clipboard;
+    WindowServices services{dialogs,
+                            clipboard,
+                            settings,
+                            events,
                             [] {
                                 // Every setting is written when it changes: nothing is left to
                                 // save, and whatever is running stops where it stands.

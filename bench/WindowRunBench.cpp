@@ -2,6 +2,7 @@
 // quillory-extract on the same files and mode in the same run, with the longest stretch in which
 // the window's thread did not process events.
 
+#include "Clipboard.h"
 #include "Dialogs.h"
 #include "EventPump.h"
 #include "InputFileList.h"
@@ -37,6 +38,13 @@ public:
     QString saveFile(const QString&, const QString&) override { return {}; }
     QString chooseFolder(const QString&, const QString&) override { return {}; }
     QString last;
+};
+
+class NoClipboard final : public Clipboard
+{
+public:
+    bool clear() override { return true; }
+    bool setText(const QString&) override { return true; }
 };
 
 // The real pump, noting how long the thread went between two visits to the event loop.
@@ -140,7 +148,8 @@ int main(int argc, char** argv)
     SettingsStore settings(scratch.filePath("settings.ini"));
     SilentDialogs dialogs;
     TimedPump events;
-    MainWindow window(WindowServices{dialogs, settings, events, [] {}, scratch.path()});
+    NoClipboard clipboard;
+    MainWindow window(WindowServices{dialogs, clipboard, settings, events, [] {}, scratch.path()});
     window.recordSampleFiles = [] {
     };
     window.Form_Load();

@@ -3,6 +3,7 @@ add_executable(quillory_window_tests
     app/MainWindowTest.cpp
     app/ErrorTrapTest.cpp
     app/RunTest.cpp
+    app/ExportTest.cpp
     app/WindowHarness.h
     app/WindowTestMain.cpp
 )

@@ -18,9 +18,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTableView>
 
 class MainWindowTest : public QObject
 {
@@ -123,8 +123,8 @@ private Q_SLOTS:
         h.dialogs.expectMessage();
         Harness* harness = &h;
         h.window = nullptr;
-        h.window = std::make_unique<MainWindow>(
-            WindowServices{h.dialogs, *h.settings, h.events, [harness] { ++harness->endCalls; }, h.folder.path()});
+        h.window = std::make_unique<MainWindow>(WindowServices{h.dialogs, h.clipboard, *h.settings, h.events,
+                                                               [harness] { ++harness->endCalls; }, h.folder.path()});
         h.window->recordSampleFiles = [] {
             Fail(QStringLiteral("Path not found"));
         };
@@ -397,6 +397,7 @@ private Q_SLOTS:
 
 std::unique_ptr<QObject> makeErrorTrapTest();
 std::unique_ptr<QObject> makeRunTest();
+std::unique_ptr<QObject> makeExportTest();
 
 std::vector<std::unique_ptr<QObject>> makeWindowSuites()
 {
@@ -404,6 +405,7 @@ std::vector<std::unique_ptr<QObject>> makeWindowSuites()
     suites.push_back(makeErrorTrapTest());
     suites.push_back(std::make_unique<MainWindowTest>());
     suites.push_back(makeRunTest());
+    suites.push_back(makeExportTest());
     return suites;
 }
 

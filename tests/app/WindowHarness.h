@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FakeClipboard.h"
 #include "FakeDialogs.h"
 #include "FakeEventPump.h"
 #include "HtmlDocument.h"
@@ -22,6 +23,7 @@ struct Harness
 {
     QTemporaryDir folder;
     FakeDialogs dialogs;
+    FakeClipboard clipboard;
     FakeEventPump events;
     std::unique_ptr<SettingsStore> settings;
     int endCalls = 0;
@@ -48,7 +50,7 @@ struct Harness
     MainWindow& load()
     {
         window = std::make_unique<MainWindow>(
-            WindowServices{dialogs, *settings, events, [this] { ++endCalls; }, folder.path(), makeParser});
+            WindowServices{dialogs, clipboard, *settings, events, [this] { ++endCalls; }, folder.path(), makeParser});
         window->recordSampleFiles = [this] {
             ++sampleRecords;
         };

@@ -1,0 +1,11 @@
+#pragma once
+
+#include "Clipboard.h"
+
+// The clipboard of the running QGuiApplication.
+class QtClipboard final : public Clipboard
+{
+public:
+    bool clear() override;
+    bool setText(const QString& text) override;
+};

@@ -1,0 +1,144 @@
+#include "ResultsExport.h"
+
+#include "AnsiCodec.h"
+#include "Clipboard.h"
+#include "EventPump.h"
+#include "ResultsFormat.h"
+#include "ResultsList.h"
+
+#include <QSaveFile>
+
+#include <vector>
+
+namespace {
+
+QString describe(const QSaveFile& file)
+{
+    return QStringLiteral("Path/File access error (%1)").arg(file.errorString());
+}
+
+// Opens the target's stand-in (130), hands it to write, then commits it over the target at
+// closeStep.
+std::optional<ExportFailure> writeSafely(const QString& path, int closeStep,
+                                         const std::function<std::optional<ExportFailure>(QSaveFile&)>& write)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return ExportFailure{130, describe(file)};
+    if (std::optional<ExportFailure> failure = write(file)) {
+        file.cancelWriting();
+        return failure;
+    }
+    if (!file.commit())
+        return ExportFailure{closeStep, describe(file)};
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<ExportFailure> SaveResultsAsText(const QString& path, const ResultsList& results, EventPump& events)
+{
+    return writeSafely(path, 140, [&](QSaveFile& file) -> std::optional<ExportFailure> {
+        const int count = results.Count();
+        QByteArray line;
+        for (int position = 1; position <= count; ++position) {
+            events.processEvents();
+            // The list may have been cleared while events ran.
+            if (position > results.Count())
+                return ExportFailure{136, QStringLiteral("Invalid property value (row %1 is gone)").arg(position)};
+            line.clear();
+            ResultsFormat::appendTextLine(line, results.Text(position));
+            if (file.write(line) != line.size())
+                return ExportFailure{136, describe(file)};
+        }
+        return std::nullopt;
+    });
+}
+
+std::optional<ExportFailure> SaveResultsAsCommaDelimited(const QString& path, const ResultsList& results,
+                                                         EventPump& events)
+{
+    return writeSafely(path, 142, [&](QSaveFile& file) -> std::optional<ExportFailure> {
+        const int count = results.Count();
+        QByteArray line;
+        for (int position = 1; position <= count; ++position) {
+            events.processEvents();
+            if (position > results.Count())
+                return ExportFailure{136, QStringLiteral("Invalid property value (row %1 is gone)").arg(position)};
+            ResultsFormat::appendCommaField(line, results.Text(position));
+        }
+        line.append(ResultsFormat::kLineEnd);
+        if (file.write(line) != line.size())
+            return ExportFailure{140, describe(file)};
+        return std::nullopt;
+    });
+}
+
+void ClearClipboard(Clipboard& clipboard)
+{
+    for (int attempt = 0; attempt < 1000; ++attempt)
+        if (clipboard.clear())
+            return;
+}
+
+bool SetClipboardText(Clipboard& clipboard, const QString& text, int format)
+{
+    (void)format; // plain text is the only format the program uses
+    for (int attempt = 0; attempt < 1000; ++attempt)
+        if (clipboard.setText(text))
+            return true;
+    return false;
+}
+
+std::optional<Failure> CopyListToClipboard(const CopyableList& list, Clipboard& clipboard, EventPump& events)
+{
+    if (list.rowCount() == 0)
+        return std::nullopt;
+    auto gone = [](int row) {
+        return Failure{QStringLiteral("Invalid property value (row %1 is gone)").arg(row)};
+    };
+
+    std::vector<qsizetype> widths;
+    for (int column = 1; column <= list.columnCount; ++column) {
+        qsizetype widest = 0;
+        const int rows = list.rowCount();
+        for (int row = 1; row <= rows; ++row) {
+            events.processEvents();
+            const std::optional<QString> cell = list.cell(row, column);
+            if (!cell)
+                return gone(row);
+            widest = std::max(widest, cell->size());
+        }
+        widths.push_back(widest);
+    }
+
+    QString text;
+    const int rows = list.rowCount();
+    for (int row = 1; row <= rows; ++row) {
+        events.processEvents();
+        if (!list.taken(row))
+            continue;
+        for (int column = 1; column <= list.columnCount; ++column) {
+            events.processEvents();
+            const std::optional<QString> cell = list.cell(row, column);
+            if (!cell)
+                return gone(row);
+            text += *cell;
+            // The last cell's padding is trimmed off again below; not writing it keeps one very
+            // wide row from costing its width on every other row.
+            const qsizetype width = widths[std::size_t(column - 1)];
+            if (column < list.columnCount && width >= cell->size())
+                text += QString(width - cell->size(), u' ');
+            text += u'\t';
+        }
+        text.chop(1);
+        while (text.endsWith(u' '))
+            text.chop(1);
+        text += QStringLiteral("\r\n");
+    }
+
+    ClearClipboard(clipboard);
+    // Plain ANSI text: what the code page cannot hold arrives as "?".
+    SetClipboardText(clipboard, AnsiCodec::decode(AnsiCodec::encode(text)), 0);
+    return std::nullopt;
+}

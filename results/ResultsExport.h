@@ -1,0 +1,49 @@
+#pragma once
+
+#include "Result.h"
+
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+class Clipboard;
+class EventPump;
+class ResultsList;
+
+// A save or copy that stopped, with the number of the step that failed.
+struct ExportFailure
+{
+    int step;
+    QString description;
+};
+
+// Writes every row of the list to path as a text line ending in CR LF, letting the window
+// process its events before each row. The file is written beside the target and replaces it
+// only once every byte is there, so a failure (reported at the step where it happened) or an
+// end of the program midway leaves the old file as it was.
+std::optional<ExportFailure> SaveResultsAsText(const QString& path, const ResultsList& results, EventPump& events);
+// The same, as one line of every row followed by a comma, then CR LF.
+std::optional<ExportFailure> SaveResultsAsCommaDelimited(const QString& path, const ResultsList& results,
+                                                         EventPump& events);
+
+// Empties the clipboard, trying up to 1000 times; gives up silently.
+void ClearClipboard(Clipboard& clipboard);
+// Puts the text on the clipboard (format 0: plain text), trying up to 1000 times.
+bool SetClipboardText(Clipboard& clipboard, const QString& text, int format);
+
+// A list of one or more columns as the clipboard copy sees it. Rows and columns count from 1;
+// cell() is empty when the row is no longer there.
+struct CopyableList
+{
+    std::function<int()> rowCount;
+    int columnCount = 1;
+    std::function<std::optional<QString>(int row, int column)> cell;
+    std::function<bool(int row)> taken;
+};
+
+// Lays the rows out as column-aligned text (cells padded to their column's width, a tab between
+// cells, trailing blanks dropped, CR LF after each row) and puts it on the clipboard in the ANSI
+// code page. An empty list leaves the clipboard alone. Fails, with the clipboard untouched, when
+// a row vanishes under the copy.
+std::optional<Failure> CopyListToClipboard(const CopyableList& list, Clipboard& clipboard, EventPump& events);

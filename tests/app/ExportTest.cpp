@@ -1,0 +1,210 @@
+#include "ResultsExport.h"
+#include "WindowHarness.h"
+
+#include <QPushButton>
+
+namespace {
+
+const QString kFilter = QStringLiteral("Text Files (*.txt)|*.txt|All Files (*.*)|*.*|");
+const QString kCopied = QStringLiteral("Results have been copied to the clipboard.\r\rClick a text area where you "
+                                       "normally type and press Ctrl+V to paste the clipboard.");
+
+FakeDialogs::Box saveBox()
+{
+    FakeDialogs::Box box{FakeDialogs::Kind::SaveFile, QStringLiteral("Save")};
+    box.filter = kFilter;
+    return box;
+}
+
+FakeDialogs::Box overwriteBox(const QString& path)
+{
+    FakeDialogs::Box box{FakeDialogs::Kind::Question, QStringLiteral("Quillory"),
+                         "Are you sure you wish to overwrite " + path + " ?"};
+    box.defaultAnswer = Dialogs::Answer::Yes;
+    return box;
+}
+
+QByteArray contents(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+} // namespace
+
+class ExportTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void savesWriteTheExactBytes_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QStringList>("rows");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("text") << "PushButton6" << QStringList({"a", "", "b"}) << QByteArray("a\r\n\r\nb\r\n");
+        QTest::newRow("text, outside the code page")
+            << "PushButton6" << QStringList({QStringLiteral("caf\u00E9 \u03A9\t1")}) << QByteArray("caf\xE9 ?\t1\r\n");
+        QTest::newRow("text, empty") << "PushButton6" << QStringList() << QByteArray();
+        QTest::newRow("comma") << "PushButton12" << QStringList({"a,b", "c"}) << QByteArray("a,b,c,\r\n");
+        QTest::newRow("comma, empty row") << "PushButton12" << QStringList({"a", "", "b"}) << QByteArray("a,,b,\r\n");
+        QTest::newRow("comma, empty") << "PushButton12" << QStringList() << QByteArray("\r\n");
+    }
+    void savesWriteTheExactBytes()
+    {
+        QFETCH(QString, button);
+        QFETCH(QStringList, rows);
+        QFETCH(QByteArray, bytes);
+        Harness h;
+        MainWindow& window = h.load();
+        for (const QString& row : rows)
+            window.results().Append(row);
+        const QString path = h.folder.filePath("out.txt");
+
+        int busySeen = 0;
+        h.events.everyCall([&] { busySeen += window.pointer() == MainWindow::Hourglass; });
+        h.dialogs.answerSaveFile(path);
+        QTest::mouseClick(h.find<QPushButton>(button.toLatin1()), Qt::LeftButton);
+        QCOMPARE(contents(path), bytes);
+        QCOMPARE(h.dialogs.transcript(), QList<FakeDialogs::Box>({saveBox()}));
+        QCOMPARE(window.pointer(), 0);
+        QCOMPARE(h.events.calls(), int(rows.size())); // one event pass per row
+        QCOMPARE(busySeen, int(rows.size()));
+
+        // Over an existing file: No leaves it, Yes replaces all of it.
+        h.dialogs.answerSaveFile(path);
+        h.dialogs.answerQuestion(Dialogs::Answer::No);
+        h.writeBesideProgram("out.txt", "an older, longer file\r\n");
+        QTest::mouseClick(h.find<QPushButton>(button.toLatin1()), Qt::LeftButton);
+        QCOMPARE(contents(path), QByteArray("an older, longer file\r\n"));
+        h.dialogs.answerSaveFile(path);
+        h.dialogs.answerQuestion(Dialogs::Answer::Yes);
+        QTest::mouseClick(h.find<QPushButton>(button.toLatin1()), Qt::LeftButton);
+        QCOMPARE(contents(path), bytes);
+        QCOMPARE(h.dialogs.transcript(),
+                 QList<FakeDialogs::Box>({saveBox(), saveBox(), overwriteBox(path), saveBox(), overwriteBox(path)}));
+
+        // Cancel writes nothing and leaves the pointer alone.
+        window.setPointer(MainWindow::CustomPointer);
+        h.dialogs.answerSaveFile(QString());
+        QTest::mouseClick(h.find<QPushButton>(button.toLatin1()), Qt::LeftButton);
+        QCOMPARE(window.pointer(), int(MainWindow::CustomPointer));
+        QVERIFY(h.dialogs.unexpected().isEmpty());
+    }
+
+    void aFailedSaveLeavesTheOldFileAsItWas()
+    {
+        for (const char* button : {"PushButton6", "PushButton12"}) {
+            Harness h;
+            MainWindow& window = h.load();
+            window.results().Append("new 1");
+            window.results().Append("new 2");
+            h.writeBesideProgram("target/out.txt", "the old file\r\n");
+            const QString path = h.folder.filePath("target/out.txt");
+            // Mid-save, the folder moves away: the finished file can no longer take the old one's place.
+            h.events.onCall(2, [&] { QVERIFY(QDir(h.folder.path()).rename("target", "moved")); });
+            h.dialogs.answerSaveFile(path);
+            h.dialogs.answerQuestion(Dialogs::Answer::Yes);
+            h.dialogs.expectMessage();
+            QTest::mouseClick(h.find<QPushButton>(button), Qt::LeftButton);
+
+            const auto boxes = h.dialogs.transcript();
+            QCOMPARE(boxes.size(), 3);
+            QCOMPARE(boxes[2].title, QStringLiteral("Application Error"));
+            const int step = QByteArray(button) == "PushButton6" ? 140 : 142;
+            QVERIFY2(
+                boxes[2].text.contains(
+                    QStringLiteral("\r\nin Pellowin2021/08/31.Form1.%1_Click at line %2\r\r").arg(button).arg(step)),
+                qPrintable(boxes[2].text));
+            QCOMPARE(contents(h.folder.filePath("moved/out.txt")), QByteArray("the old file\r\n"));
+            QCOMPARE(QDir(h.folder.filePath("moved")).entryList(QDir::Files), QStringList({"out.txt"}));
+            QCOMPARE(window.pointer(), 0);
+        }
+
+        // A folder that does not exist fails at the open, once.
+        Harness h;
+        MainWindow& window = h.load();
+        window.results().Append("row");
+        h.dialogs.answerSaveFile(h.folder.filePath("nowhere/out.txt"));
+        h.dialogs.expectMessage();
+        QTest::mouseClick(h.find<QPushButton>("PushButton6"), Qt::LeftButton);
+        QCOMPARE(h.dialogs.transcript().size(), 2);
+        QVERIFY(h.dialogs.transcript()[1].text.contains("PushButton6_Click at line 130"));
+    }
+
+    void copyPutsTheRowsOnTheClipboard()
+    {
+        Harness h;
+        MainWindow& window = h.load();
+        auto* copy = h.find<QPushButton>("PushButton11");
+
+        // Nothing to copy: the clipboard keeps what it had, the message still comes.
+        h.dialogs.expectMessage();
+        QTest::mouseClick(copy, Qt::LeftButton);
+        QCOMPARE(h.clipboard.text, std::optional<QString>("what was there before"));
+
+        for (const QString& row :
+             {QString("abc  "), QString("x"), QString("   "), QString(), QStringLiteral("\u20AC\u03A9 a\tb ")})
+            window.results().Append(row);
+        h.dialogs.expectMessage();
+        QTest::mouseClick(copy, Qt::LeftButton);
+        QCOMPARE(h.clipboard.text, std::optional<QString>(QStringLiteral("abc\r\nx\r\n\r\n\r\n\u20AC? a\tb\r\n")));
+        QCOMPARE(h.dialogs.transcript(), QList<FakeDialogs::Box>({{FakeDialogs::Kind::Message, "Quillory", kCopied},
+                                                                  {FakeDialogs::Kind::Message, "Quillory", kCopied}}));
+
+        // A list cleared under the copy: the report first, the clipboard untouched, then the message.
+        h.clipboard.text = QStringLiteral("kept");
+        h.events.onCall(h.events.calls() + 3, [&] { window.results().Clear(); });
+        h.dialogs.expectMessage();
+        h.dialogs.expectMessage();
+        QTest::mouseClick(copy, Qt::LeftButton);
+        const auto boxes = h.dialogs.transcript();
+        QCOMPARE(boxes.size(), 4);
+        QCOMPARE(boxes[2].title, QStringLiteral("Application Error"));
+        QVERIFY(boxes[2].text.contains("\r\nin Pellowin2021/08/31.Form1.PushButton11_Click at line 106\r\r"));
+        QCOMPARE(boxes[3].text, kCopied);
+        QCOMPARE(h.clipboard.text, std::optional<QString>("kept"));
+    }
+
+    void columnsAreAlignedAndTheClipboardIsRetried()
+    {
+        FakeEventPump events;
+        const QList<QStringList> table = {{"a", "1"}, {"bbb", "22"}, {"cc ", "3 "}};
+        QList<bool> taken = {true, true, true};
+        const CopyableList list{
+            [&] { return int(table.size()); }, 2,
+            [&](int row, int column) -> std::optional<QString> { return table.value(row - 1).value(column - 1); },
+            [&](int row) {
+                return taken[row - 1];
+            }};
+        FakeClipboard clipboard;
+        QVERIFY(!CopyListToClipboard(list, clipboard, events));
+        QCOMPARE(clipboard.text, std::optional<QString>("a  \t1\r\nbbb\t22\r\ncc \t3\r\n"));
+        // One event pass per cell of the widths pass, then per row and per cell of the text pass.
+        QCOMPARE(events.calls(), 6 + 3 + 6);
+
+        taken = {false, false, false};
+        QVERIFY(!CopyListToClipboard(list, clipboard, events));
+        QCOMPARE(clipboard.text, std::optional<QString>(""));
+
+        // A busy clipboard is tried again, up to 1000 times, and then given up on in silence.
+        taken = {true, false, false};
+        clipboard.refusals = 999 + 999;
+        QVERIFY(!CopyListToClipboard(list, clipboard, events));
+        QCOMPARE(clipboard.text, std::optional<QString>("a  \t1\r\n"));
+        clipboard.text = QStringLiteral("old");
+        clipboard.clearAttempts = clipboard.setAttempts = 0;
+        clipboard.refusals = 5000;
+        QVERIFY(!CopyListToClipboard(list, clipboard, events));
+        QCOMPARE(clipboard.clearAttempts, 1000);
+        QCOMPARE(clipboard.setAttempts, 1000);
+        QCOMPARE(clipboard.text, std::optional<QString>("old"));
+    }
+};
+
+std::unique_ptr<QObject> makeExportTest()
+{
+    return std::make_unique<ExportTest>();
+}
+
+#include "ExportTest.moc"
