@@ -1,5 +1,7 @@
 #include "ErrorTrap.h"
 
+#include "SettingsStore.h"
+
 #include <new>
 
 QString ErrorReportText(const QString& description, const QString& location, int step)
@@ -26,6 +28,12 @@ void Fail(const Failure& failure)
 void Fail(const QString& description)
 {
     throw StepError(description);
+}
+
+void Unwrap(SettingsStore& settings, const QString& key, const QString& value)
+{
+    if (std::optional<Failure> failure = settings.SaveSetting(key, value))
+        Fail(*failure);
 }
 
 bool ErrorTrap::step(int number, const std::function<void()>& action)

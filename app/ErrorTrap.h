@@ -38,6 +38,9 @@ template <typename T> T& Unwrap(Result<T>& result)
     return result.value();
 }
 
+// Saves a setting inside a step: a write the store refuses fails the step.
+void Unwrap(class SettingsStore& settings, const QString& key, const QString& value);
+
 // The uniform error trap of a handler: numbered steps run in turn; one that fails shows the
 // error report with its number, and the handler goes on with the next step.
 class ErrorTrap

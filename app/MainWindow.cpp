@@ -1,6 +1,7 @@
 #include "MainWindow.h"
 
 #include "AddFiles.h"
+#include "AddFolder.h"
 #include "ColumnHeaderProxy.h"
 #include "ControlTable.h"
 #include "Cursors.h"
@@ -16,23 +17,28 @@
 #include "ProgramIcon.h"
 #include "ResultsExport.h"
 #include "ResultsList.h"
+#include "SampleFiles.h"
 #include "SettingsStore.h"
+#include "Shell.h"
 #include "ShortTitle.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
+#include <QDragEnterEvent>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QTableView>
+#include <QUrl>
 
 namespace {
 
@@ -120,6 +126,11 @@ MainWindow::MainWindow(WindowServices services, QWidget* parent)
         [this] { m_text1->setFocus(); },
         [this] { m_text2->setFocus(); },
         [this](int value) { setPointer(value); },
+    };
+    recordSampleFiles = [this] {
+        if (std::optional<Failure> failure =
+                RecordSampleFiles(m_services.settings, m_services.programFolder, m_services.events))
+            Fail(*failure);
     };
     m_run = std::make_unique<ExtractionRun>(m_services.dialogs, m_services.events, *m_inputFiles, *m_results,
                                             std::move(controls), m_services.makeParser);
@@ -215,6 +226,8 @@ void MainWindow::buildControls()
     m_listView1 = control<QTableView>("ListView1");
     m_listView2 = control<QTableView>("ListView2");
     m_listView1->setModel(m_inputView);
+    m_listView1->setAcceptDrops(true);
+    m_listView1->viewport()->setAcceptDrops(true);
     m_listView2->setModel(m_resultsView);
     m_listView1->setToolTip(kInputTip);
     m_listView2->setToolTip(kResultsTip);
@@ -241,6 +254,8 @@ void MainWindow::wireHandlers()
     connect(control<QPushButton>("PushButton1"), &QPushButton::clicked, this, &MainWindow::PushButton1_Click);
     connect(control<QPushButton>("PushButton2"), &QPushButton::clicked, this, &MainWindow::PushButton2_Click);
     connect(control<QPushButton>("PushButton7"), &QPushButton::clicked, this, &MainWindow::PushButton7_Click);
+    connect(control<QPushButton>("PushButton5"), &QPushButton::clicked, this, &MainWindow::PushButton5_Click);
+    connect(control<QPushButton>("PushButton13"), &QPushButton::clicked, this, &MainWindow::PushButton13_Click);
     connect(control<QPushButton>("PushButton6"), &QPushButton::clicked, this, &MainWindow::PushButton6_Click);
     connect(control<QPushButton>("PushButton12"), &QPushButton::clicked, this, &MainWindow::PushButton12_Click);
     connect(control<QPushButton>("PushButton11"), &QPushButton::clicked, this, &MainWindow::PushButton11_Click);
@@ -388,6 +403,81 @@ void MainWindow::PushButton2_Click()
 void MainWindow::PushButton7_Click()
 {
     m_run->PushButton7_Click();
+}
+
+void MainWindow::PushButton5_Click()
+{
+    ErrorTrap trap(m_services.dialogs, location("PushButton5_Click"));
+    QString extension;
+    trap.step(100, [&] {
+        extension = m_services.dialogs.prompt(
+            ShortTitle::Get(),
+            QStringLiteral("Enter file extension to load:\r\r(* for all files, txt for all txt files, doc for all "
+                           "doc files, etc.)"),
+            m_services.settings.GetSetting(QStringLiteral("Extension"), QStringLiteral("htm")));
+        if (!extension.isEmpty())
+            Unwrap(m_services.settings, QStringLiteral("Extension"), extension);
+    });
+    if (trap.test(102, [&] { return extension.isEmpty(); }))
+        return;
+    trap.step(104, [&] { Unwrap(m_services.settings, QStringLiteral("Extension"), extension); });
+    QString folder;
+    trap.step(106, [&] {
+        m_lastFolder = m_services.settings.GetSetting(QStringLiteral("LastFolder"), QString());
+        folder = m_services.dialogs.chooseFolder(QStringLiteral("Please select folder:"), m_lastFolder);
+    });
+    if (trap.test(108, [&] { return folder.isEmpty(); }))
+        return;
+    trap.step(333, [&] { m_lastFolder = folder; });
+    trap.step(334, [&] { Unwrap(m_services.settings, QStringLiteral("LastFolder"), m_lastFolder); });
+    trap.step(110, [this] { setPointer(Hourglass); });
+    trap.step(114, [&] {
+        m_inputFiles->AppendMany(AddFolder::ScanFolder(folder, QStringLiteral("*.") + extension, m_services.events));
+    });
+    trap.step(132, [this] { setPointer(DefaultPointer); });
+}
+
+void MainWindow::PushButton13_Click()
+{
+    ErrorTrap trap(m_services.dialogs, location("PushButton13_Click"));
+    trap.step(100, [this] {
+        Result<QStringList> samples = SampleFilesToLoad(m_services.settings, *m_inputFiles, m_services.events);
+        m_inputFiles->AppendMany(Unwrap(samples));
+        const Dialogs::Answer answer = m_services.dialogs.question(
+            ShortTitle::Get(),
+            QStringLiteral("Would you like this software to open the folder where these sample files are stored (so "
+                           "that you can view them before working with them)?"),
+            Dialogs::Answer::Yes);
+        if (answer == Dialogs::Answer::Yes)
+            m_services.shell.openFolder(SamplesFolder(m_services.programFolder));
+    });
+    trap.step(112, [this] { m_options[0]->setChecked(true); });
+}
+
+bool MainWindow::ListView1_OLEDragOver(const QMimeData* data)
+{
+    if (!data || !data->hasUrls())
+        return false;
+    const QList<QUrl> urls = data->urls();
+    return std::any_of(urls.begin(), urls.end(), [](const QUrl& url) { return url.isLocalFile(); });
+}
+
+void MainWindow::ListView1_OLEDragDrop(const QMimeData* data)
+{
+    if (!ListView1_OLEDragOver(data))
+        return;
+    for (const QUrl& url : data->urls()) {
+        if (!url.isLocalFile())
+            continue;
+        const QString path = QDir::toNativeSeparators(url.toLocalFile());
+        // A path that vanished between the drag and the drop is passed over.
+        if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink())
+            continue;
+        if (AddFolder::IsFolder(path))
+            m_inputFiles->AppendMany(AddFolder::ScanFolder(path, QStringLiteral("*.*"), m_services.events));
+        else
+            m_inputFiles->Append(path);
+    }
 }
 
 QString MainWindow::chooseSaveTarget(ErrorTrap& trap)
@@ -631,6 +721,21 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
             ListView1_KeyDown(static_cast<QKeyEvent*>(event)->key());
     } else if (watched == m_listView1->viewport()) {
         switch (type) {
+        case QEvent::DragEnter:
+        case QEvent::DragMove: {
+            auto* drag = static_cast<QDropEvent*>(event);
+            if (ListView1_OLEDragOver(drag->mimeData()))
+                drag->acceptProposedAction();
+            else
+                drag->ignore(); // the no-drop cursor
+            return true;
+        }
+        case QEvent::Drop: {
+            auto* drop = static_cast<QDropEvent*>(event);
+            ListView1_OLEDragDrop(drop->mimeData());
+            drop->acceptProposedAction();
+            return true;
+        }
         case QEvent::MouseButtonPress:
             ListView1_MouseDown();
             break;

@@ -10,6 +10,7 @@
 #include <optional>
 
 class Clipboard;
+class Shell;
 class Dialogs;
 class EventPump;
 class InputFileList;
@@ -29,6 +30,7 @@ struct WindowServices
 {
     Dialogs& dialogs;
     Clipboard& clipboard;
+    Shell& shell;
     SettingsStore& settings;
     EventPump& events;
     // Ends the program at once, wherever it stands.
@@ -69,11 +71,16 @@ public:
     // The gestures, by the names of their controls and events.
     void PushButton1_Click();
     void PushButton2_Click();
+    void PushButton5_Click();
     void PushButton6_Click();
     void PushButton7_Click();
     void PushButton9_Click();
     void PushButton11_Click();
     void PushButton12_Click();
+    void PushButton13_Click();
+    // Drops of files and folders on the input list.
+    bool ListView1_OLEDragOver(const class QMimeData* data);
+    void ListView1_OLEDragDrop(const class QMimeData* data);
     void PushButton14_Click();
     void Option1_Click();
     void Option2_Click();
@@ -91,7 +98,7 @@ public:
     void Form_MouseMove();
     void Form_QueryUnload();
 
-    // Called at start-up when no sample record exists yet.
+    // Called at start-up when no sample record exists yet; records the files of Samples/.
     std::function<void()> recordSampleFiles;
 
 protected:
@@ -103,6 +110,7 @@ private:
     void buildControls();
     void wireHandlers();
     void ApplySkin();
+    QString m_lastFolder;
     void saveSetting(const QString& key, const QString& value);
     // The save dialog and the overwrite question; empty when the save should not go on.
     QString chooseSaveTarget(class ErrorTrap& trap);

@@ -4,6 +4,7 @@
 #include "MainWindow.h"
 #include "QtClipboard.h"
 #include "QtDialogs.h"
+#include "QtShell.h"
 #include "SettingsStore.h"
 
 #include <QApplication>
@@ -22,8 +23,10 @@ int main(int argc, char** argv)
     QtEventPump events;
     QtDialogs dialogs(nullptr);
     QtClipboard clipboard;
+    QtShell shell;
     WindowServices services{dialogs,
                             clipboard,
+                            shell,
                             settings,
                             events,
                             [] {

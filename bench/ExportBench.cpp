@@ -7,6 +7,7 @@
 #include "QtClipboard.h"
 #include "ResultsList.h"
 #include "SettingsStore.h"
+#include "Shell.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -35,6 +36,12 @@ private:
     QString m_path;
 };
 
+class NoShell final : public Shell
+{
+public:
+    void openFolder(const QString&) override {}
+};
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -50,7 +57,8 @@ int main(int argc, char** argv)
     ScriptedDialogs dialogs(target);
     QtClipboard clipboard;
     QtEventPump events;
-    MainWindow window(WindowServices{dialogs, clipboard, settings, events, [] {}, scratch.path()});
+    NoShell shell;
+    MainWindow window(WindowServices{dialogs, clipboard, shell, settings, events, [] {}, scratch.path()});
     window.recordSampleFiles = [] {
     };
     window.Form_Load();

@@ -9,6 +9,7 @@
 #include "MainWindow.h"
 #include "ResultsList.h"
 #include "SettingsStore.h"
+#include "Shell.h"
 
 #include <QApplication>
 #include <QDir>
@@ -112,6 +113,12 @@ double runExtractor(const std::string& extractor, int mode, const std::vector<st
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? double(clock.nsecsElapsed()) / 1e9 : -1;
 }
 
+class NoShell final : public Shell
+{
+public:
+    void openFolder(const QString&) override {}
+};
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -149,7 +156,8 @@ int main(int argc, char** argv)
     SilentDialogs dialogs;
     TimedPump events;
     NoClipboard clipboard;
-    MainWindow window(WindowServices{dialogs, clipboard, settings, events, [] {}, scratch.path()});
+    NoShell shell;
+    MainWindow window(WindowServices{dialogs, clipboard, shell, settings, events, [] {}, scratch.path()});
     window.recordSampleFiles = [] {
     };
     window.Form_Load();

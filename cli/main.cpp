@@ -1,5 +1,7 @@
 // quillory-extract: the extraction without the window, for scripts and measurements.
 
+#include "AddFolder.h"
+#include "EventPump.h"
 #include "ExtractionModes.h"
 #include "ResultsFormat.h"
 #include "RunChecks.h"
@@ -29,9 +31,11 @@ constexpr const char* kUsage =
     "  -s, --search TEXT   the tag or data for mode 3 (default \"one\")\n"
     "      --save-text F   write the rows to F as text lines (ANSI, CR LF) instead of printing\n"
     "      --save-csv F    write the rows to F as one comma-delimited line (ANSI, CR LF)\n"
+    "      --ext EXT       for folder arguments: take only files matching *.EXT (default: every file)\n"
     "  -h, --help          show this help\n"
     "      --version       show the version\n"
     "\n"
+    "A folder given as FILE is walked with every folder beneath it, breadth-first.\n"
     "Rows are printed in UTF-8, one per line. A file that cannot be read is reported on\n"
     "standard error and the others are still extracted.\n"
     "Exit status: 0 done, 1 some file or the save failed, 2 nothing to do or a bad option.\n";
@@ -43,6 +47,7 @@ struct Options
     QString searchText = QStringLiteral("one");
     QString saveText;
     QString saveCsv;
+    QString extension;
     std::vector<std::string> files;
 };
 
@@ -97,7 +102,7 @@ Options parseArguments(int argc, char** argv)
             hasValue = true;
         }
         const bool known = name == "-m" || name == "--mode" || name == "-t" || name == "--tag" || name == "-s" ||
-                           name == "--search" || name == "--save-text" || name == "--save-csv";
+                           name == "--search" || name == "--save-text" || name == "--save-csv" || name == "--ext";
         if (!known)
             usageError("unknown option '" + argument + "'");
         if (!hasValue) {
@@ -114,6 +119,8 @@ Options parseArguments(int argc, char** argv)
             options.tagName = fromArgument(value.c_str());
         } else if (name == "-s" || name == "--search") {
             options.searchText = fromArgument(value.c_str());
+        } else if (name == "--ext") {
+            options.extension = fromArgument(value.c_str());
         } else if (name == "--save-text") {
             options.saveText = QFile::decodeName(value.c_str());
         } else {
@@ -124,6 +131,15 @@ Options parseArguments(int argc, char** argv)
         usageError("--save-text and --save-csv cannot be used together");
     return options;
 }
+
+// Nothing to keep alive here: no window.
+class NoEvents final : public EventPump
+{
+public:
+    void processEvents() override {}
+    void waitForEvents() override {}
+    void wake() override {}
+};
 
 bool saveFile(const QString& path, const QByteArray& bytes)
 {
@@ -179,14 +195,23 @@ int main(int argc, char** argv)
     const ExtractionTexts texts{options.tagName, options.searchText};
     std::unique_ptr<HtmlParser> parser = createHtmlParser();
     int status = 0;
-    for (const std::string& file : options.files) {
-        const std::optional<StepFailure> failure =
-            ExtractFile(options.mode, QFile::decodeName(file.c_str()), texts, *parser, sink);
-        if (failure) {
-            std::fflush(stdout);
-            std::fprintf(stderr, "quillory-extract: %s: %s (step %d)\n", file.c_str(),
-                         failure->description.toLocal8Bit().constData(), failure->step);
-            status = 1;
+    NoEvents noEvents;
+    for (const std::string& argument : options.files) {
+        // A folder stands for every file in it and beneath it, as when one is dropped on the window.
+        const QString path = QFile::decodeName(argument.c_str());
+        QStringList files = {path};
+        if (AddFolder::IsFolder(path))
+            files = AddFolder::ScanFolder(
+                path, options.extension.isEmpty() ? QStringLiteral("*.*") : QStringLiteral("*.") + options.extension,
+                noEvents);
+        for (const QString& file : files) {
+            const std::optional<StepFailure> failure = ExtractFile(options.mode, file, texts, *parser, sink);
+            if (failure) {
+                std::fflush(stdout);
+                std::fprintf(stderr, "quillory-extract: %s: %s (step %d)\n", QFile::encodeName(file).constData(),
+                             failure->description.toLocal8Bit().constData(), failure->step);
+                status = 1;
+            }
         }
     }
 

@@ -4,6 +4,7 @@ add_executable(quillory_window_tests
     app/ErrorTrapTest.cpp
     app/RunTest.cpp
     app/ExportTest.cpp
+    app/InputsTest.cpp
     app/WindowHarness.h
     app/WindowTestMain.cpp
 )

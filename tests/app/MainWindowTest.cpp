@@ -123,7 +123,7 @@ private Q_SLOTS:
         h.dialogs.expectMessage();
         Harness* harness = &h;
         h.window = nullptr;
-        h.window = std::make_unique<MainWindow>(WindowServices{h.dialogs, h.clipboard, *h.settings, h.events,
+        h.window = std::make_unique<MainWindow>(WindowServices{h.dialogs, h.clipboard, h.shell, *h.settings, h.events,
                                                                [harness] { ++harness->endCalls; }, h.folder.path()});
         h.window->recordSampleFiles = [] {
             Fail(QStringLiteral("Path not found"));
@@ -398,6 +398,7 @@ private Q_SLOTS:
 std::unique_ptr<QObject> makeErrorTrapTest();
 std::unique_ptr<QObject> makeRunTest();
 std::unique_ptr<QObject> makeExportTest();
+std::unique_ptr<QObject> makeInputsTest();
 
 std::vector<std::unique_ptr<QObject>> makeWindowSuites()
 {
@@ -406,6 +407,7 @@ std::vector<std::unique_ptr<QObject>> makeWindowSuites()
     suites.push_back(std::make_unique<MainWindowTest>());
     suites.push_back(makeRunTest());
     suites.push_back(makeExportTest());
+    suites.push_back(makeInputsTest());
     return suites;
 }
 

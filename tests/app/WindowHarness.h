@@ -3,6 +3,7 @@
 #include "FakeClipboard.h"
 #include "FakeDialogs.h"
 #include "FakeEventPump.h"
+#include "FakeShell.h"
 #include "HtmlDocument.h"
 #include "InputFileList.h"
 #include "MainWindow.h"
@@ -24,10 +25,12 @@ struct Harness
     QTemporaryDir folder;
     FakeDialogs dialogs;
     FakeClipboard clipboard;
+    FakeShell shell;
     FakeEventPump events;
     std::unique_ptr<SettingsStore> settings;
     int endCalls = 0;
     int sampleRecords = 0;
+    bool recordSamplesForReal = false;
     std::function<std::unique_ptr<HtmlParser>()> makeParser = {};
     std::unique_ptr<MainWindow> window;
 
@@ -49,11 +52,12 @@ struct Harness
 
     MainWindow& load()
     {
-        window = std::make_unique<MainWindow>(
-            WindowServices{dialogs, clipboard, *settings, events, [this] { ++endCalls; }, folder.path(), makeParser});
-        window->recordSampleFiles = [this] {
-            ++sampleRecords;
-        };
+        window = std::make_unique<MainWindow>(WindowServices{dialogs, clipboard, shell, *settings, events,
+                                                             [this] { ++endCalls; }, folder.path(), makeParser});
+        if (!recordSamplesForReal)
+            window->recordSampleFiles = [this] {
+                ++sampleRecords;
+            };
         new QAbstractItemModelTester(&window->inputFiles(), QAbstractItemModelTester::FailureReportingMode::QtTest,
                                      window.get());
         new QAbstractItemModelTester(&window->results(), QAbstractItemModelTester::FailureReportingMode::QtTest,

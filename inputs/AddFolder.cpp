@@ -1,0 +1,210 @@
+#include "AddFolder.h"
+
+#include "AnsiCodec.h"
+#include "EventPump.h"
+#include "FileAttributes.h"
+#include "FixPath.h"
+
+#include <QFileInfo>
+
+#include <vector>
+
+namespace AddFolder {
+
+namespace {
+
+// The longest path Windows' folder functions accept; the walk never builds a longer one.
+constexpr qsizetype kMaxPath = 260;
+// Hidden + system + folder, with or without reparse point: the junctions Windows leaves for old programs ("Documents
+// and Settings" and the like), which point back into the tree and are never entered. Linux never produces them.
+constexpr int kSystemJunction = 22;
+constexpr int kSystemJunctionLink = 1046;
+
+bool isDriveRoot(const QString& path)
+{
+#ifdef Q_OS_WIN
+    return path.size() == 3 && path[0].isLetter() && path[1] == u':' && (path[2] == u'\\' || path[2] == u'/');
+#else
+    return path == QStringLiteral("/");
+#endif
+}
+
+bool mayBeListed(const QString& folder)
+{
+    if (isDriveRoot(folder))
+        return true;
+    const int attributes = FileAttributes(folder);
+    return attributes != kSystemJunction && attributes != kSystemJunctionLink;
+}
+
+// Where a walked folder really is, and the folder it was found in: enough to follow its chain of ancestors without
+// each queued folder carrying a copy of it.
+struct WalkedFolder
+{
+    QString canonicalPath;
+    qsizetype parent;
+};
+
+// One level of the walk: the folders' paths and, in step with them, their places in the walked-folder table.
+struct Level
+{
+    QStringList paths;
+    std::vector<qsizetype> nodes;
+};
+
+bool isAncestor(const std::vector<WalkedFolder>& walked, qsizetype node, const QString& canonicalPath)
+{
+    for (; node >= 0; node = walked[std::size_t(node)].parent) {
+        if (walked[std::size_t(node)].canonicalPath == canonicalPath)
+            return true;
+    }
+    return false;
+}
+
+// Lists the sub-folders of one level and returns the next level. Folders that cannot be listed are dropped from the
+// level itself.
+Level nextLevel(Level& level, std::vector<WalkedFolder>& walked, EventPump& events)
+{
+    Level next;
+    qsizetype i = 0;
+    while (i < level.paths.size()) {
+        const QString entry = level.paths[i];
+        const qsizetype node = level.nodes[std::size_t(i)];
+        if (!IsFolder(entry) || entry.size() >= kMaxPath) {
+            ++i;
+            continue;
+        }
+        events.processEvents();
+        if (!mayBeListed(entry)) {
+            ++i;
+            continue;
+        }
+        Result<QStringList> names = ListDirectory(entry, QStringLiteral("*"), true);
+        if (!names) {
+            const QString& why = names.failure().description;
+            if (why == QStringLiteral("Permission denied") || why == QStringLiteral("Path not found")) {
+                // The first equal entry is at or before this one, so the entry that followed is now at i.
+                const qsizetype first = level.paths.indexOf(entry);
+                level.paths.removeAt(first);
+                level.nodes.erase(level.nodes.begin() + first);
+            } else {
+                ++i;
+            }
+            continue;
+        }
+        for (const QString& name : *names) {
+            events.processEvents();
+            if (name.size() >= kMaxPath || HasOddCharacters(name) || name.contains(u'?') || name == u"." ||
+                name == u"..")
+                continue;
+            const QString path = entry + name + kPathSeparator;
+            // A folder that is really one of those above it would lead the walk round in a circle for ever.
+            const QString canonical = QFileInfo(path).canonicalFilePath();
+            if (!canonical.isEmpty() && isAncestor(walked, node, canonical))
+                continue;
+            walked.push_back({canonical, node});
+            next.paths.append(path);
+            next.nodes.push_back(qsizetype(walked.size()) - 1);
+        }
+        ++i;
+    }
+    return next;
+}
+
+} // namespace
+
+bool FileCanBeOpened(const QString& path)
+{
+    const QFileInfo info(path);
+    return info.exists() && !info.isDir();
+}
+
+bool IsFolder(const QString& path)
+{
+    const int attributes = FileAttributes(path);
+    return attributes != -1 && (attributes & AttributeBit::kFolder) != 0;
+}
+
+bool HasOddCharacters(const QString& name)
+{
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        char32_t codePoint = name[i].unicode();
+        if (name[i].isHighSurrogate() && i + 1 < name.size() && name[i + 1].isLowSurrogate()) {
+            codePoint = QChar::surrogateToUcs4(name[i], name[i + 1]);
+            ++i;
+        }
+        // A character the code page cannot hold becomes '?'.
+        const int code = AnsiCodec::fromUnicode(codePoint);
+        if (code < 32 || (code >= 127 && code <= 159) || code == '?')
+            return true;
+    }
+    return false;
+}
+
+QStringList ListFiles(const QString& folder, const QString& pattern)
+{
+    QString base = folder;
+    if (!base.endsWith(kPathSeparator))
+        base += kPathSeparator;
+    QStringList files;
+    const Result<QStringList> names = ListDirectory(base, pattern, false);
+    if (!names)
+        return files;
+    for (const QString& name : *names) {
+        if (FileCanBeOpened(base + name))
+            files.append(name);
+    }
+    return files;
+}
+
+void GetSubDirectories2016(QStringList& folders, bool recurse, EventPump& events)
+{
+    // The walk goes level by level in a loop rather than by recursion, so that a deep tree cannot exhaust the stack.
+    std::vector<WalkedFolder> walked;
+    std::vector<Level> levels(1);
+    levels[0].paths = folders;
+    for (const QString& folder : folders) {
+        walked.push_back({QFileInfo(folder).canonicalFilePath(), -1});
+        levels[0].nodes.push_back(qsizetype(walked.size()) - 1);
+    }
+    while (true) {
+        Level next = nextLevel(levels.back(), walked, events);
+        const bool descend = recurse && !next.paths.isEmpty();
+        levels.push_back(std::move(next));
+        if (!descend)
+            break;
+    }
+    // Each level receives the one below it once that one holds everything beneath it, deepest first, which puts the
+    // levels one after another in the outermost list.
+    for (std::size_t depth = levels.size() - 1; depth > 0; --depth) {
+        QStringList& parentLevel = levels[depth - 1].paths;
+        for (const QString& entry : levels[depth].paths) {
+            if (!IsFolder(entry))
+                continue;
+            events.processEvents();
+            if (mayBeListed(entry))
+                parentLevel.append(entry);
+        }
+    }
+    folders = std::move(levels[0].paths);
+}
+
+QStringList ScanFolder(const QString& folder, const QString& pattern, EventPump& events)
+{
+    QStringList folders{folder.endsWith(kPathSeparator) ? folder : folder + kPathSeparator};
+    GetSubDirectories2016(folders, true, events);
+    QStringList paths;
+    for (QString entry : folders) {
+        entry.chop(1);
+        for (const QString& name : ListFiles(entry, pattern)) {
+            if (name.startsWith(u'~'))
+                continue;
+            const QString path = entry + kPathSeparator + name;
+            if (FileCanBeOpened(path) && FileAttributes(path) != AttributeBit::kHidden + AttributeBit::kArchive)
+                paths.append(FixPath(path));
+        }
+    }
+    return paths;
+}
+
+} // namespace AddFolder

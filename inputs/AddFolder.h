@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class EventPump;
+
+// Adding a whole folder to the input list: the walk over every folder beneath the chosen one and the files taken from
+// each. Used by the folder-scan button, by drops of folders and by the command-line extractor.
+namespace AddFolder {
+
+// The path exists and is not a folder. No read permission is needed: a file the run cannot read is reported then.
+bool FileCanBeOpened(const QString& path);
+
+// The path's attributes include the folder bit; false when the path cannot be examined.
+bool IsFolder(const QString& path);
+
+// Some character of the name, in the ANSI code page, is a control character (below 32 or from 127 to 159) or "?",
+// which is also what a character the code page cannot hold becomes. A folder with such a name could not be reached
+// again through its ANSI spelling, so the walk passes it over.
+bool HasOddCharacters(const QString& name);
+
+// The names of the files (not folders) in the folder that match the pattern and can be opened.
+QStringList ListFiles(const QString& folder, const QString& pattern);
+
+// Extends folders (paths ending in the separator) with every folder beneath them, breadth-first: the given folders,
+// then all folders one level below (grouped by parent, in the parents' order), then two levels below, and so on. A
+// folder that cannot be listed is dropped from the list. With recurse false only one level is added. A folder
+// reached through a symbolic link is not entered when it is really one of the folders above it on its own path, so
+// a link loop ends; every other link is followed.
+void GetSubDirectories2016(QStringList& folders, bool recurse, EventPump& events);
+
+// Every file in the folder and the folders beneath it that matches the pattern, can be opened, does not begin with
+// "~" (an editor's lock file) and is not a plain hidden file; as tidied paths, folder by folder in walk order.
+QStringList ScanFolder(const QString& folder, const QString& pattern, EventPump& events);
+
+} // namespace AddFolder

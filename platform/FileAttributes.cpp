@@ -1,0 +1,165 @@
+#include "FileAttributes.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
+#include <cerrno>
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+bool isSeparator(QChar c)
+{
+#ifdef Q_OS_WIN
+    return c == u'\\' || c == u'/';
+#else
+    return c == u'/';
+#endif
+}
+
+// Plain wildcard matching, case folded by the caller: '*' any run (also empty), '?' exactly one character.
+bool globMatch(QStringView name, QStringView pattern)
+{
+    qsizetype n = 0, p = 0;
+    qsizetype starPattern = -1, starName = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && (pattern[p] == u'?' || pattern[p] == name[n])) {
+            ++n;
+            ++p;
+        } else if (p < pattern.size() && pattern[p] == u'*') {
+            starPattern = p++;
+            starName = n;
+        } else if (starPattern >= 0) {
+            p = starPattern + 1;
+            n = ++starName;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == u'*')
+        ++p;
+    return p == pattern.size();
+}
+
+#ifndef Q_OS_WIN
+Failure listingFailure(int error)
+{
+    if (error == EACCES || error == EPERM)
+        return Failure{QStringLiteral("Permission denied")};
+    return Failure{QStringLiteral("Path not found")};
+}
+#endif
+
+} // namespace
+
+bool MatchesWildcard(const QString& name, const QString& pattern)
+{
+    const QString foldedName = name.toCaseFolded();
+    const QString foldedPattern = pattern.toCaseFolded();
+    if (globMatch(foldedName, foldedPattern))
+        return true;
+    const qsizetype nameDot = foldedName.lastIndexOf(u'.');
+    // Windows lets "x.*" see "x" as "x." with an empty extension.
+    if (nameDot < 0 && globMatch(QString(foldedName + u'.'), foldedPattern))
+        return true;
+    // Windows also matches against the 8.3 short name, whose extension is the first three characters of the long
+    // one; only the extension part of that rule is kept, which is what "*.htm" finding ".html" files depends on.
+    const qsizetype patternDot = foldedPattern.lastIndexOf(u'.');
+    if (patternDot < 0 || nameDot < 0 || foldedName.size() - nameDot - 1 <= 3)
+        return false;
+    const QStringView patternExtension = QStringView(foldedPattern).mid(patternDot + 1);
+    if (patternExtension.size() != 3 || patternExtension.contains(u'*'))
+        return false;
+    return globMatch(QStringView(foldedName).left(nameDot + 4), foldedPattern);
+}
+
+int FileAttributes(const QString& path)
+{
+    if (path.isEmpty())
+        return -1;
+#ifdef Q_OS_WIN
+    const DWORD attributes = GetFileAttributesW(reinterpret_cast<LPCWSTR>(QDir::toNativeSeparators(path).utf16()));
+    return attributes == INVALID_FILE_ATTRIBUTES ? -1 : int(attributes);
+#else
+    QString own = path;
+    while (own.size() > 1 && isSeparator(own.back()))
+        own.chop(1);
+    const QByteArray native = QFile::encodeName(own);
+    struct stat status;
+    if (::lstat(native.constData(), &status) != 0)
+        return -1;
+    int attributes = 0;
+    if (S_ISLNK(status.st_mode)) {
+        attributes |= AttributeBit::kReparsePoint;
+        // A dangling link keeps its own status: there is nothing more to say about it.
+        struct stat target;
+        if (::stat(native.constData(), &target) == 0)
+            status = target;
+    }
+    if (S_ISDIR(status.st_mode))
+        attributes |= AttributeBit::kFolder;
+    else if (S_ISREG(status.st_mode))
+        attributes |= AttributeBit::kArchive;
+    if (own.mid(own.lastIndexOf(u'/') + 1).startsWith(u'.'))
+        attributes |= AttributeBit::kHidden;
+    if (::access(native.constData(), W_OK) != 0 && errno != ENOENT)
+        attributes |= AttributeBit::kReadOnly;
+    return attributes;
+#endif
+}
+
+Result<QStringList> ListDirectory(const QString& folder, const QString& pattern, bool folders)
+{
+    QStringList names;
+#ifdef Q_OS_WIN
+    const QFileInfo info(folder);
+    if (!info.exists() || !info.isDir())
+        return Failure{QStringLiteral("Path not found")};
+    if (!info.isReadable())
+        return Failure{QStringLiteral("Permission denied")};
+    const QDir::Filters filters =
+        (folders ? QDir::Dirs : QDir::Files) | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
+    for (const QFileInfo& entry : QDir(folder).entryInfoList(filters, QDir::Unsorted)) {
+        if (MatchesWildcard(entry.fileName(), pattern))
+            names.append(entry.fileName());
+    }
+#else
+    // readdir rather than QDir, because QDir reports an unreadable folder as an empty one, and the walk must tell
+    // the two apart.
+    const QByteArray native = QFile::encodeName(folder.isEmpty() ? QStringLiteral(".") : folder);
+    DIR* directory = ::opendir(native.constData());
+    if (!directory)
+        return listingFailure(errno);
+    const int descriptor = ::dirfd(directory);
+    while (const dirent* entry = ::readdir(directory)) {
+        const char* raw = entry->d_name;
+        if (raw[0] == '.' && (raw[1] == '\0' || (raw[1] == '.' && raw[2] == '\0')))
+            continue;
+        bool isFolder = entry->d_type == DT_DIR;
+        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+            struct stat status;
+            isFolder = ::fstatat(descriptor, raw, &status, 0) == 0 && S_ISDIR(status.st_mode);
+        }
+        if (isFolder != folders)
+            continue;
+        const QString name = QFile::decodeName(raw);
+        if (MatchesWildcard(name, pattern))
+            names.append(name);
+    }
+    ::closedir(directory);
+#endif
+    std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
+        const int folded = QString::compare(a, b, Qt::CaseInsensitive);
+        return folded != 0 ? folded < 0 : a < b;
+    });
+    return names;
+}

@@ -1,0 +1,160 @@
+#include "WindowHarness.h"
+
+#include <QMimeData>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableView>
+#include <QUrl>
+
+namespace {
+
+const QString kExtensionPrompt = QStringLiteral(
+    "Enter file extension to load:\r\r(* for all files, txt for all txt files, doc for all doc files, etc.)");
+
+// A small tree: top/a.htm, top/b.txt, top/~c.htm, top/sub/d.html, top/sub/deeper/e.htm, top/other/f.htm
+QString makeTree(Harness& h)
+{
+    for (const char* name :
+         {"top/a.htm", "top/b.txt", "top/~c.htm", "top/sub/d.html", "top/sub/deeper/e.htm", "top/other/f.htm"})
+        h.writeBesideProgram(name, "<p>x</p>");
+    return h.folder.filePath("top");
+}
+
+// Sends a drag over the input list and, when it is accepted, the drop; answers whether it was accepted.
+bool dropOnList(MainWindow& window, QMimeData* data)
+{
+    QWidget* viewport = window.findChild<QTableView*>("ListView1")->viewport();
+    const QPoint at = viewport->rect().center();
+    QDragEnterEvent enter(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(viewport, &enter);
+    if (!enter.isAccepted())
+        return false;
+    QDropEvent drop(QPointF(at), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(viewport, &drop);
+    return true;
+}
+
+} // namespace
+
+class InputsTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void folderScanAddsMatchingFilesBreadthFirst()
+    {
+        Harness h;
+        MainWindow& window = h.load();
+        const QString top = makeTree(h);
+        auto* scan = h.find<QPushButton>("PushButton5");
+
+        int busyWaits = 0;
+        h.events.everyCall([&] { busyWaits += window.pointer() == MainWindow::Hourglass; });
+        h.dialogs.answerPrompt("htm");
+        h.dialogs.answerChooseFolder(top);
+        QTest::mouseClick(scan, Qt::LeftButton);
+        QCOMPARE(inputTexts(window),
+                 QStringList({top + "/a.htm", top + "/other/f.htm", top + "/sub/d.html", top + "/sub/deeper/e.htm"}));
+        QCOMPARE(h.setting("Extension"), QStringLiteral("htm"));
+        QCOMPARE(h.setting("LastFolder"), top);
+        QVERIFY(busyWaits > 0);
+        QCOMPARE(window.pointer(), 0);
+        FakeDialogs::Box prompt{FakeDialogs::Kind::Prompt, "Quillory", kExtensionPrompt};
+        prompt.proposed = "htm";
+        FakeDialogs::Box chooser{FakeDialogs::Kind::ChooseFolder, "Please select folder:"};
+        QCOMPARE(h.dialogs.transcript(), QList<FakeDialogs::Box>({prompt, chooser}));
+
+        // "*" takes every file, and the folder dialog starts where the last scan chose; scanning
+        // again adds everything again.
+        h.dialogs.answerPrompt("*");
+        h.dialogs.answerChooseFolder(top + "/sub");
+        QTest::mouseClick(scan, Qt::LeftButton);
+        QCOMPARE(h.dialogs.transcript()[2].proposed, QStringLiteral("htm"));
+        QCOMPARE(h.dialogs.transcript()[3].initialFolder, top);
+        QCOMPARE(inputTexts(window).mid(4), QStringList({top + "/sub/d.html", top + "/sub/deeper/e.htm"}));
+
+        // Cancelling the prompt stores nothing and asks for no folder; cancelling the folder
+        // keeps the new extension and never shows the hourglass.
+        h.dialogs.answerPrompt(QString());
+        QTest::mouseClick(scan, Qt::LeftButton);
+        QCOMPARE(h.setting("Extension"), QStringLiteral("*"));
+        QCOMPARE(h.dialogs.transcript().size(), 5);
+        busyWaits = 0;
+        h.dialogs.answerPrompt("txt");
+        h.dialogs.answerChooseFolder(QString());
+        QTest::mouseClick(scan, Qt::LeftButton);
+        QCOMPARE(h.setting("Extension"), QStringLiteral("txt"));
+        QCOMPARE(busyWaits, 0);
+        QCOMPARE(window.inputFiles().Count(), 6);
+        QVERIFY(h.dialogs.unexpected().isEmpty());
+    }
+
+    void dropsAddFilesAsGivenAndWalkFolders()
+    {
+        Harness h;
+        MainWindow& window = h.load();
+        const QString top = makeTree(h);
+        const QString second = h.folder.filePath("second");
+        h.writeBesideProgram("second/g.txt", "text");
+
+        QMimeData files;
+        files.setUrls({QUrl::fromLocalFile(top + "/b.txt"), QUrl::fromLocalFile(top + "/~c.htm"),
+                       QUrl::fromLocalFile(top + "/a.htm"), QUrl::fromLocalFile(h.folder.filePath("gone.htm"))});
+        QVERIFY(dropOnList(window, &files));
+        QCOMPARE(inputTexts(window), QStringList({top + "/b.txt", top + "/~c.htm", top + "/a.htm"}));
+
+        window.inputFiles().Clear();
+        QMimeData folders;
+        folders.setUrls({QUrl::fromLocalFile(second), QUrl::fromLocalFile(top + "/sub")});
+        QVERIFY(dropOnList(window, &folders));
+        QCOMPARE(inputTexts(window), QStringList({second + "/g.txt", top + "/sub/d.html", top + "/sub/deeper/e.htm"}));
+        QCOMPARE(window.pointer(), 0);
+
+        QMimeData text;
+        text.setText("/etc/passwd");
+        QVERIFY(!dropOnList(window, &text));
+        QCOMPARE(window.inputFiles().Count(), 3);
+        QVERIFY(h.dialogs.transcript().isEmpty());
+    }
+
+    void samplesAreRecordedAtStartAndLoadedOnce()
+    {
+        Harness h;
+        h.recordSamplesForReal = true;
+        for (const char* name : {"Samples/figures.html", "Samples/links.html", "Samples/notes.txt"})
+            h.writeBesideProgram(name, "<p>sample</p>");
+        MainWindow& window = h.load();
+        QVERIFY(h.setting("Snapshot") != QStringLiteral("<none>"));
+        QVERIFY(!h.setting("Snapshot").isEmpty());
+        h.find<QRadioButton>("Option3")->setChecked(true);
+        const QString samples = h.folder.path() + "/Samples/";
+
+        h.dialogs.answerQuestion(Dialogs::Answer::Yes);
+        QTest::mouseClick(h.find<QPushButton>("PushButton13"), Qt::LeftButton);
+        QCOMPARE(inputTexts(window),
+                 QStringList({samples + "figures.html", samples + "links.html", samples + "notes.txt"}));
+        QCOMPARE(h.shell.opened, QStringList({samples}));
+        QVERIFY(h.find<QRadioButton>("Option1")->isChecked());
+        FakeDialogs::Box question{FakeDialogs::Kind::Question, "Quillory",
+                                  "Would you like this software to open the folder where these sample files are "
+                                  "stored (so that you can view them before working with them)?"};
+        question.defaultAnswer = Dialogs::Answer::Yes;
+        QCOMPARE(h.dialogs.transcript(), QList<FakeDialogs::Box>({question}));
+
+        // Again: nothing new, the question again, and No opens nothing.
+        QFile::remove(samples + "links.html");
+        window.inputFiles().RemoveAt(2);
+        h.dialogs.answerQuestion(Dialogs::Answer::No);
+        QTest::mouseClick(h.find<QPushButton>("PushButton13"), Qt::LeftButton);
+        QCOMPARE(inputTexts(window), QStringList({samples + "figures.html", samples + "notes.txt"}));
+        QCOMPARE(h.shell.opened.size(), 1);
+        QVERIFY(h.dialogs.unexpected().isEmpty());
+    }
+};
+
+std::unique_ptr<QObject> makeInputsTest()
+{
+    return std::make_unique<InputsTest>();
+}
+
+#include "InputsTest.moc"

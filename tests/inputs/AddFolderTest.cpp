@@ -1,0 +1,347 @@
+#include "AddFolder.h"
+
+#include "EventPump.h"
+#include "FileAttributes.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <vector>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+// Counts the passes, and lets a test change the tree at a chosen moment of the walk.
+class CountingPump final : public EventPump
+{
+public:
+    void processEvents() override
+    {
+        ++m_passes;
+        if (m_onPass)
+            m_onPass(m_passes);
+    }
+    void waitForEvents() override {}
+    void wake() override {}
+
+    int passes() const { return m_passes; }
+    void onPass(std::function<void(int)> action) { m_onPass = std::move(action); }
+
+private:
+    int m_passes = 0;
+    std::function<void(int)> m_onPass;
+};
+
+bool runningAsRoot()
+{
+#ifdef Q_OS_UNIX
+    return ::geteuid() == 0;
+#else
+    return false;
+#endif
+}
+
+class Tree
+{
+public:
+    Tree() { EXPECT_TRUE(m_dir.isValid()); }
+
+    // The root's path, ending in the separator as the walk's entries do.
+    QString root() const { return m_dir.path() + u'/'; }
+    QString path(const QString& relative) const { return m_dir.path() + u'/' + relative; }
+
+    void folder(const QString& relative) { ASSERT_TRUE(QDir().mkpath(path(relative))); }
+    void file(const QString& relative)
+    {
+        QFile file(path(relative));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("<p>x</p>");
+    }
+    void link(const QString& relative, const QString& target)
+    {
+        ASSERT_TRUE(QFile::link(target, path(relative))) << relative.toStdString();
+    }
+
+    // The walk's result with the root taken off each entry, for readable comparisons.
+    QStringList relative(const QStringList& paths) const
+    {
+        QStringList out;
+        for (const QString& p : paths)
+            out.append(p.startsWith(root()) ? p.mid(root().size()) : p);
+        return out;
+    }
+
+    QStringList walk(CountingPump& pump, bool recurse = true) const
+    {
+        QStringList folders{root()};
+        AddFolder::GetSubDirectories2016(folders, recurse, pump);
+        return relative(folders);
+    }
+
+private:
+    QTemporaryDir m_dir;
+};
+
+TEST(AddFolder, OddCharactersAreThoseTheCodePageMakesControlsOrQuestionMarks)
+{
+    struct Case
+    {
+        const char16_t* name;
+        bool odd;
+    };
+    const std::vector<Case> cases{
+        {u"plain name", false},  {u"café ÿ", false}, // 0xE9, 0xFF
+        {u"\u00A0nbsp", false},                      // 160: just past the control range
+        {u"a?b", true},                              // '?' itself
+        {u"tab\there", true},                        // below 32
+        {u"\u007F", true},                           // 127
+        {u"price \u20AC", true},                     // the euro sign is 0x80 in the code page
+        {u"\u0178", true},                           // Ÿ is 0x9F, the end of the range
+        {u"\u0081", true},                           // an undefined byte decodes to its own control
+        {u"\u4E2D", true},                           // not in the code page: '?'
+        {u"\U0001F600", true},                       // outside the BMP: one '?'
+    };
+    for (const Case& c : cases) {
+        const QString name = QString::fromUtf16(c.name);
+        SCOPED_TRACE(name.toStdString());
+        EXPECT_EQ(AddFolder::HasOddCharacters(name), c.odd);
+    }
+}
+
+TEST(FileAttributes, MatchesLikeWindowsIncludingShortExtensions)
+{
+    struct Case
+    {
+        const char* name;
+        const char* pattern;
+        bool matches;
+    };
+    const std::vector<Case> cases{
+        {"page.htm", "*.htm", true},  {"PAGE.HTM", "*.htm", true},     {"page.html", "*.htm", true},
+        {"page.html", "*.HTM", true}, {"page.htmx", "*.htm", true},    {"page.txt", "*.htm", false},
+        {"page.ht", "*.htm", false},  {"page.htm", "*.html", false},   {"htm", "*.htm", false},
+        {"readme", "*.*", true},      {"readme", "*", true},           {".profile", "*.*", true},
+        {"readme", "*.htm", false},   {"a.b.html", "*.htm", true},     {"a.html.txt", "*.htm", false},
+        {"ab.htm", "?.htm", false},   {"a.htm", "?.htm", true},        {"page.html", "p*.h?m", true},
+        {"x.tar.gz", "*.gz", true},   {"index.html", "index.*", true}, {"index", "index.*", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " ~ " + c.pattern);
+        EXPECT_EQ(MatchesWildcard(QString::fromUtf8(c.name), QString::fromUtf8(c.pattern)), c.matches);
+    }
+}
+
+#ifdef Q_OS_UNIX
+TEST(FileAttributes, DerivesWindowsValuesOnLinux)
+{
+    Tree tree;
+    tree.folder("dir");
+    tree.folder(".hiddendir");
+    tree.file("file.htm");
+    tree.file(".dotfile");
+    tree.link("dirlink", tree.path("dir"));
+    tree.link("filelink", tree.path("file.htm"));
+    tree.link("dangling", tree.path("nothing"));
+    struct Case
+    {
+        const char* relative;
+        int attributes;
+    };
+    const std::vector<Case> cases{
+        {"dir", 16},        {"dir/", 16},       {".hiddendir", 18}, {".hiddendir/", 18},
+        {"file.htm", 32},   {".dotfile", 34},   {"dirlink", 1040},  {"dirlink/", 1040},
+        {"filelink", 1056}, {"dangling", 1024}, {"nothing", -1},    {"dir/nothing", -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.relative);
+        EXPECT_EQ(FileAttributes(tree.path(QString::fromUtf8(c.relative))), c.attributes);
+    }
+    EXPECT_NE(FileAttributes(QStringLiteral("/")) & 16, 0);
+    if (!runningAsRoot()) {
+        ASSERT_EQ(::chmod(QFile::encodeName(tree.path("file.htm")).constData(), 0444), 0);
+        EXPECT_EQ(FileAttributes(tree.path("file.htm")), 33);
+    }
+}
+#endif
+
+TEST(FileAttributes, ListsFoldersOrFilesSortedWithHiddenOnes)
+{
+    Tree tree;
+    tree.folder("Beta");
+    tree.folder("alpha");
+    tree.folder(".git");
+    tree.file("b.htm");
+    tree.file("A.HTML");
+    tree.file(".hidden.htm");
+    tree.file("notes.txt");
+    tree.link("linked", tree.path("alpha"));
+
+    struct Case
+    {
+        const char* pattern;
+        bool folders;
+        QStringList expected;
+    };
+    const std::vector<Case> cases{
+        {"*", true, {".git", "alpha", "Beta", "linked"}},
+        {"*.htm", false, {".hidden.htm", "A.HTML", "b.htm"}},
+        {"*.*", false, {".hidden.htm", "A.HTML", "b.htm", "notes.txt"}},
+        {"B*", true, {"Beta"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pattern);
+        const Result<QStringList> names = ListDirectory(tree.root(), QString::fromUtf8(c.pattern), c.folders);
+        ASSERT_TRUE(names.ok()) << names.failure().description.toStdString();
+        EXPECT_EQ(*names, c.expected);
+    }
+
+    const Result<QStringList> gone = ListDirectory(tree.path("gone/"), QStringLiteral("*"), true);
+    ASSERT_FALSE(gone.ok());
+    EXPECT_EQ(gone.failure().description, QStringLiteral("Path not found"));
+#ifdef Q_OS_UNIX
+    if (!runningAsRoot()) {
+        ASSERT_EQ(::chmod(QFile::encodeName(tree.path("alpha")).constData(), 0), 0);
+        const Result<QStringList> locked = ListDirectory(tree.path("alpha/"), QStringLiteral("*"), true);
+        ::chmod(QFile::encodeName(tree.path("alpha")).constData(), 0755);
+        ASSERT_FALSE(locked.ok());
+        EXPECT_EQ(locked.failure().description, QStringLiteral("Permission denied"));
+    }
+#endif
+}
+
+TEST(AddFolder, WalksBreadthFirstGroupedByParent)
+{
+    Tree tree;
+    for (const char* folder : {"b/b2", "b/b1", "a/a1/a1x", "c"})
+        tree.folder(QString::fromUtf8(folder));
+    tree.file("a/not-a-folder.htm");
+
+    CountingPump pump;
+    EXPECT_EQ(tree.walk(pump), (QStringList{"", "a/", "b/", "c/", "a/a1/", "b/b1/", "b/b2/", "a/a1/a1x/"}));
+    // One pass before each of the 8 folders is listed, one per sub-folder name met (7), and one each time a folder
+    // is handed up a level on the way back (depth 1: 3 folders once, depth 2: 3 twice, depth 3: 1 three times).
+    EXPECT_EQ(pump.passes(), 8 + 7 + (3 + 6 + 3));
+
+    CountingPump oneLevel;
+    EXPECT_EQ(tree.walk(oneLevel, false), (QStringList{"", "a/", "b/", "c/"}));
+    EXPECT_EQ(oneLevel.passes(), 1 + 3 + 3);
+}
+
+TEST(AddFolder, ScanTakesMatchingFilesButNotLockOrDotFiles)
+{
+    Tree tree;
+    tree.folder("sub/.hidden");
+    tree.file("one.htm");
+    tree.file("Two.HTML");
+    tree.file("three.txt");
+    tree.file("README");
+    tree.file("~lock.htm");
+    tree.file(".dot.htm");
+    tree.file("sub/four.htm");
+    tree.file("sub/.hidden/five.htm");
+    tree.folder("folder.htm");
+
+    struct Case
+    {
+        const char* pattern;
+        QStringList expected;
+    };
+    const std::vector<Case> cases{
+        {"*.htm", {"one.htm", "Two.HTML", "sub/four.htm", "sub/.hidden/five.htm"}},
+        {"*.HTM", {"one.htm", "Two.HTML", "sub/four.htm", "sub/.hidden/five.htm"}},
+        {"*.txt", {"three.txt"}},
+        {"*.*", {"one.htm", "README", "three.txt", "Two.HTML", "sub/four.htm", "sub/.hidden/five.htm"}},
+        {"*", {"one.htm", "README", "three.txt", "Two.HTML", "sub/four.htm", "sub/.hidden/five.htm"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pattern);
+        CountingPump pump;
+        EXPECT_EQ(tree.relative(AddFolder::ScanFolder(tree.path(""), QString::fromUtf8(c.pattern), pump)), c.expected);
+    }
+
+    // A folder given with its separator gets no second one, and a second scan adds everything again.
+    CountingPump pump;
+    const QStringList once = AddFolder::ScanFolder(tree.root(), QStringLiteral("*.txt"), pump);
+    EXPECT_EQ(once, QStringList{tree.path("three.txt")});
+    EXPECT_EQ(once + AddFolder::ScanFolder(tree.root(), QStringLiteral("*.txt"), pump),
+              (QStringList{tree.path("three.txt"), tree.path("three.txt")}));
+}
+
+#ifdef Q_OS_UNIX
+TEST(AddFolder, LinkLoopsEndAndOtherLinksAreFollowed)
+{
+    QTemporaryDir outside;
+    ASSERT_TRUE(outside.isValid());
+    ASSERT_TRUE(QDir().mkpath(outside.path() + "/far/farther"));
+
+    Tree tree;
+    tree.folder("sub/deep");
+    tree.folder("x");
+    tree.folder("y");
+    tree.link("sub/deep/toRoot", tree.path(""));
+    tree.link("sub/self", tree.path("sub"));
+    tree.link("x/toY", tree.path("y"));
+    tree.link("y/toX", tree.path("x"));
+    tree.link("out", outside.path());
+
+    CountingPump pump;
+    // y is also reached through x/toY and x through y/toX: separate paths, no loop. Going on from there would come
+    // back to a folder above, so x/toY/toX and y/toX/toY are not entered, nor are toRoot and self.
+    EXPECT_EQ(tree.walk(pump), (QStringList{"", "out/", "sub/", "x/", "y/", "out/far/", "sub/deep/", "x/toY/", "y/toX/",
+                                            "out/far/farther/"}));
+}
+#endif
+
+TEST(AddFolder, AFolderThatCannotBeListedIsDroppedAndTheWalkGoesOn)
+{
+    Tree tree;
+    for (const char* folder : {"a/a1", "b/b1", "c/c1"})
+        tree.folder(QString::fromUtf8(folder));
+    const QStringList expected{"", "a/", "c/", "a/a1/", "c/c1/"};
+
+    {
+        SCOPED_TRACE("removed during the walk");
+        CountingPump pump;
+        // Passes: 1 the root, 2-4 its names, 5 listing a, 6 the name a1, 7 just before b is listed.
+        pump.onPass([&](int pass) {
+            if (pass == 7)
+                QDir(tree.path("b")).removeRecursively();
+        });
+        EXPECT_EQ(tree.walk(pump), expected);
+    }
+#ifdef Q_OS_UNIX
+    if (!runningAsRoot()) {
+        SCOPED_TRACE("unreadable");
+        tree.folder("b/b1");
+        ASSERT_EQ(::chmod(QFile::encodeName(tree.path("b")).constData(), 0), 0);
+        CountingPump pump;
+        const QStringList walked = tree.walk(pump);
+        ::chmod(QFile::encodeName(tree.path("b")).constData(), 0755);
+        EXPECT_EQ(walked, expected);
+    }
+#endif
+}
+
+TEST(AddFolder, AFolderNameTheCodePageCannotHoldIsSkippedWithAllBeneathIt)
+{
+    Tree tree;
+    tree.folder(QStringLiteral("\u4E2D/inner"));
+    tree.folder(QStringLiteral("caf\u00E9"));
+    tree.file(QStringLiteral("\u4E2D/lost.htm"));
+    tree.file(QStringLiteral("\u4E2D/inner/lost.htm"));
+    tree.file(QStringLiteral("caf\u00E9/kept.htm"));
+
+    CountingPump pump;
+    EXPECT_EQ(tree.relative(AddFolder::ScanFolder(tree.path(""), QStringLiteral("*.htm"), pump)),
+              QStringList{QStringLiteral("caf\u00E9/kept.htm")});
+}
+
+} // namespace
