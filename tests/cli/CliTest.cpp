@@ -1,5 +1,6 @@
 #include "TempDir.h"
 
+#include <QDir>
 #include <QProcess>
 
 #include <gtest/gtest.h>
@@ -143,4 +144,20 @@ TEST(QuilloryExtract, RejectsBadOptionsAndAnswersHelpAndVersion)
     process.start(QStringLiteral(QUILLORY_EXTRACT_PATH), {"--", "-m"});
     ASSERT_TRUE(process.waitForFinished(60000));
     EXPECT_EQ(process.readAllStandardOutput(), "dash\n");
+}
+
+TEST(QuilloryExtract, FolderArgumentsAreWalkedLikeADroppedFolder)
+{
+    TempDir dir;
+    QDir(dir.path()).mkpath("site/sub");
+    dir.write("site/a.htm", "<p>a</p>");
+    dir.write("site/b.txt", "<p>b</p>");
+    dir.write("site/~skip.htm", "<p>skipped</p>");
+    dir.write("site/sub/c.html", "<p>c</p>");
+    const QString single = dir.write("single.htm", "<p>single</p>");
+
+    EXPECT_EQ(run({dir.path() + "/site", single}).out, "a\nb\nc\nsingle\n");
+    const Outcome htm = run({"--ext", "htm", dir.path() + "/site"});
+    EXPECT_EQ(htm.status, 0);
+    EXPECT_EQ(htm.out, "a\nc\n");
 }
