@@ -1,13 +1,13 @@
 // quillory-export-bench: saving and copying a million results through the real window
 // (offscreen), with the real event pump and clipboard.
 
+#include "BenchServices.h"
 #include "Dialogs.h"
 #include "EventPump.h"
 #include "MainWindow.h"
 #include "QtClipboard.h"
 #include "ResultsList.h"
 #include "SettingsStore.h"
-#include "Shell.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -34,12 +34,6 @@ public:
 
 private:
     QString m_path;
-};
-
-class NoShell final : public Shell
-{
-public:
-    void openFolder(const QString&) override {}
 };
 
 } // namespace

@@ -1,13 +1,12 @@
 // quillory-scan-bench: "Add All HTML Files In Folder" through the real window (offscreen) on a tree
 // of 100,000 files in 10,000 folders, made in a scratch folder outside the source tree.
 
-#include "Clipboard.h"
+#include "BenchServices.h"
 #include "Dialogs.h"
 #include "EventPump.h"
 #include "InputFileList.h"
 #include "MainWindow.h"
 #include "SettingsStore.h"
-#include "Shell.h"
 
 #include <QApplication>
 #include <QDir>
@@ -32,19 +31,6 @@ public:
 
 private:
     QString m_folder;
-};
-
-class NoClipboard final : public Clipboard
-{
-public:
-    bool clear() override { return true; }
-    bool setText(const QString&) override { return true; }
-};
-
-class NoShell final : public Shell
-{
-public:
-    void openFolder(const QString&) override {}
 };
 
 // The real pump, counting its calls.

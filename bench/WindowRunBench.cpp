@@ -2,14 +2,13 @@
 // quillory-extract on the same files and mode in the same run, with the longest stretch in which
 // the window's thread did not process events.
 
-#include "Clipboard.h"
+#include "BenchServices.h"
 #include "Dialogs.h"
 #include "EventPump.h"
 #include "InputFileList.h"
 #include "MainWindow.h"
 #include "ResultsList.h"
 #include "SettingsStore.h"
-#include "Shell.h"
 
 #include <QApplication>
 #include <QDir>
@@ -39,13 +38,6 @@ public:
     QString saveFile(const QString&, const QString&) override { return {}; }
     QString chooseFolder(const QString&, const QString&) override { return {}; }
     QString last;
-};
-
-class NoClipboard final : public Clipboard
-{
-public:
-    bool clear() override { return true; }
-    bool setText(const QString&) override { return true; }
 };
 
 // The real pump, noting how long the thread went between two visits to the event loop.
@@ -112,12 +104,6 @@ double runExtractor(const std::string& extractor, int mode, const std::vector<st
     waitpid(child, &status, 0);
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? double(clock.nsecsElapsed()) / 1e9 : -1;
 }
-
-class NoShell final : public Shell
-{
-public:
-    void openFolder(const QString&) override {}
-};
 
 } // namespace
 

@@ -34,24 +34,35 @@ std::optional<ExportFailure> writeSafely(const QString& path, int closeStep,
     return std::nullopt;
 }
 
+// Hands every row, read afresh by position, to take, letting the window process its events before
+// each one (134). The count is taken once; rows cleared away meanwhile fail at 136.
+std::optional<ExportFailure> forEachRow(const ResultsList& results, EventPump& events,
+                                        const std::function<std::optional<ExportFailure>(const QString&)>& take)
+{
+    const int count = results.Count();
+    for (int position = 1; position <= count; ++position) {
+        events.processEvents();
+        if (position > results.Count())
+            return ExportFailure{136, QStringLiteral("Invalid property value (row %1 is gone)").arg(position)};
+        if (std::optional<ExportFailure> failure = take(results.Text(position)))
+            return failure;
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 std::optional<ExportFailure> SaveResultsAsText(const QString& path, const ResultsList& results, EventPump& events)
 {
-    return writeSafely(path, 140, [&](QSaveFile& file) -> std::optional<ExportFailure> {
-        const int count = results.Count();
+    return writeSafely(path, 140, [&](QSaveFile& file) {
         QByteArray line;
-        for (int position = 1; position <= count; ++position) {
-            events.processEvents();
-            // The list may have been cleared while events ran.
-            if (position > results.Count())
-                return ExportFailure{136, QStringLiteral("Invalid property value (row %1 is gone)").arg(position)};
+        return forEachRow(results, events, [&](const QString& row) -> std::optional<ExportFailure> {
             line.clear();
-            ResultsFormat::appendTextLine(line, results.Text(position));
+            ResultsFormat::appendTextLine(line, row);
             if (file.write(line) != line.size())
                 return ExportFailure{136, describe(file)};
-        }
-        return std::nullopt;
+            return std::nullopt;
+        });
     });
 }
 
@@ -59,14 +70,13 @@ std::optional<ExportFailure> SaveResultsAsCommaDelimited(const QString& path, co
                                                          EventPump& events)
 {
     return writeSafely(path, 142, [&](QSaveFile& file) -> std::optional<ExportFailure> {
-        const int count = results.Count();
         QByteArray line;
-        for (int position = 1; position <= count; ++position) {
-            events.processEvents();
-            if (position > results.Count())
-                return ExportFailure{136, QStringLiteral("Invalid property value (row %1 is gone)").arg(position)};
-            ResultsFormat::appendCommaField(line, results.Text(position));
-        }
+        if (std::optional<ExportFailure> failure =
+                forEachRow(results, events, [&](const QString& row) -> std::optional<ExportFailure> {
+                    ResultsFormat::appendCommaField(line, row);
+                    return std::nullopt;
+                }))
+            return failure;
         line.append(ResultsFormat::kLineEnd);
         if (file.write(line) != line.size())
             return ExportFailure{140, describe(file)};
