@@ -17,7 +17,7 @@ using Insertions = std::vector<std::pair<int, int>>;
 // Long enough for the event loop to run any announcement that is due, paced ones included.
 void letEventsRun()
 {
-    QTest::qWait(ResultsList::kPaceMs + 20);
+    QTest::qWait(ResultsList::kPaceMs * 3);
 }
 
 // What the views see, each row in brackets so that empty rows show.
