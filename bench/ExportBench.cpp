@@ -17,26 +17,7 @@
 
 #include <cstdio>
 
-namespace {
-
-// Saves to the one path given, answers Yes, and keeps quiet otherwise.
-class ScriptedDialogs final : public Dialogs
-{
-public:
-    explicit ScriptedDialogs(QString path) : m_path(std::move(path)) {}
-    void message(const QString&, const QString& text, Icon) override { last = text; }
-    Answer question(const QString&, const QString&, Answer) override { return Answer::Yes; }
-    QString prompt(const QString&, const QString&, const QString& proposed) override { return proposed; }
-    QStringList openFiles(const QString&, const QString&) override { return {}; }
-    QString saveFile(const QString&, const QString&) override { return m_path; }
-    QString chooseFolder(const QString&, const QString&) override { return {}; }
-    QString last;
-
-private:
-    QString m_path;
-};
-
-} // namespace
+namespace {} // namespace
 
 int main(int argc, char** argv)
 {
@@ -48,7 +29,8 @@ int main(int argc, char** argv)
     QTemporaryDir scratch;
     const QString target = scratch.filePath("results.txt");
     SettingsStore settings(scratch.filePath("settings.ini"));
-    ScriptedDialogs dialogs(target);
+    BenchDialogs dialogs;
+    dialogs.saveTarget = target;
     QtClipboard clipboard;
     QtEventPump events;
     NoShell shell;

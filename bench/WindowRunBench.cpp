@@ -27,19 +27,6 @@
 
 namespace {
 
-// Answers every box at once: the run's only box is "Done.".
-class SilentDialogs final : public Dialogs
-{
-public:
-    void message(const QString&, const QString& text, Icon) override { last = text; }
-    Answer question(const QString&, const QString&, Answer answer) override { return answer; }
-    QString prompt(const QString&, const QString&, const QString& proposed) override { return proposed; }
-    QStringList openFiles(const QString&, const QString&) override { return {}; }
-    QString saveFile(const QString&, const QString&) override { return {}; }
-    QString chooseFolder(const QString&, const QString&) override { return {}; }
-    QString last;
-};
-
 // The real pump, noting how long the thread went between two visits to the event loop.
 class TimedPump final : public EventPump
 {
@@ -139,7 +126,7 @@ int main(int argc, char** argv)
 
     QTemporaryDir scratch;
     SettingsStore settings(scratch.filePath("settings.ini"));
-    SilentDialogs dialogs;
+    BenchDialogs dialogs;
     TimedPump events;
     NoClipboard clipboard;
     NoShell shell;
