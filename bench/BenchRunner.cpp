@@ -21,6 +21,7 @@
 #include <limits>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include <fcntl.h>
@@ -47,6 +48,7 @@ struct Command
     std::vector<std::string> argv;
     int baseline = -1;     // index of the command this one is compared with
     bool grepLike = false; // exit status 1 only means "no match"; run from PATH under LC_ALL=C
+    bool sameOutput = false; // must write exactly the baseline's bytes
 };
 
 struct Measurement
@@ -54,6 +56,7 @@ struct Measurement
     double seconds = std::numeric_limits<double>::infinity();
     std::uintmax_t peakBytes = 0;
     std::uintmax_t outputBytes = 0;
+    std::uint64_t outputDigest = 0;
     std::string failure; // empty when every run succeeded
 };
 
@@ -129,6 +132,20 @@ std::string firstLine(const fs::path& path)
     return line;
 }
 
+// FNV-1a of a file's bytes: enough to tell two outputs apart.
+std::uint64_t digestOf(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::vector<char> buffer(std::size_t(1) << 20);
+    std::uint64_t hash = 14695981039346656037ull;
+    while (in) {
+        in.read(buffer.data(), std::streamsize(buffer.size()));
+        for (std::streamsize i = 0; i < in.gcount(); ++i)
+            hash = (hash ^ static_cast<unsigned char>(buffer[std::size_t(i)])) * 1099511628211ull;
+    }
+    return hash;
+}
+
 Measurement measure(const Command& command, const std::vector<std::string>& files, int runs, const fs::path& outPath,
                     const fs::path& errPath)
 {
@@ -148,6 +165,7 @@ Measurement measure(const Command& command, const std::vector<std::string>& file
         m.peakBytes = std::max(m.peakBytes, child.peakBytes);
         std::error_code ec;
         m.outputBytes = fs::file_size(outPath, ec);
+        m.outputDigest = digestOf(outPath);
     }
     return m;
 }
@@ -293,12 +311,17 @@ int main(int argc, char** argv)
     const std::uintmax_t bigBytes = fs::file_size(big.front());
 
     const std::vector<Command> commands = {
-        {"quillory-extract -m 1", {extract.string(), "-m", "1"}, kParseOnlyRow},
-        {"quillory-extract -m 2", {extract.string(), "-m", "2"}, kParseOnlyRow},
-        {"quillory-extract -m 3", {extract.string(), "-m", "3"}, kGrepRow},
-        {"quillory-extract -m 4", {extract.string(), "-m", "4"}, kParseOnlyRow},
+        {"quillory-extract -m 1", {extract.string(), "-j", "1", "-m", "1"}, kParseOnlyRow},
+        {"quillory-extract -m 2", {extract.string(), "-j", "1", "-m", "2"}, kParseOnlyRow},
+        {"quillory-extract -m 3", {extract.string(), "-j", "1", "-m", "3"}, kGrepRow},
+        {"quillory-extract -m 4", {extract.string(), "-j", "1", "-m", "4"}, kParseOnlyRow},
         {"myhtml-parse-only", {parseOnly.string()}},
         {"grep -F -i one", {"grep", "-F", "-i", "--", "one"}, -1, true},
+        // Both cores, against one in the same rounds, with the same bytes out.
+        {"  -m 1 --jobs 2", {extract.string(), "-j", "2", "-m", "1"}, 0, false, true},
+        {"  -m 2 --jobs 2", {extract.string(), "-j", "2", "-m", "2"}, 1, false, true},
+        {"  -m 3 --jobs 2", {extract.string(), "-j", "2", "-m", "3"}, 2, false, true},
+        {"  -m 4 --jobs 2", {extract.string(), "-j", "2", "-m", "4"}, 3, false, true},
     };
 
     const fs::path outPath = corpus.parent_path() / "quillory-bench.out";
@@ -317,6 +340,7 @@ int main(int argc, char** argv)
         into.seconds = std::min(into.seconds, run.seconds);
         into.peakBytes = std::max(into.peakBytes, run.peakBytes);
         into.outputBytes = run.outputBytes;
+        into.outputDigest = run.outputDigest;
         if (!run.failure.empty())
             into.failure = run.failure;
     };
@@ -340,8 +364,14 @@ int main(int argc, char** argv)
                     figures(onBig[i], bigBytes, bigBase, true).c_str(), humanSize(onCorpus[i].outputBytes).c_str(),
                     humanSize(onBig[i].outputBytes).c_str());
     }
-    std::printf("\nx base: time over the baseline's in this run (modes 1, 2, 4: myhtml-parse-only; mode 3: grep).\n"
-                "grep runs with LC_ALL=C. RSS is the peak over all runs; x size compares it with big.html.\n");
+    std::printf("\nx base: time over the baseline's in this run (modes 1, 2, 4: myhtml-parse-only; mode 3: grep;\n"
+                "--jobs 2: the same mode with --jobs 1, so 0.5 is twice as fast). grep runs with LC_ALL=C.\n"
+                "RSS is the peak over all runs; x size compares it with big.html.\n");
+    for (std::size_t i = 0; i < commands.size(); ++i) {
+        if (commands[i].sameOutput)
+            std::printf("%s: %.2fx as fast as --jobs 1 on the corpus\n", commands[i].label.c_str() + 2,
+                        onCorpus[std::size_t(commands[i].baseline)].seconds / onCorpus[i].seconds);
+    }
 
     int status = 0;
     for (std::size_t i = 0; i < commands.size(); ++i) {
@@ -349,6 +379,17 @@ int main(int argc, char** argv)
             if (!m->failure.empty()) {
                 std::printf("FAILED: %s on %s: %s\n", commands[i].label.c_str(), where, m->failure.c_str());
                 status = 1;
+            }
+        }
+        if (commands[i].sameOutput) {
+            const std::size_t base = std::size_t(commands[i].baseline);
+            for (const auto& [where, m, b] : {std::tuple{"corpus", &onCorpus[i], &onCorpus[base]},
+                                              std::tuple{"big.html", &onBig[i], &onBig[base]}}) {
+                if (m->outputDigest != b->outputDigest || m->outputBytes != b->outputBytes) {
+                    std::printf("FAILED: %s on %s wrote other bytes than %s\n", commands[i].label.c_str(), where,
+                                commands[base].label.c_str());
+                    status = 1;
+                }
             }
         }
     }

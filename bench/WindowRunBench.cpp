@@ -72,7 +72,7 @@ private:
 double runExtractor(const std::string& extractor, int mode, const std::vector<std::string>& files,
                     const std::string& outPath)
 {
-    std::vector<std::string> args = {extractor, "-m", std::to_string(mode)};
+    std::vector<std::string> args = {extractor, "-j", "1", "-m", std::to_string(mode)};
     args.insert(args.end(), files.begin(), files.end());
     std::vector<char*> argv;
     for (std::string& a : args)

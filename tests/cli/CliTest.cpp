@@ -123,7 +123,8 @@ TEST(QuilloryExtract, RejectsBadOptionsAndAnswersHelpAndVersion)
 {
     for (const QStringList& arguments :
          {QStringList{"-m", "5", "x"}, QStringList{"--mode=0", "x"}, QStringList{"--bogus", "x"}, QStringList{"-t"},
-          QStringList{"--save-text", "a", "--save-csv", "b", "x"}}) {
+          QStringList{"--save-text", "a", "--save-csv", "b", "x"}, QStringList{"-j", "0", "x"},
+          QStringList{"--jobs=2x", "x"}}) {
         SCOPED_TRACE(arguments.join(' ').toStdString());
         const Outcome outcome = run(arguments);
         EXPECT_EQ(outcome.status, 2);
@@ -157,6 +158,7 @@ TEST(QuilloryExtract, FolderArgumentsAreWalkedLikeADroppedFolder)
     const QString single = dir.write("single.htm", "<p>single</p>");
 
     EXPECT_EQ(run({dir.path() + "/site", single}).out, "a\nb\nc\nsingle\n");
+    EXPECT_EQ(run({"--jobs", "3", dir.path() + "/site", single}).out, "a\nb\nc\nsingle\n");
     const Outcome htm = run({"--ext", "htm", dir.path() + "/site"});
     EXPECT_EQ(htm.status, 0);
     EXPECT_EQ(htm.out, "a\nc\n");

@@ -1,0 +1,164 @@
+#include "OrderedExtraction.h"
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <thread>
+
+namespace {
+
+int contentStep(ExtractionMode mode)
+{
+    switch (mode) {
+    case ExtractionMode::LeafTexts:
+        return 128;
+    case ExtractionMode::ElementBlocks:
+        return 144;
+    case ExtractionMode::MatchingLines:
+        return 168;
+    case ExtractionMode::TagNames:
+        return 180;
+    }
+    return 128;
+}
+
+// Runs one file, handing each full chunk to flush. Running out of memory on one file is that
+// file's failure, not the end of the others.
+std::optional<StepFailure> extractInChunks(const OrderedExtraction& settings, const QString& file, HtmlParser& parser,
+                                           const OrderedExtraction::Format& format,
+                                           const std::function<void(QByteArray&&)>& flush)
+{
+    QByteArray chunk;
+    std::optional<StepFailure> failure;
+    try {
+        chunk.reserve(qsizetype(settings.chunkBytes) + 4096);
+        failure = ExtractFile(settings.mode, file, settings.texts, parser, [&](std::string_view row) {
+            format(chunk, row);
+            if (std::size_t(chunk.size()) >= settings.chunkBytes) {
+                flush(std::move(chunk));
+                chunk = QByteArray();
+                chunk.reserve(qsizetype(settings.chunkBytes) + 4096);
+            }
+        });
+    } catch (const std::bad_alloc&) {
+        failure = StepFailure{contentStep(settings.mode), QStringLiteral("Out of memory")};
+    }
+    if (!chunk.isEmpty())
+        flush(std::move(chunk));
+    return failure;
+}
+
+// What the workers have made of one file and the writer has not taken yet.
+struct Slot
+{
+    std::deque<QByteArray> chunks;
+    std::optional<StepFailure> failure;
+    bool done = false;
+};
+
+class Pipeline
+{
+public:
+    Pipeline(const OrderedExtraction& settings, const std::vector<QString>& files,
+             const OrderedExtraction::Format& format)
+        : m_settings(settings), m_files(files), m_format(format), m_slots(files.size())
+    {}
+
+    void work()
+    {
+        std::unique_ptr<HtmlParser> parser = createHtmlParser();
+        for (;;) {
+            const std::size_t index = m_next.fetch_add(1);
+            if (index >= m_files.size())
+                return;
+            std::optional<StepFailure> failure = extractInChunks(
+                m_settings, m_files[index], *parser, m_format,
+                [this, index](QByteArray&& chunk) { hand(index, std::move(chunk)); });
+            const std::lock_guard lock(m_mutex);
+            m_slots[index].failure = std::move(failure);
+            m_slots[index].done = true;
+            m_changed.notify_all();
+        }
+    }
+
+    void write(const OrderedExtraction::Deliver& deliver, const OrderedExtraction::Failed& failed)
+    {
+        for (std::size_t index = 0; index < m_files.size(); ++index) {
+            Slot& slot = m_slots[index];
+            for (;;) {
+                std::unique_lock lock(m_mutex);
+                m_changed.wait(lock, [&] { return !slot.chunks.empty() || slot.done; });
+                if (slot.chunks.empty())
+                    break;
+                const QByteArray chunk = std::move(slot.chunks.front());
+                slot.chunks.pop_front();
+                m_waitingBytes -= std::size_t(chunk.size());
+                lock.unlock();
+                m_room.notify_all();
+                deliver(chunk);
+            }
+            std::optional<StepFailure> failure;
+            {
+                const std::lock_guard lock(m_mutex);
+                failure = std::move(slot.failure);
+                m_head = index + 1;
+            }
+            m_room.notify_all();
+            if (failure)
+                failed(m_files[index], *failure);
+        }
+    }
+
+private:
+    void hand(std::size_t index, QByteArray&& chunk)
+    {
+        std::unique_lock lock(m_mutex);
+        // The file being written never waits; the others wait for room behind it.
+        m_room.wait(lock, [&] { return index == m_head || m_waitingBytes < m_settings.aheadBudgetBytes; });
+        m_waitingBytes += std::size_t(chunk.size());
+        m_slots[index].chunks.push_back(std::move(chunk));
+        m_changed.notify_all();
+    }
+
+    const OrderedExtraction& m_settings;
+    const std::vector<QString>& m_files;
+    const OrderedExtraction::Format& m_format;
+    std::vector<Slot> m_slots;
+    std::atomic<std::size_t> m_next{0};
+    std::mutex m_mutex;
+    std::condition_variable m_changed; // a slot got a chunk or finished
+    std::condition_variable m_room;    // the writer took bytes or moved on to the next file
+    std::size_t m_waitingBytes = 0;
+    std::size_t m_head = 0; // the file being written
+};
+
+} // namespace
+
+void OrderedExtraction::run(const std::vector<QString>& files, const Format& format, const Deliver& deliver,
+                            const Failed& failed) const
+{
+    const std::size_t workers = std::min<std::size_t>(std::size_t(std::max(jobs, 1)), files.size());
+    if (workers <= 1) {
+        std::unique_ptr<HtmlParser> parser = createHtmlParser();
+        for (const QString& file : files) {
+            const std::optional<StepFailure> failure =
+                extractInChunks(*this, file, *parser, format, [&](QByteArray&& chunk) { deliver(chunk); });
+            if (failure)
+                failed(file, *failure);
+        }
+        return;
+    }
+
+    Pipeline pipeline(*this, files, format);
+    std::vector<std::thread> threads;
+    threads.reserve(workers);
+    for (std::size_t i = 0; i < workers; ++i)
+        threads.emplace_back([&pipeline] { pipeline.work(); });
+    pipeline.write(deliver, failed);
+    for (std::thread& thread : threads)
+        thread.join();
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "ExtractionModes.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+// Extracts a list of files on several threads while handing their output back strictly in the
+// list's order, so that the result is the same bytes whatever the number of threads.
+//
+// Each worker has a parser of its own and formats its rows into chunks of bytes. The calling
+// thread writes the chunks of the earliest unfinished file as they come, so a file with a huge
+// output streams as it would on one thread; workers that run ahead stop once the bytes waiting
+// for their turn pass a budget, which keeps memory bounded on any mix of files.
+struct OrderedExtraction
+{
+    // Appends one row, formatted, to a chunk. Runs on the workers.
+    using Format = std::function<void(QByteArray& chunk, std::string_view row)>;
+    // Takes a chunk of bytes. Runs on the calling thread, in file order.
+    using Deliver = std::function<void(const QByteArray& chunk)>;
+    // Hears of a file that gave no rows, after the output of every file before it.
+    using Failed = std::function<void(const QString& file, const StepFailure& failure)>;
+
+    ExtractionMode mode = ExtractionMode::LeafTexts;
+    ExtractionTexts texts;
+    int jobs = 1;
+    std::size_t chunkBytes = std::size_t(1) << 18;
+    std::size_t aheadBudgetBytes = std::size_t(64) << 20;
+
+    void run(const std::vector<QString>& files, const Format& format, const Deliver& deliver,
+             const Failed& failed) const;
+};
