@@ -27,6 +27,10 @@ constexpr DocumentSteps kLeafSteps{128, 130, 132, 134};
 constexpr DocumentSteps kBlockSteps{144, 146, 148, 150};
 constexpr DocumentSteps kTagSteps{180, 182, 184, 186};
 
+// Thrown through a mode's walk once the results list is full, to end the run's work there.
+struct ResultsFull
+{};
+
 } // namespace
 
 // One run's steps, numbered as the error report shows them.
@@ -57,12 +61,23 @@ private:
     std::unique_ptr<DocumentLoad> m_next;
     QString m_nextPath;
     int m_position = 0;
+    bool m_resultsFull = false;
 };
 
 RowSink ExtractionRun::Steps::appending(int step)
 {
     return [this, step](std::string_view row) {
-        m_trap.step(step, [&] { m_run.m_results.Append(QString::fromUtf8(row.data(), qsizetype(row.size()))); });
+        m_trap.step(step, [&] {
+            if (m_run.m_results.Append(QString::fromUtf8(row.data(), qsizetype(row.size()))))
+                return;
+            // Reported once; the rows already in stay, and the run stops here.
+            m_resultsFull = true;
+            Fail(QStringLiteral("Out of memory (the results list is full at %L1 rows; the rest of this extraction "
+                                "is left out)")
+                     .arg(m_run.m_results.Count()));
+        });
+        if (m_resultsFull)
+            throw ResultsFull{};
     };
 }
 
@@ -165,10 +180,15 @@ void ExtractionRun::Steps::run()
     m_trap.step(120, [&] { m_run.m_results.Clear(); });
     int count = 0;
     m_trap.step(122, [&] { count = m_run.m_inputs.Count(); });
-    for (int position = 1; position <= count; ++position)
-        extractFile(position);
+    for (int position = 1; position <= count && !m_resultsFull; ++position) {
+        try {
+            extractFile(position);
+        } catch (const ResultsFull&) {
+        }
+    }
     m_trap.step(194, [&] { controls.setPointer(0); });
-    m_trap.step(196, [&] { message(QStringLiteral("Done.")); });
+    if (!m_resultsFull)
+        m_trap.step(196, [&] { message(QStringLiteral("Done.")); });
 }
 
 ExtractionRun::ExtractionRun(Dialogs& dialogs, EventPump& events, InputFileList& inputs, ResultsList& results,

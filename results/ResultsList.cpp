@@ -1,21 +1,48 @@
 #include "ResultsList.h"
 
+#include "MemoryInfo.h"
+
 #include <algorithm>
 
-ResultsList::ResultsList(QObject* parent) : QAbstractListModel(parent)
+namespace {
+
+// A row's share of memory: its slot in the list, and its characters with the string header,
+// rounded up the way the allocator does.
+std::uint64_t rowCost(const QString& text)
+{
+    constexpr std::uint64_t slot = sizeof(QString);
+    if (text.isEmpty())
+        return slot;
+    return slot + ((std::uint64_t(text.size() + 1) * 2 + 16 + 15) & ~std::uint64_t(15));
+}
+
+} // namespace
+
+std::uint64_t ResultsList::DefaultCapacityBytes()
+{
+    const std::uint64_t physical = PhysicalMemoryBytes();
+    return physical > 0 ? physical / 4 : std::uint64_t(1) << 30;
+}
+
+ResultsList::ResultsList(QObject* parent) : QAbstractListModel(parent), m_capacityBytes(DefaultCapacityBytes())
 {
     m_flushTimer.setSingleShot(true);
     m_flushTimer.setInterval(0);
     QObject::connect(&m_flushTimer, &QTimer::timeout, this, &ResultsList::Flush);
 }
 
-void ResultsList::Append(const QString& text)
+bool ResultsList::Append(const QString& text)
 {
+    const std::uint64_t cost = rowCost(text);
+    if (m_rows.size() >= kMaxRows || m_bytesHeld + cost > m_capacityBytes)
+        return false;
     m_rows.append(text);
+    m_bytesHeld += cost;
     if (!m_flushTimer.isActive()) {
         const qint64 since = m_sinceFlush.isValid() ? m_sinceFlush.elapsed() : kPaceMs;
         m_flushTimer.start(int(std::max<qint64>(0, kPaceMs - since)));
     }
+    return true;
 }
 
 int ResultsList::Count() const
@@ -36,7 +63,9 @@ void ResultsList::Clear()
     // A reset rather than a removal: rows still waiting to be announced were never inserted, so there is no range
     // that the views could be told to remove.
     beginResetModel();
-    m_rows.clear();
+    // Given back, not kept: after a large run the list's capacity alone can be gigabytes.
+    QStringList().swap(m_rows);
+    m_bytesHeld = 0;
     m_announcedCount = 0;
     endResetModel();
 }

@@ -5,6 +5,8 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <cstdint>
+
 // The rows an extraction produced: the window's lower list. Positions count from 1. Rows may be empty or repeated.
 //
 // An extraction appends rows one at a time, hundreds of thousands of them, while the window keeps processing events.
@@ -18,12 +20,23 @@ class ResultsList : public QAbstractListModel
 public:
     explicit ResultsList(QObject* parent = nullptr);
 
-    void Append(const QString& text);
+    // False, with nothing stored, when the row would take the list past its capacity.
+    bool Append(const QString& text);
     int Count() const;
     // 1 <= position <= Count().
     QString Text(int position) const;
     const QStringList& Texts() const { return m_rows; }
     void Clear();
+
+    // The list refuses rows rather than grow until the system kills the program: it holds at most
+    // a quarter of the machine's memory (leaving room to save or copy what it holds) and never
+    // more rows than a view can count.
+    static std::uint64_t DefaultCapacityBytes();
+    void SetCapacityBytes(std::uint64_t bytes) { m_capacityBytes = bytes; }
+    std::uint64_t CapacityBytes() const { return m_capacityBytes; }
+    // What the rows take, as the list counts it against its capacity.
+    std::uint64_t BytesHeld() const { return m_bytesHeld; }
+    static constexpr int kMaxRows = 0x7FFFFFFE;
     // Announces the rows appended since the last announcement now, as one insertion.
     void Flush();
 
@@ -34,6 +47,8 @@ public:
 
 private:
     QStringList m_rows;
+    std::uint64_t m_capacityBytes;
+    std::uint64_t m_bytesHeld = 0;
     // Rows [0, m_announcedCount) are known to the views; the rest wait for the flush.
     int m_announcedCount = 0;
     QTimer m_flushTimer;

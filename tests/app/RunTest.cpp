@@ -194,6 +194,40 @@ private Q_SLOTS:
         }
     }
 
+    void aFullResultsListEndsTheRunWithOneReport()
+    {
+        // The list refuses what would pass its capacity; the run reports that once and stops,
+        // keeping every row that fit.
+        const struct
+        {
+            const char* option;
+            int step;
+            QStringList fit;
+        } cases[] = {{"Option4", 188, {"html", "head", "body", "p", "html", "head"}},
+                     {"Option3", 174, {"<p>one 1</p>", "one 2", "one 3", "<p>one 1</p>"}}};
+        for (const auto& c : cases) {
+            Harness h;
+            MainWindow& window = h.load();
+            for (const char* name : {"a.html", "b.html", "c.html"})
+                window.inputFiles().Append(h.file(name, "<p>one 1</p>\none 2\none 3"));
+            ResultsList probe;
+            for (const QString& row : c.fit)
+                probe.Append(row);
+            window.results().SetCapacityBytes(probe.BytesHeld());
+            h.find<QRadioButton>(c.option)->setChecked(true);
+            h.dialogs.expectMessage();
+            window.PushButton7_Click();
+            const QString description = QStringLiteral(
+                "Out of memory (the results list is full at %1 rows; the rest of this extraction is left out)");
+            QCOMPARE(h.dialogs.transcript(),
+                     QList<FakeDialogs::Box>({{FakeDialogs::Kind::Message, "Application Error",
+                                               report(description.arg(c.fit.size()), c.step),
+                                               Dialogs::Icon::Warning}}));
+            QCOMPARE(window.results().Texts(), c.fit);
+            QCOMPARE(window.pointer(), 0);
+        }
+    }
+
     void aRunThatFindsNothingEndsEmpty()
     {
         Harness h;
