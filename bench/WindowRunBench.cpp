@@ -27,48 +27,6 @@
 
 namespace {
 
-// The real pump, noting how long the thread went between two visits to the event loop.
-class TimedPump final : public EventPump
-{
-public:
-    void processEvents() override
-    {
-        around([this] { m_real.processEvents(); });
-    }
-    void waitForEvents() override
-    {
-        around([this] { m_real.waitForEvents(); });
-    }
-    void wake() override { m_real.wake(); }
-
-    void start()
-    {
-        m_clock.start();
-        m_lastReturn = 0;
-        m_longestGap = 0;
-        m_calls = 0;
-    }
-    void finish() { note(m_clock.nsecsElapsed()); }
-    double longestGapMs() const { return double(m_longestGap) / 1e6; }
-    long calls() const { return m_calls; }
-
-private:
-    template <typename F> void around(F call)
-    {
-        note(m_clock.nsecsElapsed());
-        call();
-        m_lastReturn = m_clock.nsecsElapsed();
-        ++m_calls;
-    }
-    void note(qint64 now) { m_longestGap = std::max(m_longestGap, now - m_lastReturn); }
-
-    QtEventPump m_real;
-    QElapsedTimer m_clock;
-    qint64 m_lastReturn = 0;
-    qint64 m_longestGap = 0;
-    long m_calls = 0;
-};
-
 double runExtractor(const std::string& extractor, int mode, const std::vector<std::string>& files,
                     const std::string& outPath)
 {
