@@ -185,17 +185,22 @@ private Q_SLOTS:
         QTest::addColumn<QString>("fault");
         QTest::addColumn<int>("step");
         QTest::addColumn<QString>("why");
+        QTest::addColumn<int>("rows");
         for (const QString button : {"PushButton6", "PushButton12"}) {
             const QByteArray name = button.toLatin1();
             // A failed write shows when the file is closed: the rows wait in a buffer until then.
             const int closeStep = button == "PushButton6" ? 140 : 142;
+            // More than a buffer's worth fails at the write itself: a row of the text file, the comma line.
+            const int writeStep = button == "PushButton6" ? 136 : 140;
             QTest::addRow("%s, a folder that refuses even root", name.data())
-                << button << "refused" << 130 << "Permission denied";
-            QTest::addRow("%s, a full disk", name.data()) << button << "full" << closeStep << "File too large";
+                << button << "refused" << 130 << "Permission denied" << 2;
+            QTest::addRow("%s, a full disk", name.data()) << button << "full" << closeStep << "File too large" << 2;
+            QTest::addRow("%s, a full disk, many rows", name.data())
+                << button << "full" << writeStep << "File too large" << 5000;
             QTest::addRow("%s, a folder gone since the dialog", name.data())
-                << button << "gone" << 130 << "No such file or directory";
+                << button << "gone" << 130 << "No such file or directory" << 2;
             QTest::addRow("%s, a folder without write permission", name.data())
-                << button << "read-only" << 130 << "Permission denied";
+                << button << "read-only" << 130 << "Permission denied" << 2;
         }
     }
     void aSaveThatCannotBeWrittenSaysWhyAndKeepsTheOldFile()
@@ -204,12 +209,13 @@ private Q_SLOTS:
         QFETCH(QString, fault);
         QFETCH(int, step);
         QFETCH(QString, why);
+        QFETCH(int, rows);
         if (fault == "read-only" && geteuid() == 0)
             QSKIP("root writes into a folder whatever its permission bits say; the /sys row stands in for it");
         Harness h;
         MainWindow& window = h.load();
-        window.results().Append("new 1");
-        window.results().Append("new 2");
+        for (int row = 1; row <= rows; ++row)
+            window.results().Append(QStringLiteral("new %1").arg(row));
         const QByteArray old = "the old file\r\n";
         QString folder = h.folder.filePath("target");
         QString path = folder + "/out.txt";
