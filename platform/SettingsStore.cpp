@@ -11,12 +11,15 @@ const QString kSection = QStringLiteral("Quillory");
 } // namespace
 
 SettingsStore::SettingsStore()
-    : m_settings(std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Quorvane"),
-                                             QStringLiteral("Quillory")))
+    : m_open([] {
+          return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Quorvane"),
+                                             QStringLiteral("Quillory"));
+      }),
+      m_settings(m_open())
 {}
 
 SettingsStore::SettingsStore(const QString& iniFile)
-    : m_settings(std::make_unique<QSettings>(iniFile, QSettings::IniFormat))
+    : m_open([iniFile] { return std::make_unique<QSettings>(iniFile, QSettings::IniFormat); }), m_settings(m_open())
 {}
 
 SettingsStore::~SettingsStore() = default;
@@ -35,11 +38,22 @@ QString SettingsStore::GetSetting(const QString& key, const QString& defaultValu
 
 std::optional<Failure> SettingsStore::SaveSetting(const QString& key, const QString& value)
 {
+    // A damaged file has read as holding nothing, so the first write leaves only what it writes, rather than
+    // bringing back whatever QSettings could still make of the damage.
+    m_settings->sync();
+    if (m_settings->status() == QSettings::FormatError)
+        m_settings->clear();
     m_settings->setValue(kSection + u'/' + key, value);
     m_settings->sync();
-    if (m_settings->status() == QSettings::AccessError)
-        return Failure{QStringLiteral("Permission denied (the settings file %1 could not be written)")
-                           .arg(m_settings->fileName())};
+    const QSettings::Status status = m_settings->status();
+    const QString fileName = m_settings->fileName();
+    // QSettings keeps the first error it met for as long as it lives: the damage this write has just replaced,
+    // or a refusal that may since have passed, would otherwise turn every later read into the default and
+    // every later write into a failure.
+    if (status != QSettings::NoError)
+        m_settings = m_open();
+    if (status == QSettings::AccessError)
+        return Failure{QStringLiteral("Permission denied (the settings file %1 could not be written)").arg(fileName)};
     return std::nullopt;
 }
 

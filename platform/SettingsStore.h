@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -26,6 +27,7 @@ public:
     std::optional<Failure> SaveSetting(const QString& key, const QString& value);
 
 private:
+    std::function<std::unique_ptr<QSettings>()> m_open;
     std::unique_ptr<QSettings> m_settings;
 };
 

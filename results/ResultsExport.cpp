@@ -17,6 +17,28 @@ QString describe(const QSaveFile& file)
     return QStringLiteral("Path/File access error (%1)").arg(file.errorString());
 }
 
+// A disk that fills up takes part of a write without a word, and the file keeps the rest in its
+// buffer; the next attempt fails with the system's own reason ("No space left on device"), which
+// is what the report should name.
+bool flushed(QSaveFile& file)
+{
+    return file.flush() || file.flush();
+}
+
+bool written(QSaveFile& file, const QByteArray& bytes)
+{
+    qint64 done = 0;
+    while (done < bytes.size()) {
+        const qint64 count = file.write(bytes.constData() + done, bytes.size() - done);
+        if (count <= 0) {
+            flushed(file);
+            return false;
+        }
+        done += count;
+    }
+    return true;
+}
+
 // Opens the target's stand-in (130), hands it to write, then commits it over the target at
 // closeStep.
 std::optional<ExportFailure> writeSafely(const QString& path, int closeStep,
@@ -26,6 +48,13 @@ std::optional<ExportFailure> writeSafely(const QString& path, int closeStep,
     if (!file.open(QIODevice::WriteOnly))
         return ExportFailure{130, describe(file)};
     if (std::optional<ExportFailure> failure = write(file)) {
+        file.cancelWriting();
+        return failure;
+    }
+    // commit() does not ask whether the last of the buffer reached the disk: on a full disk it would
+    // put the part that fitted in place of the old file and call that a success.
+    if (!flushed(file)) {
+        const ExportFailure failure{closeStep, describe(file)};
         file.cancelWriting();
         return failure;
     }
@@ -59,7 +88,7 @@ std::optional<ExportFailure> SaveResultsAsText(const QString& path, const Result
         return forEachRow(results, events, [&](const QString& row) -> std::optional<ExportFailure> {
             line.clear();
             ResultsFormat::appendTextLine(line, row);
-            if (file.write(line) != line.size())
+            if (!written(file, line))
                 return ExportFailure{136, describe(file)};
             return std::nullopt;
         });
@@ -78,7 +107,7 @@ std::optional<ExportFailure> SaveResultsAsCommaDelimited(const QString& path, co
                 }))
             return failure;
         line.append(ResultsFormat::kLineEnd);
-        if (file.write(line) != line.size())
+        if (!written(file, line))
             return ExportFailure{140, describe(file)};
         return std::nullopt;
     });

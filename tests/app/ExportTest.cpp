@@ -3,6 +3,10 @@
 
 #include <QPushButton>
 
+#include <csignal>
+#include <sys/resource.h>
+#include <unistd.h>
+
 namespace {
 
 const QString kFilter = QStringLiteral("Text Files (*.txt)|*.txt|All Files (*.*)|*.*|");
@@ -29,6 +33,49 @@ QByteArray contents(const QString& path)
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
+
+QStringList filesIn(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
+}
+
+FakeDialogs::Box reportBox(const QString& why, const QString& button, int step)
+{
+    return {FakeDialogs::Kind::Message, QStringLiteral("Application Error"),
+            QStringLiteral("Path/File access error (%1)\r\nin Pellowin2021/08/31.Form1.%2_Click at line %3\r\rPlease "
+                           "email screenshot of this message to support@quorvane.com")
+                .arg(why, button)
+                .arg(step),
+            Dialogs::Icon::Warning};
+}
+
+// While it lives, no file of this process may grow past the limit, the way a full disk stops
+// them; a write beyond it fails with "File too large" instead of ending the process.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t limit)
+    {
+        struct sigaction ignore = {};
+        ignore.sa_handler = SIG_IGN;
+        sigaction(SIGXFSZ, &ignore, &m_oldAction);
+        getrlimit(RLIMIT_FSIZE, &m_oldLimit);
+        rlimit lowered = m_oldLimit;
+        lowered.rlim_cur = limit;
+        m_lowered = setrlimit(RLIMIT_FSIZE, &lowered) == 0;
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &m_oldLimit);
+        sigaction(SIGXFSZ, &m_oldAction, nullptr);
+    }
+    bool lowered() const { return m_lowered; }
+
+private:
+    struct sigaction m_oldAction = {};
+    rlimit m_oldLimit = {};
+    bool m_lowered = false;
+};
 
 } // namespace
 
@@ -130,6 +177,131 @@ private Q_SLOTS:
         QTest::mouseClick(h.find<QPushButton>("PushButton6"), Qt::LeftButton);
         QCOMPARE(h.dialogs.transcript().size(), 2);
         QVERIFY(h.dialogs.transcript()[1].text.contains("PushButton6_Click at line 130"));
+    }
+
+    void aSaveThatCannotBeWrittenSaysWhyAndKeepsTheOldFile_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<int>("step");
+        QTest::addColumn<QString>("why");
+        QTest::addColumn<int>("rows");
+        for (const QString button : {"PushButton6", "PushButton12"}) {
+            const QByteArray name = button.toLatin1();
+            // A failed write shows when the file is closed: the rows wait in a buffer until then.
+            const int closeStep = button == "PushButton6" ? 140 : 142;
+            // More than a buffer's worth fails at the write itself: a row of the text file, the comma line.
+            const int writeStep = button == "PushButton6" ? 136 : 140;
+            QTest::addRow("%s, a folder that refuses even root", name.data())
+                << button << "refused" << 130 << "Permission denied" << 2;
+            QTest::addRow("%s, a full disk", name.data()) << button << "full" << closeStep << "File too large" << 2;
+            QTest::addRow("%s, a full disk, many rows", name.data())
+                << button << "full" << writeStep << "File too large" << 5000;
+            QTest::addRow("%s, a folder gone since the dialog", name.data())
+                << button << "gone" << 130 << "No such file or directory" << 2;
+            QTest::addRow("%s, a folder without write permission", name.data())
+                << button << "read-only" << 130 << "Permission denied" << 2;
+        }
+    }
+    void aSaveThatCannotBeWrittenSaysWhyAndKeepsTheOldFile()
+    {
+        QFETCH(QString, button);
+        QFETCH(QString, fault);
+        QFETCH(int, step);
+        QFETCH(QString, why);
+        QFETCH(int, rows);
+        if (fault == "read-only" && geteuid() == 0)
+            QSKIP("root writes into a folder whatever its permission bits say; the /sys row stands in for it");
+        Harness h;
+        MainWindow& window = h.load();
+        for (int row = 1; row <= rows; ++row)
+            window.results().Append(QStringLiteral("new %1").arg(row));
+        const QByteArray old = "the old file\r\n";
+        QString folder = h.folder.filePath("target");
+        QString path = folder + "/out.txt";
+        if (fault == "refused") {
+            // sysfs lets nobody create a file, so nothing can stand there before the save either.
+            folder = QStringLiteral("/sys/kernel");
+            path = folder + "/quillory-results.txt";
+            if (!QFileInfo(folder).isDir())
+                QSKIP("this system has no /sys");
+        } else {
+            h.writeBesideProgram("target/out.txt", old);
+        }
+        const QStringList before = filesIn(folder);
+
+        h.dialogs.answerSaveFile(path);
+        QList<FakeDialogs::Box> boxes = {saveBox()};
+        if (fault != "refused") {
+            h.dialogs.answerQuestion(Dialogs::Answer::Yes, [&] {
+                if (fault == "gone") {
+                    QVERIFY(QDir(h.folder.path()).rename("target", "moved"));
+                    folder = h.folder.filePath("moved");
+                }
+            });
+            boxes << overwriteBox(path);
+        }
+        h.dialogs.expectMessage();
+        if (fault == "read-only")
+            QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
+        if (fault == "full") {
+            FileSizeLimit limit(8);
+            QVERIFY(limit.lowered());
+            QTest::mouseClick(h.find<QPushButton>(button.toLatin1()), Qt::LeftButton);
+        } else {
+            QTest::mouseClick(h.find<QPushButton>(button.toLatin1()), Qt::LeftButton);
+        }
+        if (fault == "read-only")
+            QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+
+        QCOMPARE(h.dialogs.transcript(), boxes << reportBox(why, button, step));
+        if (fault != "refused")
+            QCOMPARE(contents(folder + "/out.txt"), old);
+        QCOMPARE(filesIn(folder), before);
+        QCOMPARE(window.pointer(), 0);
+        QVERIFY2(h.dialogs.unexpected().isEmpty(), qPrintable(h.dialogs.describe()));
+    }
+
+    void closingTheWindowMidSaveLeavesTheOldFile_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QByteArray>("complete");
+        QTest::newRow("text") << "PushButton6" << QByteArray("row 1\r\nrow 2\r\nrow 3\r\nrow 4\r\n");
+        QTest::newRow("comma") << "PushButton12" << QByteArray("row 1,row 2,row 3,row 4,\r\n");
+    }
+    void closingTheWindowMidSaveLeavesTheOldFile()
+    {
+        QFETCH(QString, button);
+        QFETCH(QByteArray, complete);
+        Harness h;
+        MainWindow& window = h.load();
+        for (const char* row : {"row 1", "row 2", "row 3", "row 4"})
+            window.results().Append(row);
+        h.writeBesideProgram("target/out.txt", "the old file\r\n");
+        const QString folder = h.folder.filePath("target");
+        const QString path = folder + "/out.txt";
+
+        QByteArray targetAtEnd;
+        QStringList filesAtEnd;
+        h.atEnd = [&] {
+            targetAtEnd = contents(path);
+            filesAtEnd = filesIn(folder);
+        };
+        // Halfway through the rows.
+        h.events.onCall(2, [&] { window.close(); });
+        h.dialogs.answerSaveFile(path);
+        h.dialogs.answerQuestion(Dialogs::Answer::Yes);
+        QTest::mouseClick(h.find<QPushButton>(button.toLatin1()), Qt::LeftButton);
+
+        QCOMPARE(h.endCalls, 1);
+        QCOMPARE(targetAtEnd, QByteArray("the old file\r\n"));
+        QCOMPARE(filesAtEnd, QStringList({"out.txt"}));
+        // Here the end returns and the save runs on to its last row, so the file is complete; the real
+        // program stops at the end, so its users keep the old file. Never anything in between.
+        QCOMPARE(contents(path), complete);
+        QCOMPARE(filesIn(folder), QStringList({"out.txt"}));
+        QCOMPARE(h.dialogs.transcript(), QList<FakeDialogs::Box>({saveBox(), overwriteBox(path)}));
+        QVERIFY(h.dialogs.unexpected().isEmpty());
     }
 
     void copyPutsTheRowsOnTheClipboard()

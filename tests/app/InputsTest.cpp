@@ -150,6 +150,46 @@ private Q_SLOTS:
         QCOMPARE(h.shell.opened.size(), 1);
         QVERIFY(h.dialogs.unexpected().isEmpty());
     }
+
+    void aSamplesFolderThatVanishedAddsNothing_data()
+    {
+        QTest::addColumn<bool>("midLoad");
+        QTest::newRow("between the recording and the click") << false;
+        QTest::newRow("while the record is read") << true;
+    }
+    void aSamplesFolderThatVanishedAddsNothing()
+    {
+        QFETCH(bool, midLoad);
+        Harness h;
+        h.recordSamplesForReal = true;
+        for (const char* name : {"Samples/figures.html", "Samples/links.html"})
+            h.writeBesideProgram(name, "<p>sample</p>");
+        MainWindow& window = h.load();
+        window.inputFiles().Append("/chosen/before.htm");
+        h.find<QRadioButton>("Option3")->setChecked(true);
+        auto vanish = [&] {
+            QVERIFY(QDir(h.folder.path()).rename("Samples", "Gone"));
+        };
+        if (midLoad)
+            h.events.onCall(h.events.calls() + 5, vanish); // a few characters into the record
+        else
+            vanish();
+
+        h.dialogs.answerQuestion(Dialogs::Answer::Yes);
+        QTest::mouseClick(h.find<QPushButton>("PushButton13"), Qt::LeftButton);
+        QCOMPARE(inputTexts(window), QStringList({"/chosen/before.htm"}));
+        // As after any load: the offer to show the folder, whose failure to open is not the program's to report,
+        // and the first option ready for a run.
+        FakeDialogs::Box question{FakeDialogs::Kind::Question, "Quillory",
+                                  "Would you like this software to open the folder where these sample files are "
+                                  "stored (so that you can view them before working with them)?"};
+        question.defaultAnswer = Dialogs::Answer::Yes;
+        QCOMPARE(h.dialogs.transcript(), QList<FakeDialogs::Box>({question}));
+        QCOMPARE(h.shell.opened, QStringList({h.folder.path() + "/Samples/"}));
+        QVERIFY(h.find<QRadioButton>("Option1")->isChecked());
+        QVERIFY(!QDir(h.folder.filePath("Samples")).exists());
+        QVERIFY(h.dialogs.unexpected().isEmpty());
+    }
 };
 
 std::unique_ptr<QObject> makeInputsTest()

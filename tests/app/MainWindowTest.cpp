@@ -22,6 +22,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <unistd.h>
+
 class MainWindowTest : public QObject
 {
     Q_OBJECT
@@ -113,6 +115,102 @@ private Q_SLOTS:
         QVERIFY(next.find<QRadioButton>("Option2")->isChecked());
         QCOMPARE(next.find<QLineEdit>("Text1")->text(), QStringLiteral("td"));
         QCOMPARE(next.find<QLineEdit>("Text2")->text(), QString());
+    }
+
+    void anUnusableSettingsFileGivesTheDefaultsAndTheWindowWorksOn_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<bool>("writable");
+        QTest::newRow("garbage in the file") << "garbage" << true;
+        QTest::newRow("a folder in its place") << "folder" << false;
+        QTest::newRow("a place where even root creates nothing") << "proc" << false;
+        QTest::newRow("no read permission") << "unreadable" << false;
+    }
+    void anUnusableSettingsFileGivesTheDefaultsAndTheWindowWorksOn()
+    {
+        QFETCH(QString, fault);
+        QFETCH(bool, writable);
+        if (fault == "unreadable" && geteuid() == 0)
+            QSKIP("root reads a file whatever its permission bits say; the /proc row stands in for it");
+        Harness h;
+        h.recordSamplesForReal = true;
+        h.writeBesideProgram("Samples/a.html", "<p>a</p>");
+        h.writeBesideProgram("Samples/b.html", "<p>b</p>");
+        h.writeBesideProgram("top/page.htm", "<p>page</p>");
+        QString file = h.folder.filePath("settings.ini");
+        if (fault == "garbage") {
+            h.writeBesideProgram("settings.ini", QByteArray("[Quillory\nOption=3\nText1=td\n\xFF\x00\xFE[[", 30));
+        } else if (fault == "folder") {
+            QVERIFY(QDir(h.folder.path()).mkdir("settings.ini"));
+        } else if (fault == "proc") {
+            file = QStringLiteral("/proc/quillory/settings.ini");
+        } else {
+            h.writeBesideProgram("settings.ini", "[Quillory]\nOption=3\nText1=td\n");
+            QVERIFY(QFile::setPermissions(file, {}));
+        }
+        h.settings = std::make_unique<SettingsStore>(file);
+        const QString refused =
+            QStringLiteral("Permission denied (the settings file %1 could not be written)").arg(file);
+        auto report = [&](const char* handler, int step) {
+            return FakeDialogs::Box{FakeDialogs::Kind::Message, QStringLiteral("Application Error"),
+                                    QStringLiteral("%1\r\nin Pellowin2021/08/31.Form1.%2 at line %3\r\rPlease email "
+                                                   "screenshot of this message to support@quorvane.com")
+                                        .arg(refused, QLatin1String(handler))
+                                        .arg(step),
+                                    Dialogs::Icon::Warning};
+        };
+
+        // Only the sample record, the one write start-up makes under its trap, may say the store refused it.
+        QList<FakeDialogs::Box> boxes;
+        if (!writable) {
+            h.dialogs.expectMessage();
+            boxes << report("Form_Load", 108);
+        }
+        MainWindow& window = h.load();
+        QCOMPARE(h.dialogs.transcript(), boxes);
+        QVERIFY(h.find<QRadioButton>("Option1")->isChecked());
+        QCOMPARE(h.find<QLineEdit>("Text1")->text(), QStringLiteral("tr"));
+        QCOMPARE(h.find<QLineEdit>("Text2")->text(), QStringLiteral("one"));
+
+        // The scan works on; each refused write is reported where the scan makes it.
+        h.dialogs.answerPrompt("htm");
+        FakeDialogs::Box prompt{FakeDialogs::Kind::Prompt, "Quillory",
+                                "Enter file extension to load:\r\r(* for all files, txt for all txt files, doc for all "
+                                "doc files, etc.)"};
+        prompt.proposed = "htm";
+        boxes << prompt;
+        if (!writable) {
+            h.dialogs.expectMessage();
+            h.dialogs.expectMessage();
+            boxes << report("PushButton5_Click", 100) << report("PushButton5_Click", 104);
+        }
+        h.dialogs.answerChooseFolder(h.folder.filePath("top"));
+        boxes << FakeDialogs::Box{FakeDialogs::Kind::ChooseFolder, "Please select folder:"};
+        if (!writable) {
+            h.dialogs.expectMessage();
+            boxes << report("PushButton5_Click", 334);
+        }
+        QTest::mouseClick(h.find<QPushButton>("PushButton5"), Qt::LeftButton);
+        QCOMPARE(h.setting("Extension"), writable ? QStringLiteral("htm") : QStringLiteral("<none>"));
+
+        // The samples recorded at start-up load when the store could keep the record, and never anything else.
+        h.dialogs.answerQuestion(Dialogs::Answer::No);
+        FakeDialogs::Box question{FakeDialogs::Kind::Question, "Quillory",
+                                  "Would you like this software to open the folder where these sample files are "
+                                  "stored (so that you can view them before working with them)?"};
+        question.defaultAnswer = Dialogs::Answer::Yes;
+        boxes << question;
+        QTest::mouseClick(h.find<QPushButton>("PushButton13"), Qt::LeftButton);
+        QStringList inputs = {h.folder.filePath("top/page.htm")};
+        if (writable)
+            inputs << h.folder.filePath("Samples/a.html") << h.folder.filePath("Samples/b.html");
+        QCOMPARE(inputTexts(window), inputs);
+
+        // Typing has no trap: a refused write says nothing.
+        QTest::keyClicks(h.find<QLineEdit>("Text1"), "d");
+        QCOMPARE(h.setting("Text1"), writable ? QStringLiteral("trd") : QStringLiteral("<none>"));
+        QCOMPARE(h.dialogs.transcript(), boxes);
+        QVERIFY2(h.dialogs.unexpected().isEmpty(), qPrintable(h.dialogs.describe()));
     }
 
     void startUpFailuresAreReportedAndStartUpGoesOn()

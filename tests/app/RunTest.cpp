@@ -314,6 +314,64 @@ private Q_SLOTS:
         QCOMPARE(window.results().Texts(), QStringList({"<tr>", "italic", "</tr>"}));
     }
 
+    void filesDeletedAfterListingAreReportedAtTheirTurn_data()
+    {
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<int>("step");
+        QTest::addColumn<bool>("yields");
+        QTest::addColumn<QStringList>("rows");
+        const QStringList tags = {"html", "head", "body", "table", "tbody", "tr", "td"};
+        QTest::newRow("1") << "Option1" << 128 << true << QStringList({"a1", "c1"});
+        QTest::newRow("2") << "Option2" << 144 << true << QStringList({"<tr>", "a1", "</tr>", "<tr>", "c1", "</tr>"});
+        QTest::newRow("3") << "Option3" << 168 << false
+                           << QStringList(
+                                  {"<table><tr><td>a1</td></tr></table>", "<table><tr><td>c1</td></tr></table>"});
+        QTest::newRow("4") << "Option4" << 180 << true << tags + tags;
+    }
+    void filesDeletedAfterListingAreReportedAtTheirTurn()
+    {
+        QFETCH(QString, option);
+        QFETCH(int, step);
+        QFETCH(bool, yields);
+        QFETCH(QStringList, rows);
+        auto gate = std::make_shared<std::counting_semaphore<1000>>(0);
+        Harness h;
+        h.makeParser = [gate] {
+            return std::make_unique<GatedParser>(gate);
+        };
+        MainWindow& window = h.load();
+        for (const QString name : {"a", "b", "c", "d"})
+            window.inputFiles().Append(
+                h.file(name + ".html", "<table><tr><td>" + name.toLatin1() + "1</td></tr></table>\n"));
+        h.find<QRadioButton>(option.toLatin1())->setChecked(true);
+        h.find<QLineEdit>("Text1")->setText("td");
+        h.find<QLineEdit>("Text2")->setText("td");
+
+        // b goes before the run; d while the run waits for a's document, where a mode that reads
+        // documents lets the window act. A mode that reads lines never lets go, so there d goes first too.
+        QVERIFY(QFile::remove(h.folder.filePath("b.html")));
+        if (yields) {
+            h.events.onCall(1, [&] {
+                QVERIFY(QFile::remove(h.folder.filePath("d.html")));
+                gate->release(10);
+            });
+        } else {
+            QVERIFY(QFile::remove(h.folder.filePath("d.html")));
+        }
+        h.dialogs.expectMessage();
+        h.dialogs.expectMessage();
+        h.dialogs.expectMessage();
+        QTest::mouseClick(h.find<QPushButton>("PushButton7"), Qt::LeftButton);
+
+        const FakeDialogs::Box notFound{FakeDialogs::Kind::Message, "Application Error", report("File not found", step),
+                                        Dialogs::Icon::Warning};
+        QCOMPARE(h.dialogs.transcript(), QList<FakeDialogs::Box>({notFound, notFound, message("Done.")}));
+        QCOMPARE(window.results().Texts(), rows);
+        QCOMPARE(inputTexts(window).size(), 4);
+        QCOMPARE(window.pointer(), 0);
+        QVERIFY(h.dialogs.unexpected().isEmpty());
+    }
+
     void helpShowsTheSeventeenLines()
     {
         Harness h;

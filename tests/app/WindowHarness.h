@@ -29,6 +29,8 @@ struct Harness
     FakeEventPump events;
     std::unique_ptr<SettingsStore> settings;
     int endCalls = 0;
+    // Runs where the real program would end: what is on disk then is what the user is left with.
+    std::function<void()> atEnd = {};
     int sampleRecords = 0;
     bool recordSamplesForReal = false;
     std::function<std::unique_ptr<HtmlParser>()> makeParser = {};
@@ -53,7 +55,12 @@ struct Harness
     MainWindow& load()
     {
         window = std::make_unique<MainWindow>(WindowServices{dialogs, clipboard, shell, *settings, events,
-                                                             [this] { ++endCalls; }, folder.path(), makeParser});
+                                                             [this] {
+                                                                 ++endCalls;
+                                                                 if (atEnd)
+                                                                     atEnd();
+                                                             },
+                                                             folder.path(), makeParser});
         if (!recordSamplesForReal)
             window->recordSampleFiles = [this] {
                 ++sampleRecords;

@@ -40,9 +40,19 @@ TEST(SettingsStore, ADamagedStoreReadsAsEmpty)
         QByteArray(4096, '\0'),
     };
     for (const QByteArray& bytes : damaged) {
+        SCOPED_TRACE(bytes.left(16).toHex().toStdString());
         const QString file = dir.write("Quillory.ini", bytes);
         SettingsStore store(file);
         EXPECT_EQ(store.GetSetting("Option", "1"), "1");
+        // A write replaces the damage: what it stored reads back at once, and nothing that the damaged
+        // file seemed to hold comes back with it.
+        EXPECT_FALSE(store.SaveSetting("Snapshot", "recorded"));
+        EXPECT_EQ(store.GetSetting("Snapshot", ""), "recorded");
+        EXPECT_EQ(store.GetSetting("Option", "1"), "1");
+        EXPECT_FALSE(store.SaveSetting("Text1", "td"));
+        EXPECT_EQ(SettingsStore(file).GetSetting("Snapshot", ""), "recorded");
+        EXPECT_EQ(SettingsStore(file).GetSetting("Text1", "tr"), "td");
+        EXPECT_EQ(SettingsStore(file).GetSetting("Option", "1"), "1");
     }
     // A folder where the file should be cannot be read either.
     QDir(dir.path()).mkdir("folder.ini");
