@@ -160,8 +160,11 @@ public:
 bool saveFile(const QString& path, const QByteArray& bytes)
 {
     // The old file is replaced only once every byte of the new one is written.
+    // A full disk takes part of a write without a word and leaves the rest in the buffer, which
+    // commit() does not check: flush first (twice, so that the error names the system's reason).
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !(file.flush() || file.flush()) ||
+        !file.commit()) {
         std::fprintf(stderr, "quillory-extract: %s: could not be saved: %s\n", QFile::encodeName(path).constData(),
                      file.errorString().toLocal8Bit().constData());
         return false;

@@ -5,6 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
+#include <signal.h>
+#include <sys/resource.h>
+
 namespace {
 
 struct Outcome
@@ -117,6 +122,28 @@ TEST(QuilloryExtract, SavesTheBytesOfTheTwoResultFiles)
     EXPECT_TRUE(unwritable.err.startsWith("quillory-extract: " + dir.path().toUtf8() +
                                           "/no-such-folder/out.txt: could not be saved"))
         << unwritable.err.toStdString();
+
+    // A disk that fills up (here a file size limit of 1024 bytes) is a failed save that keeps the
+    // old file, not a success with part of the new one in its place.
+    std::string many;
+    for (int i = 0; i < 500; ++i)
+        many += "<p>row " + std::to_string(i) + "</p>";
+    const QString rows = dir.write("rows.html", QByteArray::fromStdString(many));
+    dir.write("out.txt", "old");
+    QProcess process;
+    process.setChildProcessModifier([] {
+        struct sigaction ignore = {};
+        ignore.sa_handler = SIG_IGN;
+        sigaction(SIGXFSZ, &ignore, nullptr);
+        const rlimit limit = {1024, 1024};
+        setrlimit(RLIMIT_FSIZE, &limit);
+    });
+    process.start(QStringLiteral(QUILLORY_EXTRACT_PATH), {"--save-text", dir.path() + "/out.txt", rows});
+    ASSERT_TRUE(process.waitForFinished(60000));
+    EXPECT_EQ(process.exitCode(), 1);
+    EXPECT_EQ(process.readAllStandardError(),
+              "quillory-extract: " + dir.path().toUtf8() + "/out.txt: could not be saved: File too large\n");
+    EXPECT_EQ(dir.read("out.txt"), "old");
 }
 
 TEST(QuilloryExtract, RejectsBadOptionsAndAnswersHelpAndVersion)
