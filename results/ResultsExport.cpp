@@ -177,7 +177,12 @@ std::optional<Failure> CopyListToClipboard(const CopyableList& list, Clipboard& 
     }
 
     ClearClipboard(clipboard);
-    // Plain ANSI text: what the code page cannot hold arrives as "?".
-    SetClipboardText(clipboard, AnsiCodec::decode(AnsiCodec::encode(text)), 0);
+    // Plain ANSI text: what the code page cannot hold arrives as "?". The laid-out text goes before
+    // its ANSI copy is decoded, so a full results list never needs three copies of itself at once.
+    QByteArray ansi = AnsiCodec::encode(text);
+    text = QString();
+    text = AnsiCodec::decode(ansi);
+    ansi = QByteArray();
+    SetClipboardText(clipboard, text, 0);
     return std::nullopt;
 }
