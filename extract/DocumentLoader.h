@@ -5,8 +5,15 @@
 
 #include <QString>
 
+#include <cstdint>
 #include <memory>
 
 // Reads one input file and builds its document with the run's parser. The parser works
-// synchronously, so the document comes back complete.
+// synchronously, so the document comes back complete. A file whose document would not fit in
+// memory is refused before it is read.
 Result<std::unique_ptr<HtmlDocument>> LoadHtmlDocument(const QString& path, HtmlParser& parser);
+
+// The parser's tree takes about this many bytes for each byte of the file.
+inline constexpr std::uint64_t kDocumentBytesPerFileByte = 24;
+// The largest file whose document may take up to half of the machine's memory.
+qint64 LargestDocumentBytes();

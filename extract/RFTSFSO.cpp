@@ -2,6 +2,7 @@
 
 #include "AnsiCodec.h"
 #include "FileSystem.h"
+#include "MemoryInfo.h"
 
 #include <cstring>
 
@@ -74,7 +75,10 @@ namespace RFTSFSO {
 
 Result<LineList> ReadFileLines(const QString& path)
 {
-    Result<QByteArray> bytes = FileSystem::readAll(path);
+    // The file is held whole while its lines are searched; half of the machine's memory at most.
+    const std::uint64_t physical = PhysicalMemoryBytes();
+    Result<QByteArray> bytes =
+        FileSystem::readAll(path, physical > 0 ? qint64(physical / 2) : std::numeric_limits<qint64>::max());
     if (!bytes)
         return bytes.failure();
     return LineList(std::move(*bytes));

@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
+
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <cstring>
@@ -30,9 +32,20 @@ Failure whyUnreadable(const QString& path)
     return Failure{QStringLiteral("Permission denied")};
 }
 
+// The refusal of a file too large for what it is needed for.
+Failure tooLarge(qint64 size, qint64 largest, const QString& what)
+{
+    constexpr double megabyte = 1024.0 * 1024.0;
+    return Failure{QStringLiteral("Out of memory (the file is %L1 MB; %2 of more than %L3 MB do not fit in this "
+                                  "machine's memory)")
+                       .arg(double(size) / megabyte, 0, 'f', 0)
+                       .arg(what)
+                       .arg(double(largest) / megabyte, 0, 'f', 0)};
+}
+
 } // namespace
 
-Result<QByteArray> readAll(const QString& path)
+Result<QByteArray> readAll(const QString& path, qint64 largest, const QString& what)
 {
     if (path.isEmpty())
         return Failure{QStringLiteral("Bad file name or number")};
@@ -49,11 +62,21 @@ Result<QByteArray> readAll(const QString& path)
         ::close(fd);
         return whyUnreadable(path);
     }
+    if (status.st_size > largest) {
+        ::close(fd);
+        return tooLarge(status.st_size, largest, what);
+    }
     QByteArray bytes(qsizetype(status.st_size), Qt::Uninitialized);
     qsizetype done = 0;
     while (true) {
-        if (done == bytes.size())
-            bytes.resize(done + 65536); // the file grew since fstat
+        if (done == bytes.size()) {
+            // The file grew since fstat; one that keeps growing is still held to the limit.
+            if (done > largest) {
+                ::close(fd);
+                return tooLarge(done, largest, what);
+            }
+            bytes.resize(std::min<qint64>(done + std::max<qint64>(65536, done / 8), largest) + 1);
+        }
         const ssize_t n = ::read(fd, bytes.data() + done, std::size_t(bytes.size() - done));
         if (n < 0 && errno == EINTR)
             continue;
@@ -73,6 +96,8 @@ Result<QByteArray> readAll(const QString& path)
     const QFileInfo info(path);
     if (!info.isFile())
         return whyUnreadable(path);
+    if (info.size() > largest)
+        return tooLarge(info.size(), largest, what);
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return whyUnreadable(path);

@@ -5,11 +5,17 @@
 #include <QByteArray>
 #include <QString>
 
+#include <limits>
+
 namespace FileSystem {
 
 // The whole content of a file, or why it could not be read ("File not found", "Permission
 // denied", ...), in words fit for the error report.
-Result<QByteArray> readAll(const QString& path);
+// A file of more than largest bytes is refused before it is read ("Out of memory", naming what
+// such files are, e.g. "documents"): on Linux a read past the machine's memory does not fail, the
+// program is killed.
+Result<QByteArray> readAll(const QString& path, qint64 largest = std::numeric_limits<qint64>::max(),
+                           const QString& what = QStringLiteral("files"));
 
 } // namespace FileSystem
 

@@ -1,6 +1,10 @@
 #include "ExtractionModes.h"
 #include "AnsiCodec.h"
+#include "DocumentLoader.h"
+#include "MemoryInfo.h"
 #include "TempDir.h"
+
+#include <QFile>
 
 #include <gtest/gtest.h>
 
@@ -196,6 +200,42 @@ TEST(ExtractionModes, AFileThatCannotBeReadFailsAtItsContentStep)
         ASSERT_TRUE(failure.has_value());
         EXPECT_EQ(failure->step, c.step);
         EXPECT_EQ(failure->description, "File not found");
+    }
+}
+
+TEST(ExtractionModes, AFileTooLargeForMemoryIsRefusedBeforeItIsRead)
+{
+    // Sparse files: as large as the limits, without the disk or the time to write them.
+    TempDir dir;
+    const qint64 megabyte = 1024 * 1024;
+    const qint64 document = LargestDocumentBytes();
+    const qint64 lines = qint64(PhysicalMemoryBytes() / 2);
+    ASSERT_GT(document, 0);
+    const struct
+    {
+        ExtractionMode mode;
+        int step;
+        qint64 size;
+        qint64 largest;
+        const char* what;
+    } cases[] = {{Leaf, 128, document + megabyte, document, "documents"},
+                 {Tags, 180, document + megabyte, document, "documents"},
+                 {Lines, 168, lines + megabyte, lines, "files"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(int(c.mode));
+        QFile file(dir.path() + "/huge.html");
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.resize(c.size));
+        file.close();
+        std::optional<StepFailure> failure;
+        EXPECT_EQ(extract(c.mode, file.fileName(), "tr", &failure), Rows{});
+        ASSERT_TRUE(failure.has_value());
+        EXPECT_EQ(failure->step, c.step);
+        EXPECT_EQ(failure->description,
+                  QStringLiteral("Out of memory (the file is %L1 MB; %2 of more than %L3 MB do not fit in this "
+                                 "machine's memory)")
+                      .arg(double(c.size) / double(megabyte), 0, 'f', 0)
+                      .arg(c.what)
+                      .arg(double(c.largest) / double(megabyte), 0, 'f', 0));
     }
 }
 
