@@ -1,5 +1,10 @@
 #include "OrderedExtraction.h"
 
+#include "DocumentLoader.h"
+#include "MemoryInfo.h"
+
+#include <QFileInfo>
+
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -64,8 +69,9 @@ class Pipeline
 {
 public:
     Pipeline(const OrderedExtraction& settings, const std::vector<QString>& files,
-             const OrderedExtraction::Format& format)
-        : m_settings(settings), m_files(files), m_format(format), m_slots(files.size())
+             const OrderedExtraction::Format& format, qint64 largeFileBytes)
+        : m_settings(settings), m_files(files), m_format(format), m_largeFileBytes(largeFileBytes),
+          m_slots(files.size())
     {}
 
     void work()
@@ -75,6 +81,10 @@ public:
             const std::size_t index = m_next.fetch_add(1);
             if (index >= m_files.size())
                 return;
+            if (QFileInfo(m_files[index]).size() > m_largeFileBytes) {
+                std::unique_lock lock(m_mutex);
+                m_room.wait(lock, [&] { return index == m_head; });
+            }
             std::optional<StepFailure> failure = extractInChunks(
                 m_settings, m_files[index], *parser, m_format,
                 [this, index](QByteArray&& chunk) { hand(index, std::move(chunk)); });
@@ -127,6 +137,7 @@ private:
     const OrderedExtraction& m_settings;
     const std::vector<QString>& m_files;
     const OrderedExtraction::Format& m_format;
+    const qint64 m_largeFileBytes;
     std::vector<Slot> m_slots;
     std::atomic<std::size_t> m_next{0};
     std::mutex m_mutex;
@@ -153,7 +164,14 @@ void OrderedExtraction::run(const std::vector<QString>& files, const Format& for
         return;
     }
 
-    Pipeline pipeline(*this, files, format);
+    // Every worker may hold a file below the size that counts as large, and one large file more.
+    qint64 large = largeFileBytes;
+    if (large <= 0) {
+        const qint64 largest = mode == ExtractionMode::MatchingLines ? qint64(PhysicalMemoryBytes() / 2)
+                                                                     : LargestDocumentBytes();
+        large = std::max<qint64>(1, largest / qint64(workers));
+    }
+    Pipeline pipeline(*this, files, format, large);
     std::vector<std::thread> threads;
     threads.reserve(workers);
     for (std::size_t i = 0; i < workers; ++i)

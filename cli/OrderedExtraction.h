@@ -32,6 +32,9 @@ struct OrderedExtraction
     int jobs = 1;
     std::size_t chunkBytes = std::size_t(1) << 18;
     std::size_t aheadBudgetBytes = std::size_t(64) << 20;
+    // Files larger than this wait for their turn to be written before they are read, so that at
+    // most one of them is in memory at a time; 0 works it out from the machine's memory.
+    qint64 largeFileBytes = 0;
 
     void run(const std::vector<QString>& files, const Format& format, const Deliver& deliver,
              const Failed& failed) const;

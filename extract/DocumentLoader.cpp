@@ -8,7 +8,7 @@ qint64 LargestDocumentBytes()
     const std::uint64_t physical = PhysicalMemoryBytes();
     if (physical == 0)
         return std::numeric_limits<qint64>::max();
-    return qint64(physical / 2 / kDocumentBytesPerFileByte);
+    return qint64(physical / 4 / kDocumentBytesPerFileByte);
 }
 
 Result<std::unique_ptr<HtmlDocument>> LoadHtmlDocument(const QString& path, HtmlParser& parser)

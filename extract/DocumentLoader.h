@@ -15,5 +15,6 @@ Result<std::unique_ptr<HtmlDocument>> LoadHtmlDocument(const QString& path, Html
 
 // The parser's tree takes about this many bytes for each byte of the file.
 inline constexpr std::uint64_t kDocumentBytesPerFileByte = 24;
-// The largest file whose document may take up to half of the machine's memory.
+// The largest file whose document may take up to a quarter of the machine's memory: the window
+// holds two documents at once (one being read out while the next one loads).
 qint64 LargestDocumentBytes();

@@ -65,6 +65,9 @@ TEST(OrderedExtraction, ManyThreadsWriteTheSameBytesAsOneInEveryMode)
             parallel.chunkBytes = 64;
             parallel.aheadBudgetBytes = 256;
             EXPECT_EQ(transcript(parallel, files), expected) << jobs << " jobs";
+            // Large files wait for their turn; many of them must not hold the others up.
+            parallel.largeFileBytes = 1000;
+            EXPECT_EQ(transcript(parallel, files), expected) << jobs << " jobs, large files in turn";
         }
     }
 }
