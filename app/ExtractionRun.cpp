@@ -54,6 +54,8 @@ private:
     // Starts reading the next file's document while this one's rows are made, so that the two
     // cores share the work; used only if that file's turn comes in a document mode.
     void prefetch(int position);
+    // Lets a load nobody will use finish without holding up the window.
+    void dropPrefetch();
 
     ExtractionRun& m_run;
     ErrorTrap m_trap;
@@ -90,17 +92,22 @@ void ExtractionRun::Steps::prefetch(int position)
     m_next = std::make_unique<DocumentLoad>(m_nextPath, *m_parser, [&events] { events.wake(); });
 }
 
+void ExtractionRun::Steps::dropPrefetch()
+{
+    if (!m_next)
+        return;
+    while (m_next->readyState() != QStringLiteral("complete"))
+        m_run.m_events.waitForEvents();
+    m_next.reset();
+}
+
 std::unique_ptr<HtmlDocument> ExtractionRun::Steps::loadDocument(const QString& path, const DocumentSteps& steps)
 {
     std::unique_ptr<DocumentLoad> load;
     if (m_next && m_nextPath == path)
         load = std::move(m_next);
-    if (m_next) {
-        // The list was reordered meanwhile: let that load finish without holding up the window.
-        while (m_next->readyState() != QStringLiteral("complete"))
-            m_run.m_events.waitForEvents();
-        m_next.reset();
-    }
+    // The list was reordered meanwhile: that load is not wanted.
+    dropPrefetch();
     if (!load && !m_trap.step(steps.create, [&] {
             if (!m_parser)
                 m_parser = m_run.m_makeParser();
@@ -186,6 +193,8 @@ void ExtractionRun::Steps::run()
         } catch (const ResultsFull&) {
         }
     }
+    // A run that stopped early, or whose last turns were in option 3, may leave the next file loading.
+    dropPrefetch();
     m_trap.step(194, [&] { controls.setPointer(0); });
     if (!m_resultsFull)
         m_trap.step(196, [&] { message(QStringLiteral("Done.")); });
