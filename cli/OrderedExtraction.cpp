@@ -1,7 +1,7 @@
 #include "OrderedExtraction.h"
 
 #include "DocumentLoader.h"
-#include "MemoryInfo.h"
+#include "RFTSFSO.h"
 
 #include <QFileInfo>
 
@@ -11,47 +11,26 @@
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <new>
 #include <thread>
 
 namespace {
 
-int contentStep(ExtractionMode mode)
-{
-    switch (mode) {
-    case ExtractionMode::LeafTexts:
-        return 128;
-    case ExtractionMode::ElementBlocks:
-        return 144;
-    case ExtractionMode::MatchingLines:
-        return 168;
-    case ExtractionMode::TagNames:
-        return 180;
-    }
-    return 128;
-}
-
-// Runs one file, handing each full chunk to flush. Running out of memory on one file is that
-// file's failure, not the end of the others.
+// Runs one file, handing each full chunk to flush.
 std::optional<StepFailure> extractInChunks(const OrderedExtraction& settings, const QString& file, HtmlParser& parser,
                                            const OrderedExtraction::Format& format,
                                            const std::function<void(QByteArray&&)>& flush)
 {
     QByteArray chunk;
-    std::optional<StepFailure> failure;
-    try {
-        chunk.reserve(qsizetype(settings.chunkBytes) + 4096);
-        failure = ExtractFile(settings.mode, file, settings.texts, parser, [&](std::string_view row) {
+    const std::optional<StepFailure> failure =
+        ExtractFile(settings.mode, file, settings.texts, parser, [&](std::string_view row) {
+            if (chunk.isEmpty())
+                chunk.reserve(qsizetype(settings.chunkBytes) + 4096);
             format(chunk, row);
             if (std::size_t(chunk.size()) >= settings.chunkBytes) {
                 flush(std::move(chunk));
                 chunk = QByteArray();
-                chunk.reserve(qsizetype(settings.chunkBytes) + 4096);
             }
         });
-    } catch (const std::bad_alloc&) {
-        failure = StepFailure{contentStep(settings.mode), QStringLiteral("Out of memory")};
-    }
     if (!chunk.isEmpty())
         flush(std::move(chunk));
     return failure;
@@ -167,8 +146,8 @@ void OrderedExtraction::run(const std::vector<QString>& files, const Format& for
     // Every worker may hold a file below the size that counts as large, and one large file more.
     qint64 large = largeFileBytes;
     if (large <= 0) {
-        const qint64 largest = mode == ExtractionMode::MatchingLines ? qint64(PhysicalMemoryBytes() / 2)
-                                                                     : LargestDocumentBytes();
+        const qint64 largest =
+            mode == ExtractionMode::MatchingLines ? RFTSFSO::LargestFileBytes() : LargestDocumentBytes();
         large = std::max<qint64>(1, largest / qint64(workers));
     }
     Pipeline pipeline(*this, files, format, large);

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <new>
 #include <string>
 
 #ifdef __SSE2__
@@ -262,7 +263,9 @@ void EmitTagNames(const HtmlDocument& document, const RowSink& sink)
     }
 }
 
-std::optional<StepFailure> ExtractFile(ExtractionMode mode, const QString& path, const ExtractionTexts& texts,
+namespace {
+
+std::optional<StepFailure> extractFile(ExtractionMode mode, const QString& path, const ExtractionTexts& texts,
                                        HtmlParser& parser, const RowSink& sink)
 {
     if (mode == ExtractionMode::MatchingLines) {
@@ -273,10 +276,9 @@ std::optional<StepFailure> ExtractFile(ExtractionMode mode, const QString& path,
         return std::nullopt;
     }
 
-    const int createStep = mode == ExtractionMode::LeafTexts ? 128 : mode == ExtractionMode::ElementBlocks ? 144 : 180;
     Result<std::unique_ptr<HtmlDocument>> document = LoadHtmlDocument(path, parser);
     if (!document)
-        return StepFailure{createStep, document.failure().description};
+        return StepFailure{contentStep(mode), document.failure().description};
     switch (mode) {
     case ExtractionMode::LeafTexts:
         EmitLeafTexts(**document, sink);
@@ -291,4 +293,32 @@ std::optional<StepFailure> ExtractFile(ExtractionMode mode, const QString& path,
         break;
     }
     return std::nullopt;
+}
+
+} // namespace
+
+int contentStep(ExtractionMode mode)
+{
+    switch (mode) {
+    case ExtractionMode::LeafTexts:
+        return 128;
+    case ExtractionMode::ElementBlocks:
+        return 144;
+    case ExtractionMode::MatchingLines:
+        return 168;
+    case ExtractionMode::TagNames:
+        return 180;
+    }
+    return 128;
+}
+
+std::optional<StepFailure> ExtractFile(ExtractionMode mode, const QString& path, const ExtractionTexts& texts,
+                                       HtmlParser& parser, const RowSink& sink)
+{
+    // Running out of memory on one file is that file's failure, not the end of the others.
+    try {
+        return extractFile(mode, path, texts, parser, sink);
+    } catch (const std::bad_alloc&) {
+        return StepFailure{contentStep(mode), QStringLiteral("Out of memory")};
+    }
 }

@@ -49,6 +49,9 @@ struct ExtractionTexts
     QString searchText; // mode 3
 };
 
+// The step that gets a file's content in a mode: 128, 144, 168 or 180.
+int contentStep(ExtractionMode mode);
+
 // Reads or loads one file and applies one mode to it. A file that cannot be read or whose
 // document cannot be created yields no rows and comes back as the failure of step 128, 144, 168
 // or 180 (the step that gets the content in modes 1 to 4).

@@ -73,12 +73,16 @@ QString LineList::text(qsizetype k) const
 
 namespace RFTSFSO {
 
+qint64 LargestFileBytes()
+{
+    // The file is held whole while its lines are searched.
+    const std::uint64_t physical = PhysicalMemoryBytes();
+    return physical > 0 ? qint64(physical / 2) : std::numeric_limits<qint64>::max();
+}
+
 Result<LineList> ReadFileLines(const QString& path)
 {
-    // The file is held whole while its lines are searched; half of the machine's memory at most.
-    const std::uint64_t physical = PhysicalMemoryBytes();
-    Result<QByteArray> bytes =
-        FileSystem::readAll(path, physical > 0 ? qint64(physical / 2) : std::numeric_limits<qint64>::max());
+    Result<QByteArray> bytes = FileSystem::readAll(path, LargestFileBytes());
     if (!bytes)
         return bytes.failure();
     return LineList(std::move(*bytes));

@@ -46,7 +46,9 @@ private:
 
 namespace RFTSFSO {
 
-// A missing, locked or unreadable file fails with a description for the error report.
+// A missing, locked or unreadable file fails with a description for the error report; a file
+// larger than LargestFileBytes() (half of the machine's memory) is refused before it is read.
 Result<LineList> ReadFileLines(const QString& path);
+qint64 LargestFileBytes();
 
 } // namespace RFTSFSO
