@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what building and testing Quillory needs on Debian 12, skipping apt-get entirely
-# when everything is there already.
+# when everything is there already. With --fuzz: also clang, for the libFuzzer build.
 set -euo pipefail
 
 packages=(
@@ -9,6 +9,9 @@ packages=(
     libgtest-dev libgmock-dev
     xvfb xauth fonts-liberation
 )
+if [ "${1:-}" = "--fuzz" ]; then
+    packages+=(clang)
+fi
 
 missing=()
 for package in "${packages[@]}"; do
