@@ -4,6 +4,7 @@
 #include "HtmlEncoding.h"
 
 #include <myhtml/myhtml.h>
+#include <myhtml/tree.h>
 
 #include <algorithm>
 #include <array>
@@ -284,6 +285,7 @@ private:
 
     static std::uint32_t indexOf(Node* node) { return std::uint32_t(reinterpret_cast<std::uintptr_t>(node->data)); }
     void index();
+    bool isNumbered(Node* node) const;
     std::string_view nameOf(Node* node) const;
     void learnName(Node* node);
     void learnNamesBelow(Node* root);
@@ -345,7 +347,11 @@ void MyHtmlDocument::index()
         }
     }
 
+    // A frameset that comes after the body was opened implicitly takes the body's place: MyHTML
+    // still answers with that body though it is no longer in the tree.
     Node* body = myhtml_tree_get_node_body(m_tree);
+    if (body && !isNumbered(body))
+        body = nullptr;
     if (!body) {
         // A frameset page has no body; its frameset stands in for it, as document.body does.
         Node* html = myhtml_tree_get_node_html(m_tree);
@@ -355,8 +361,18 @@ void MyHtmlDocument::index()
                 break;
             }
     }
-    if (body && isElement(body))
+    if (body && isNumbered(body))
         m_body = indexOf(body);
+}
+
+// Whether the node is one of this document's elements; a node that has left the tree may carry
+// any number from an earlier document.
+bool MyHtmlDocument::isNumbered(Node* node) const
+{
+    if (!isElement(node))
+        return false;
+    const std::uint32_t index = indexOf(node);
+    return index < m_elements.size() && m_elements[index].node == node;
 }
 
 void MyHtmlDocument::learnNamesBelow(Node* root)
@@ -522,6 +538,48 @@ void MyHtmlDocument::innerText(std::uint32_t index, std::string& out) const
     }
 }
 
+// Feeds the whole input to the tree and ends the parse, mending what MyHTML gets wrong when the
+// file ends in the middle of a tag. A browser shows a '<' that ends the file as text and drops a
+// start tag the file cuts short; MyHTML turns the text before such a '<' into an element named
+// after it, shows a cut tag name as text, and makes an element of a tag cut in its attributes.
+// Its handling of a file that ends inside a quoted attribute value is right, so a cut tag is
+// led there before the end; a final '<' in plain text goes in as its character reference.
+mystatus_t parseToEnd(myhtml_tree_t* tree, std::string_view input)
+{
+    const bool endsInLessThan = !input.empty() && input.back() == '<';
+    myhtml_encoding_set(tree, MyENCODING_UTF_8);
+    mystatus_t status = myhtml_parse_chunk(tree, input.data(), input.size() - (endsInLessThan ? 1 : 0));
+    if (status == MyHTML_STATUS_OK && endsInLessThan) {
+        // In a tag's opening (after another '<') a character reference ends the tag the same way.
+        const bool inText =
+            tree->state == MyHTML_TOKENIZER_STATE_DATA || tree->state == MyHTML_TOKENIZER_STATE_TAG_OPEN;
+        const std::string_view last = inText ? "&lt;" : "<";
+        status = myhtml_parse_chunk(tree, last.data(), last.size());
+    }
+    std::string_view closing;
+    switch (tree->state) {
+    case MyHTML_TOKENIZER_STATE_TAG_NAME:
+    case MyHTML_TOKENIZER_STATE_BEFORE_ATTRIBUTE_NAME:
+    case MyHTML_TOKENIZER_STATE_ATTRIBUTE_NAME:
+    case MyHTML_TOKENIZER_STATE_AFTER_ATTRIBUTE_NAME:
+    case MyHTML_TOKENIZER_STATE_ATTRIBUTE_VALUE_UNQUOTED:
+    case MyHTML_TOKENIZER_STATE_AFTER_ATTRIBUTE_VALUE_QUOTED:
+    case MyHTML_TOKENIZER_STATE_SELF_CLOSING_START_TAG:
+        closing = " a=\"";
+        break;
+    case MyHTML_TOKENIZER_STATE_BEFORE_ATTRIBUTE_VALUE:
+        closing = "\"";
+        break;
+    default:
+        break;
+    }
+    // The chunks stay in the tree's incoming buffers: these are string literals, so they outlive it.
+    if (status == MyHTML_STATUS_OK && !closing.empty())
+        status = myhtml_parse_chunk(tree, closing.data(), closing.size());
+    const mystatus_t ended = myhtml_parse_chunk_end(tree);
+    return status == MyHTML_STATUS_OK ? ended : status;
+}
+
 class MyHtmlParser final : public HtmlParser
 {
 public:
@@ -546,7 +604,7 @@ public:
         myhtml_tree_t* tree = m_engine->takeTree();
         if (!tree)
             return Failure{QStringLiteral("Out of memory (the document could not be created)")};
-        const mystatus_t status = myhtml_parse(tree, MyENCODING_UTF_8, input.data(), input.size());
+        const mystatus_t status = parseToEnd(tree, input);
         if (status != MyHTML_STATUS_OK) {
             m_engine->giveBack(tree);
             return Failure{QStringLiteral("The document could not be built (parser status %1)").arg(status)};

@@ -86,6 +86,7 @@ TEST(HtmlDocument, EveryInputGivesACompleteDocumentWithABody)
         {"plain text", "just some words\nand more", "body"},
         {"head only", "<head><title>t</title></head>", "body"},
         {"frameset", "<html><frameset><frame src=a></frameset></html>", "frameset"},
+        {"frameset replacing a body opened by a paragraph", "<p><frameset><frame></frameset>", "frameset"},
         {"NUL bytes", QByteArray("<p>a\0b</p>\0\0", 12), "body"},
         {"stray end tags", "</div></table></body></html></p>", "body"},
     };
@@ -188,6 +189,38 @@ TEST(HtmlDocument, InnerTextOfAnInnermostElementIsWhatABrowserShows)
         SCOPED_TRACE(c.name);
         EXPECT_EQ(firstText(c.html, c.tag), c.expected);
     }
+}
+
+TEST(HtmlDocument, AFileCutShortInATagEndsTheWayABrowserEndsIt)
+{
+    const struct
+    {
+        const char* name;
+        QByteArray html;
+        std::string body;
+    } cases[] = {
+        {"a final '<' is text", "<div>ab<", "<div>ab&lt;</div>"},
+        {"so are several", "<div>ab<<<", "<div>ab&lt;&lt;&lt;</div>"},
+        {"after non-ASCII text", "<p>\xC3\xA9<", "<p>\xC3\xA9&lt;</p>"},
+        {"cut in the tag name", "<div>ab<sp", "<div>ab</div>"},
+        {"cut after the name", "<div>ab<span ", "<div>ab</div>"},
+        {"cut in an attribute name", "<div>ab<span cl", "<div>ab</div>"},
+        {"cut before a value", "<div>ab<span class=", "<div>ab</div>"},
+        {"cut in an unquoted value", "<div>ab<span class=x", "<div>ab</div>"},
+        {"cut in a quoted value", "<div>ab<span class=\"x", "<div>ab</div>"},
+        {"cut after a quoted value", "<div>ab<span class=\"x\"", "<div>ab</div>"},
+        {"cut in a self-closing tag", "<div>ab<br/", "<div>ab</div>"},
+        {"cut in an end tag", "<div>ab</div x", "<div>ab</div>"},
+        {"a cut end tag opening is text", "<div>ab</", "<div>ab&lt;/</div>"},
+        {"raw text keeps its '<'", "<script>a<", ""},
+        {"so does a text area", "<textarea>a<", "<textarea>a&lt;</textarea>"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto document = parse(c.html);
+        EXPECT_EQ(first(*document, "body").innerHTML(), c.body);
+    }
+    EXPECT_EQ(firstText("<script>a<", "script"), "a<");
 }
 
 TEST(HtmlDocument, HostileInputNeitherCrashesNorBreaksUtf8)
