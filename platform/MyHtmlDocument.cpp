@@ -618,6 +618,24 @@ private:
 
 } // namespace
 
+// Replaces MyHTML's own definition, which the library calls through its symbol table. Its version
+// drops the white space that opens a document's first text by moving the string's start forward
+// while keeping its capacity, so text merged into that string later is written past the end of
+// its block, over the strings that follow it. This one moves the text down instead.
+extern "C" size_t mycore_string_crop_whitespace_from_begin(mycore_string_t* target)
+{
+    char* data = target->data;
+    std::size_t count = 0;
+    while (count < target->length && isAsciiSpace(data[count]))
+        ++count;
+    if (count) {
+        std::memmove(data, data + count, target->length - count);
+        target->length -= count;
+        data[target->length] = '\0';
+    }
+    return count;
+}
+
 std::unique_ptr<HtmlParser> createHtmlParser()
 {
     return std::make_unique<MyHtmlParser>();
