@@ -361,7 +361,7 @@ void MyHtmlDocument::index()
                 break;
             }
     }
-    if (body && isNumbered(body))
+    if (body)
         m_body = indexOf(body);
 }
 

@@ -5,6 +5,7 @@
 #include "ExtractionModes.h"
 #include "FuzzCheck.h"
 #include "HtmlDocument.h"
+#include "HtmlEncoding.h"
 
 #include <QByteArray>
 #include <QString>
@@ -37,7 +38,7 @@ void CheckNumbering(const HtmlDocument& document)
             FUZZ_CHECK(end <= document.subtreeEnd(open.back()));
         open.push_back(i);
         const std::string_view name = document.tagName(i);
-        FUZZ_CHECK(!name.empty() && IsValidUtf8(name));
+        FUZZ_CHECK(!name.empty() && HtmlEncoding::isValidUtf8(name));
     }
 }
 
@@ -55,17 +56,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK((*document)->readyState() == QStringLiteral("complete"));
     CheckNumbering(**document);
 
-    const auto validRow = [](std::string_view row) { FUZZ_CHECK(IsValidUtf8(row)); };
+    const auto validRow = [](std::string_view row) { FUZZ_CHECK(HtmlEncoding::isValidUtf8(row)); };
     EmitLeafTexts(**document, validRow);
     EmitTagNames(**document, [](std::string_view row) {
-        FUZZ_CHECK(!row.empty() && IsValidUtf8(row));
+        FUZZ_CHECK(!row.empty() && HtmlEncoding::isValidUtf8(row));
     });
 
     // The name depends on the length and the last byte, which leaves the start free for markup.
     const char* tag = kBlockTags[(size * 7 + (size ? data[size - 1] : 0)) % std::size(kBlockTags)];
     std::vector<std::string> block;
     EmitElementBlocks(**document, QString::fromLatin1(tag), [&](std::string_view row) {
-        FUZZ_CHECK(IsValidUtf8(row));
+        FUZZ_CHECK(HtmlEncoding::isValidUtf8(row));
         block.emplace_back(row);
     });
     if (!block.empty()) {
