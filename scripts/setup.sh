@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build
-    qt6-base-dev libmodest-dev
+    qt6-base-dev libmodest-dev libicu-dev
     libgtest-dev libgmock-dev
     xvfb xauth fonts-liberation
 )
