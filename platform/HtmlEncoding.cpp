@@ -605,22 +605,7 @@ static std::optional<QByteArray> decodeToUtf8(std::string_view content, const De
 
 std::optional<QByteArray> toUtf8(std::string_view content, const Detected& detected)
 {
-    std::optional<QByteArray> decoded = decodeToUtf8(content, detected);
-    const std::string_view text =
-        decoded ? std::string_view(decoded->constData(), std::size_t(decoded->size())) : content;
-    if (std::memchr(text.data(), '\0', text.size()) == nullptr)
-        return decoded;
-    // MyHTML was seen to garble long text holding NUL bytes; a browser shows U+FFFD for them
-    // (or drops them between tags), so they are replaced before the parser sees them.
-    QByteArray replaced;
-    replaced.reserve(qsizetype(text.size()) + 64);
-    for (const char c : text) {
-        if (c == '\0')
-            replaced.append("\xEF\xBF\xBD");
-        else
-            replaced.append(c);
-    }
-    return replaced;
+    return decodeToUtf8(content, detected);
 }
 
 } // namespace HtmlEncoding

@@ -2,6 +2,7 @@
 
 #include "HtmlDocument.h"
 #include "HtmlEncoding.h"
+#include "MyHtmlTreeRules.h"
 
 #include <myhtml/myhtml.h>
 #include <myhtml/tree.h>
@@ -11,6 +12,7 @@
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <unordered_set>
 #include <utility>
 
 namespace {
@@ -301,8 +303,9 @@ private:
     // Tag names by MyHTML tag id and namespace kind, filled while indexing and fixed after.
     std::vector<std::string_view> m_htmlNames;
     std::vector<std::string_view> m_foreignNames;
-    // Lower-cased copies of the few names MyHTML keeps in mixed case (clipPath read as HTML).
-    std::deque<std::string> m_loweredNames;
+    // Mended copies of the few names MyHTML keeps otherwise than a browser: in mixed case
+    // (clipPath read as HTML) or holding a NUL.
+    std::deque<std::string> m_mendedNames;
 };
 
 // Numbers every element in document order and records where each one's descendants end, in
@@ -402,41 +405,89 @@ void MyHtmlDocument::learnName(Node* node)
     std::size_t length = 0;
     const char* raw = myhtml_tag_name_by_id(m_tree, tag, &length);
     std::string_view name = raw && length ? std::string_view(raw, length) : std::string_view("unknown");
-    if (html && std::any_of(name.begin(), name.end(), [](char c) { return c >= 'A' && c <= 'Z'; })) {
-        std::string& lowered = m_loweredNames.emplace_back(name);
-        for (char& c : lowered)
-            if (c >= 'A' && c <= 'Z')
-                c = char(c + 32);
-        name = lowered;
+    // The tokenizer reads a NUL in a tag name as U+FFFD; MyHTML keeps the NUL.
+    const bool hasNul = name.find('\0') != std::string_view::npos;
+    const bool upper = html && std::any_of(name.begin(), name.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
+    if (hasNul || upper) {
+        std::string& mended = m_mendedNames.emplace_back();
+        for (const char c : name) {
+            if (c == '\0')
+                mended.append("\xEF\xBF\xBD");
+            else
+                mended.push_back(html && c >= 'A' && c <= 'Z' ? char(c + 32) : c);
+        }
+        name = mended;
     }
     names[tag] = name;
 }
+
+// Whether an attribute of the same name came earlier on the same tag: the tokenizer keeps the first
+// and drops the rest. Names are compared as the tokenizer saw them, lower-cased and with their
+// prefix, since MyHTML adjusts only the first of two foreign attributes (viewbox to viewBox,
+// xlink:href to href in the XLink namespace). A tag holds a handful, searched in a line; a hostile
+// one with thousands is searched through a hash set.
+class AttributesSeen
+{
+public:
+    bool seenBefore(std::string_view qualifiedName)
+    {
+        std::string name(qualifiedName);
+        for (char& c : name)
+            if (c >= 'A' && c <= 'Z')
+                c = char(c + 32);
+        if (m_hashed.empty()) {
+            if (std::find(m_listed.begin(), m_listed.end(), name) != m_listed.end())
+                return true;
+            m_listed.push_back(std::move(name));
+            if (m_listed.size() > 32)
+                m_hashed.insert(m_listed.begin(), m_listed.end());
+            return false;
+        }
+        return !m_hashed.insert(std::move(name)).second;
+    }
+
+private:
+    std::vector<std::string> m_listed;
+    std::unordered_set<std::string> m_hashed;
+};
 
 void MyHtmlDocument::appendStartTag(std::string& out, Node* node) const
 {
     out.push_back('<');
     out.append(nameOf(node));
+    AttributesSeen seen;
     for (myhtml_tree_attr_t* attr = myhtml_node_attribute_first(node); attr; attr = myhtml_attribute_next(attr)) {
         std::size_t keyLength = 0, valueLength = 0;
         const char* key = myhtml_attribute_key(attr, &keyLength);
         const char* value = myhtml_attribute_value(attr, &valueLength);
         const std::string_view keyText(key ? key : "", key ? keyLength : 0);
-        out.push_back(' ');
+        // MyHTML makes a nameless attribute of the '/' that closes a tag after a valueless one
+        // (<input checked />); a tag has no such attribute.
+        if (keyText.empty())
+            continue;
+        std::string_view prefix;
         switch (myhtml_attribute_namespace(attr)) {
         case MyHTML_NAMESPACE_XLINK:
-            out.append("xlink:");
+            prefix = "xlink:";
             break;
         case MyHTML_NAMESPACE_XML:
-            out.append("xml:");
+            prefix = "xml:";
             break;
         case MyHTML_NAMESPACE_XMLNS:
             if (keyText != "xmlns")
-                out.append("xmlns:");
+                prefix = "xmlns:";
             break;
         default:
             break;
         }
+        const std::size_t nameStart = out.size() + 1;
+        out.push_back(' ');
+        out.append(prefix);
         out.append(keyText);
+        if (seen.seenBefore(std::string_view(out).substr(nameStart))) {
+            out.resize(nameStart - 1);
+            continue;
+        }
         out.append("=\"");
         appendSerialised(out, std::string_view(value ? value : "", value ? valueLength : 0), Escape::Attribute);
         out.push_back('"');
@@ -546,6 +597,7 @@ void MyHtmlDocument::innerText(std::uint32_t index, std::string& out) const
 // led there before the end; a final '<' in plain text goes in as its character reference.
 mystatus_t parseToEnd(myhtml_tree_t* tree, std::string_view input)
 {
+    const MyHtmlTreeRules rules(tree);
     const bool endsInLessThan = !input.empty() && input.back() == '<';
     myhtml_encoding_set(tree, MyENCODING_UTF_8);
     mystatus_t status = myhtml_parse_chunk(tree, input.data(), input.size() - (endsInLessThan ? 1 : 0));

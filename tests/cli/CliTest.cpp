@@ -190,3 +190,52 @@ TEST(QuilloryExtract, FolderArgumentsAreWalkedLikeADroppedFolder)
     EXPECT_EQ(htm.status, 0);
     EXPECT_EQ(htm.out, "a\nc\n");
 }
+
+// The cases that once came out wrong, end to end: a Japanese page whose decoding lost step after
+// the first character (and every element after it), text holding NUL bytes, repeated and nameless
+// attributes, and a page nested deeper than a browser nests.
+TEST(QuilloryExtract, PagesComeOutAsABrowserBuildsThem)
+{
+    TempDir dir;
+    const QString japanese =
+        dir.write("ja.html", "<meta charset=\"shift_jis\"><p>\x93\xFA\x96\x7B\x8C\xEA\x82\xCC\x83\x65"
+                             "\x83\x4C\x83\x58\x83\x67</p><p>two</p>");
+    const QString korean =
+        dir.write("ko.html", "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=euc-kr\">"
+                             "<p>x\x81\x41y</p>");
+    const QString nul = dir.write("nul.html", QByteArray("<p>a\0b</p><p class=\"A\" id=\"x\" class=\"b\">t</p>"
+                                                         "<input type=\"checkbox\" checked />",
+                                                         78));
+    QByteArray deepPage;
+    for (int i = 0; i < 515; ++i)
+        deepPage += "<div>";
+    const QString deep = dir.write("deep.html", deepPage + "x");
+
+    const struct
+    {
+        const char* name;
+        QStringList arguments;
+        QByteArray out;
+    } cases[] = {
+        {"Shift_JIS text",
+         {"-m", "1", japanese},
+         "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE3\x81\xAE\xE3\x83\x86\xE3\x82\xAD\xE3\x82\xB9\xE3\x83\x88\ntwo\n"},
+        {"every element after it", {"-m", "4", japanese}, "html\nhead\nmeta\nbody\np\np\n"},
+        {"windows-949 under the label euc-kr", {"-m", "1", korean}, "x\xEA\xB0\x82y\n"},
+        {"NUL dropped, first attribute kept, no nameless one",
+         {"-m", "2", "-t", "body", nul},
+         "<tr>\n<p>ab</p><p class=\"a\" id=\"x\">t</p><input type=\"checkbox\" checked=\"\">\n</tr>\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Outcome outcome = run(c.arguments);
+        EXPECT_EQ(outcome.status, 0);
+        EXPECT_EQ(outcome.err, QByteArray());
+        EXPECT_EQ(outcome.out, c.out);
+    }
+    // Option 2 on the deep page: the 510th div holds the last five side by side, and text still
+    // goes into the last one opened.
+    const QByteArray rows = run({"-m", "2", "-t", "div", deep}).out;
+    EXPECT_TRUE(rows.endsWith("<tr>\n<div></div><div></div><div></div><div></div><div>x</div>\n</tr>\n"
+                              "<tr>\n</tr>\n<tr>\n</tr>\n<tr>\n</tr>\n<tr>\n</tr>\n<tr>\nx\n</tr>\n"));
+}

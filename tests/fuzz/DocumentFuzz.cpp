@@ -6,6 +6,7 @@
 #include "FuzzCheck.h"
 #include "HtmlDocument.h"
 #include "HtmlEncoding.h"
+#include "MyHtmlTreeRules.h"
 
 #include <QByteArray>
 #include <QString>
@@ -48,6 +49,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     // One parser for the whole run, as in an extraction: its trees are reused from file to file.
     static const std::unique_ptr<HtmlParser> parser = createHtmlParser();
+    // The scope checks answer from an index of the stack of open elements; each answer is also
+    // worked out by walking the stack, and any difference aborts.
+    static const bool verifying = (MyHtmlTreeRules::setVerifying(true), true);
+    (void)verifying;
     // The fuzzer's own buffer, not a copy: the parser reads the bytes in place, so any write or
     // read past either end of them meets the sanitizer's red zones.
     const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size));

@@ -1,5 +1,6 @@
 #include "HtmlDocument.h"
 #include "HtmlEncoding.h"
+#include "MyHtmlTreeRules.h"
 
 #include <gtest/gtest.h>
 
@@ -8,9 +9,18 @@
 
 namespace {
 
+// Bytes written as a literal, NUL characters included.
+template <std::size_t N> QByteArray bytes(const char (&literal)[N])
+{
+    return QByteArray(literal, N - 1);
+}
+
 std::unique_ptr<HtmlDocument> parse(const QByteArray& bytes)
 {
     static std::unique_ptr<HtmlParser> parser = createHtmlParser();
+    // Every scope check of these small pages is also made the slow way and compared.
+    static const bool verifying = (MyHtmlTreeRules::setVerifying(true), true);
+    (void)verifying;
     Result<std::unique_ptr<HtmlDocument>> document = parser->parse(bytes);
     EXPECT_TRUE(document.ok());
     return document.ok() ? std::move(*document) : nullptr;
@@ -240,22 +250,101 @@ TEST(HtmlDocument, HostileInputNeitherCrashesNorBreaksUtf8)
     }
 }
 
-TEST(HtmlDocument, DeepNestingIsWalkedWithoutRecursion)
+// Past 512 open elements a new element goes to the current node's parent, as in Chromium, so the
+// 510th div of the body holds every later one side by side; text still goes into the current node.
+// The expected markup was checked against Chromium's DOM.
+TEST(HtmlDocument, DeepNestingStopsGrowingAtTheBrowsersDepth)
 {
-    // Far deeper than any stack would allow a recursive walk on a small thread stack.
-    constexpr int depth = 20000;
-    QByteArray html = "<body>";
-    for (int i = 0; i < depth; ++i)
-        html += "<div>";
-    html += "x";
-    const auto document = parse(html);
-    const HtmlElementCollection divs = document->getElementsByTagName("div");
+    const auto nested = [](int count, const char* tag) {
+        QByteArray html;
+        for (int i = 0; i < count; ++i)
+            html += QByteArray("<") + tag + ">";
+        return html;
+    };
+    const auto repeated = [](int count, const std::string& text) {
+        std::string out;
+        for (int i = 0; i < count; ++i)
+            out += text;
+        return out;
+    };
+
+    const auto document = parse(nested(520, "div") + "<!--c-->x<p>y<b>z");
+    EXPECT_EQ(document->body().innerHTML(), repeated(510, "<div>") + repeated(9, "<div></div>") +
+                                                "<div>x</div><!--c--><p>y</p><b>z</b>" + repeated(510, "</div>"));
+
+    // Deep enough to take minutes if each start tag walked the stack of open elements (which the
+    // checking of every answer the slow way would do).
+    MyHtmlTreeRules::setVerifying(false);
+    constexpr int depth = 200000;
+    const auto deep = parse(nested(depth, "div") + "x" + nested(30000, "font><b><i"));
+    const HtmlElementCollection divs = deep->getElementsByTagName("div");
     ASSERT_EQ(divs.length(), std::uint32_t(depth));
-    EXPECT_EQ(divs.item(0).all().length(), std::uint32_t(depth - 1));
+    EXPECT_EQ(divs.item(0).all().length(), std::uint32_t(depth - 1 + 90000));
     EXPECT_EQ(divs.item(depth - 1).innerText(), "x");
-    const std::string markup = divs.item(0).innerHTML();
-    EXPECT_EQ(markup.size(), std::size_t(depth - 1) * 11 + 1);
-    EXPECT_EQ(markup.substr(std::size_t(depth - 1) * 5, 7), "x</div>");
+    EXPECT_EQ(deep->getElementsByTagName("i").length(), 30000u);
+    // No element lies deeper than the limit: at most 513 elements enclose one another (html,
+    // body, and the divs down to the 510th and its children).
+    std::vector<std::uint32_t> open;
+    std::size_t deepest = 0;
+    for (std::uint32_t i = 0; i < deep->elementCount(); ++i) {
+        while (!open.empty() && open.back() <= i)
+            open.pop_back();
+        open.push_back(deep->subtreeEnd(i));
+        deepest = std::max(deepest, open.size());
+    }
+    EXPECT_EQ(deepest, 513u);
+    MyHtmlTreeRules::setVerifying(true);
+}
+
+// The rows a browser gives for text holding NUL characters and for repeated or nameless
+// attributes; each expected tree was checked against Chromium's DOM.
+TEST(HtmlDocument, NulCharactersAndAttributesAsTheTokenizerReadsThem)
+{
+    const struct
+    {
+        const char* name;
+        QByteArray html;
+        std::string markup; // the html element's inner markup
+    } cases[] = {
+        {"NUL in text is dropped", bytes("<p>a\0b</p><p>c\0\0d\0e</p><p>\0\0\0</p>"),
+         "<head></head><body><p>ab</p><p>cde</p><p></p></body>"},
+        {"NUL elsewhere becomes U+FFFD",
+         bytes("<title>t\0i</title><textarea>x\0y</textarea><script>s\0c</script><p title=\"a\0b\" \0x=1>q</p>"
+               "<!-- c\0m --><p\0q>z</p>"),
+         "<head><title>t\xEF\xBF\xBDi</title></head><body><textarea>x\xEF\xBF\xBDy</textarea><script>s\xEF\xBF\xBD"
+         "c</script><p title=\"a\xEF\xBF\xBD"
+         "b\" \xEF\xBF\xBDx=\"1\">q</p><!-- c\xEF\xBF\xBDm --><p\xEF\xBF\xBDq>z<p></p></p\xEF\xBF\xBDq></body>"},
+        {"dropped in tables and selects, kept as U+FFFD in SVG",
+         bytes("<table>\0<tr><td>a\0b</td></tr>x\0y</table><select><option>o\0p</select><svg>s\0v</svg>"),
+         "<head></head><body>xy<table><tbody><tr><td>ab</td></tr></tbody></table><select><option>op</option>"
+         "</select><svg>s\xEF\xBF\xBDv</svg></body>"},
+        {"a NUL alone does not rule out a frameset", bytes(" \0 <frameset><frame></frameset>"),
+         "<head></head><frameset><frame></frameset>"},
+        {"nor reopens formatting elements", bytes("<p><b>x</p>\0<i>y"),
+         "<head></head><body><p><b>x</b></p><b><i>y</i></b></body>"},
+        {"the first of two attributes wins", "<p class=\"a\" id=\"x\" class=\"b\" CLASS=\"c\">t</p>",
+         "<head></head><body><p class=\"a\" id=\"x\">t</p></body>"},
+        {"also for adjusted foreign names", "<svg xlink:href=\"a\" xlink:href=\"b\" viewbox=\"0\" viewBox=\"1\"></svg>",
+         "<head></head><body><svg xlink:href=\"a\" viewBox=\"0\"></svg></body>"},
+        {"also merged into html and body", "<html a=1><body x=1><html a=2 b=3><body x=2 y=3>",
+         "<head></head><body x=\"1\" y=\"3\"></body>"},
+        {"a valueless attribute before '/'", "<input type=\"checkbox\" checked /><br clear />",
+         "<head></head><body><input type=\"checkbox\" checked=\"\"><br clear=\"\"></body>"},
+        {"an attribute named '='", "<p =a>q</p>", "<head></head><body><p =a=\"\">q</p></body>"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(first(*parse(c.html), "html").innerHTML(), c.markup);
+    }
+    // Thousands of attributes on one tag are sorted out without a quadratic search.
+    QByteArray many = "<p";
+    std::string kept = "<p";
+    for (int i = 0; i < 3000; ++i) {
+        many += " a" + QByteArray::number(i % 1000) + "=" + QByteArray::number(i);
+        if (i < 1000)
+            kept += " a" + std::to_string(i) + "=\"" + std::to_string(i) + "\"";
+    }
+    EXPECT_EQ(parse(many + ">")->body().innerHTML(), kept + "></p>");
 }
 
 TEST(HtmlEncoding, ValidUtf8IsTheStrictDefinition)

@@ -1,0 +1,375 @@
+// The program's own versions of a few of MyHTML's tree-construction routines. The library calls
+// each of them through its symbol table, so the definitions here take the place of its own in any
+// program linked with this file; where the library's version is still wanted, dlsym(RTLD_NEXT)
+// finds it. Outside a MyHtmlTreeRules scope every replacement behaves as the library's does.
+
+#include "MyHtmlTreeRules.h"
+
+#include <myhtml/myhtml.h>
+#include <myhtml/tag.h>
+#include <myhtml/token.h>
+#include <myhtml/tree.h>
+
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+extern "C" void myhtml_insertion_fix_for_null_char_drop_all(myhtml_tree_t* tree, myhtml_token_node_t* token);
+
+namespace {
+
+using Node = myhtml_tree_node_t;
+
+constexpr myhtml_tag_categories kScopes[] = {
+    MyHTML_TAG_CATEGORIES_SCOPE,       MyHTML_TAG_CATEGORIES_SCOPE_LIST_ITEM, MyHTML_TAG_CATEGORIES_SCOPE_BUTTON,
+    MyHTML_TAG_CATEGORIES_SCOPE_TABLE, MyHTML_TAG_CATEGORIES_SCOPE_SELECT,
+};
+constexpr int kScopeCount = int(std::size(kScopes));
+
+int scopeNumber(myhtml_tag_categories category)
+{
+    for (int s = 0; s < kScopeCount; ++s)
+        if (kScopes[s] == category)
+            return s;
+    return -1;
+}
+
+unsigned categoriesOf(myhtml_tree_t* tree, const Node* node)
+{
+    const myhtml_tag_context_t* context = myhtml_tag_get_by_id(tree->tags, node->tag_id);
+    return context && node->ns < MyHTML_NAMESPACE_LAST_ENTRY ? unsigned(context->cats[node->ns]) : 0u;
+}
+
+// Whether the element ends a search of the stack for an element in the given scope. The select
+// scope is the other way round: everything but optgroup and option ends it.
+bool endsScope(unsigned categories, myhtml_tag_categories scope)
+{
+    if (scope == MyHTML_TAG_CATEGORIES_SCOPE_SELECT)
+        return (categories & scope) == 0;
+    return (categories & scope) != 0;
+}
+
+bool matches(const Node* node, myhtml_tag_id_t tag, myhtml_namespace_t ns)
+{
+    return node->tag_id == tag && (ns == MyHTML_NAMESPACE_UNDEF || node->ns == ns);
+}
+
+// The rule as the standard words it: walk down from the current node until the target or an
+// element that ends the scope.
+Node* walkInScope(myhtml_tree_t* tree, myhtml_tag_id_t tag, myhtml_namespace_t ns, myhtml_tag_categories scope)
+{
+    Node** list = tree->open_elements->list;
+    for (std::size_t i = tree->open_elements->length; i-- > 0;) {
+        if (matches(list[i], tag, ns))
+            return list[i];
+        if (endsScope(categoriesOf(tree, list[i]), scope))
+            break;
+    }
+    return nullptr;
+}
+
+bool walkNodeInScope(myhtml_tree_t* tree, const Node* node, myhtml_tag_categories scope)
+{
+    Node** list = tree->open_elements->list;
+    for (std::size_t i = tree->open_elements->length; i-- > 0;) {
+        if (list[i] == node)
+            return true;
+        if (endsScope(categoriesOf(tree, list[i]), scope))
+            break;
+    }
+    return false;
+}
+
+std::atomic<bool> g_verifying{false};
+
+[[noreturn]] void indexDisagrees(const char* what)
+{
+    std::fprintf(stderr, "MyHtmlTreeRules: the stack index disagrees with the stack (%s)\n", what);
+    std::abort();
+}
+
+// What the scope checks need to know of the stack of open elements, kept so that each check costs
+// a few look-ups instead of a walk down the stack. It follows the stack lazily: MyHTML pushes and
+// pops by changing the stack's length, so before each answer the entries above the highest one
+// still in place are dropped and the stack's new entries indexed. A change below the top (a
+// removal, an insertion, an entry replaced by the adoption agency) is preceded by a call that
+// finds or names its position, and those calls lower m_floor to just below it.
+class StackIndex
+{
+public:
+    explicit StackIndex(myhtml_tree_t* tree) : m_tree(tree) {}
+
+    myhtml_tree_t* tree() const { return m_tree; }
+
+    void touched(std::size_t position) { m_floor = std::min(m_floor, position == 0 ? 0 : position - 1); }
+
+    Node* inScope(myhtml_tag_id_t tag, myhtml_namespace_t ns, int scope)
+    {
+        sync();
+        if (m_entries.empty())
+            return nullptr;
+        const std::int32_t top =
+            ns == MyHTML_NAMESPACE_UNDEF ? lookUp(m_topByTag, tag) : lookUp(m_topByTagNs, key(tag, ns));
+        if (top < 0 || top < m_entries.back().boundary[scope])
+            return nullptr;
+        return m_entries[std::size_t(top)].node;
+    }
+
+    bool nodeInScope(const Node* node, int scope)
+    {
+        sync();
+        if (m_entries.empty())
+            return false;
+        const std::int32_t boundary = std::max(m_entries.back().boundary[scope], 0);
+        for (std::size_t i = m_entries.size(); i-- > std::size_t(boundary);)
+            if (m_entries[i].node == node)
+                return true;
+        return false;
+    }
+
+private:
+    struct Entry
+    {
+        Node* node;
+        myhtml_tag_id_t tag;
+        std::size_t ns;
+        std::int32_t belowSameTag;          // the next entry down with the same tag name, or -1
+        std::int32_t belowSameTagNs;        // the same, in the same namespace
+        std::int32_t boundary[kScopeCount]; // the highest entry at or below this one that ends each scope
+    };
+
+    static std::size_t key(myhtml_tag_id_t tag, std::size_t ns) { return tag * MyHTML_NAMESPACE_LAST_ENTRY + ns; }
+
+    static std::int32_t lookUp(const std::vector<std::int32_t>& tops, std::size_t key)
+    {
+        return key < tops.size() ? tops[key] : -1;
+    }
+
+    static std::int32_t& slot(std::vector<std::int32_t>& tops, std::size_t key)
+    {
+        if (key >= tops.size())
+            tops.resize(std::max(key + 1, tops.size() * 2), -1);
+        return tops[key];
+    }
+
+    void sync()
+    {
+        Node** list = m_tree->open_elements->list;
+        const std::size_t length = m_tree->open_elements->length;
+        std::size_t same = std::min({m_entries.size(), length, m_floor});
+        while (same > 0 && m_entries[same - 1].node != list[same - 1])
+            --same;
+        while (m_entries.size() > same)
+            pop();
+        for (std::size_t i = same; i < length; ++i)
+            push(list[i]);
+        m_floor = SIZE_MAX;
+    }
+
+    void push(Node* node)
+    {
+        const auto position = std::int32_t(m_entries.size());
+        Entry entry{node, node->tag_id, std::size_t(node->ns) % MyHTML_NAMESPACE_LAST_ENTRY, -1, -1, {}};
+        const unsigned categories = categoriesOf(m_tree, node);
+        for (int s = 0; s < kScopeCount; ++s)
+            entry.boundary[s] = endsScope(categories, kScopes[s]) ? position
+                                : position > 0                    ? m_entries.back().boundary[s]
+                                                                  : -1;
+        std::int32_t& top = slot(m_topByTag, entry.tag);
+        entry.belowSameTag = top;
+        top = position;
+        std::int32_t& topNs = slot(m_topByTagNs, key(entry.tag, entry.ns));
+        entry.belowSameTagNs = topNs;
+        topNs = position;
+        m_entries.push_back(entry);
+    }
+
+    void pop()
+    {
+        const Entry& entry = m_entries.back();
+        m_topByTag[entry.tag] = entry.belowSameTag;
+        m_topByTagNs[key(entry.tag, entry.ns)] = entry.belowSameTagNs;
+        m_entries.pop_back();
+    }
+
+    myhtml_tree_t* m_tree;
+    std::vector<Entry> m_entries;
+    std::vector<std::int32_t> m_topByTag;
+    std::vector<std::int32_t> m_topByTagNs;
+    std::size_t m_floor = 0;
+};
+
+thread_local StackIndex* t_index = nullptr;
+thread_local bool t_insertingText = false;
+
+StackIndex* indexFor(const myhtml_tree_t* tree)
+{
+    return t_index && t_index->tree() == tree ? t_index : nullptr;
+}
+
+template <typename Function> Function libraryVersion(const char* name)
+{
+    void* function = dlsym(RTLD_NEXT, name);
+    if (function == nullptr) {
+        std::fprintf(stderr, "MyHtmlTreeRules: MyHTML's %s was not found\n", name);
+        std::abort();
+    }
+    return reinterpret_cast<Function>(function);
+}
+
+bool isAsciiWhiteSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
+}
+
+} // namespace
+
+struct MyHtmlTreeRules::State
+{
+    StackIndex index;
+    StackIndex* previous;
+};
+
+MyHtmlTreeRules::MyHtmlTreeRules(myhtml_tree* tree) : m_state(std::make_unique<State>(State{StackIndex(tree), t_index}))
+{
+    t_index = &m_state->index;
+}
+
+MyHtmlTreeRules::~MyHtmlTreeRules()
+{
+    t_index = m_state->previous;
+}
+
+void MyHtmlTreeRules::setVerifying(bool verifying)
+{
+    g_verifying = verifying;
+}
+
+extern "C" {
+
+myhtml_tree_node_t* myhtml_tree_element_in_scope(myhtml_tree_t* tree, myhtml_tag_id_t tag_idx,
+                                                 myhtml_namespace_t mynamespace, enum myhtml_tag_categories category)
+{
+    StackIndex* index = indexFor(tree);
+    const int scope = scopeNumber(category);
+    if (index == nullptr || scope < 0)
+        return walkInScope(tree, tag_idx, mynamespace, category);
+    Node* found = index->inScope(tag_idx, mynamespace, scope);
+    if (g_verifying && found != walkInScope(tree, tag_idx, mynamespace, category))
+        indexDisagrees("element in scope");
+    return found;
+}
+
+bool myhtml_tree_element_in_scope_by_node(myhtml_tree_node_t* node, enum myhtml_tag_categories category)
+{
+    myhtml_tree_t* tree = node->tree;
+    StackIndex* index = indexFor(tree);
+    const int scope = scopeNumber(category);
+    if (index == nullptr || scope < 0)
+        return walkNodeInScope(tree, node, category);
+    const bool found = index->nodeInScope(node, scope);
+    if (g_verifying && found != walkNodeInScope(tree, node, category))
+        indexDisagrees("node in scope");
+    return found;
+}
+
+// An element is on the stack at most once, so searching from the top finds the same entry as the
+// library's search from the bottom; the one sought (the last active formatting element, the
+// adoption agency's nodes) is nearly always near the top.
+bool myhtml_tree_open_elements_find(myhtml_tree_t* tree, myhtml_tree_node_t* node, size_t* pos)
+{
+    Node** list = tree->open_elements->list;
+    for (std::size_t i = tree->open_elements->length; i-- > 0;) {
+        if (list[i] == node) {
+            if (pos)
+                *pos = i;
+            // The adoption agency replaces the entry below the one it found.
+            if (StackIndex* index = indexFor(tree))
+                index->touched(i);
+            return true;
+        }
+    }
+    return false;
+}
+
+void myhtml_tree_open_elements_remove(myhtml_tree_t* tree, myhtml_tree_node_t* node)
+{
+    Node** list = tree->open_elements->list;
+    const std::size_t length = tree->open_elements->length;
+    for (std::size_t i = length; i-- > 0;) {
+        if (list[i] == node) {
+            std::memmove(&list[i], &list[i + 1], sizeof(Node*) * (length - i - 1));
+            tree->open_elements->length = length - 1;
+            if (StackIndex* index = indexFor(tree))
+                index->touched(i);
+            return;
+        }
+    }
+}
+
+void myhtml_tree_open_elements_append_after_index(myhtml_tree_t* tree, myhtml_tree_node_t* node, size_t index)
+{
+    if (StackIndex* stackIndex = indexFor(tree))
+        stackIndex->touched(index);
+    myhtml_tree_list_append_after_index(tree->open_elements, node, index);
+}
+
+// Past the maximum depth a new element or comment goes to the current node's parent, as in
+// Chromium and WebKit; text still goes into the current node, and foster parenting and the
+// adoption agency's moves are left as they are, as there.
+myhtml_tree_node_t* myhtml_tree_appropriate_place_inserting(myhtml_tree_t* tree, myhtml_tree_node_t* override_target,
+                                                            enum myhtml_tree_insertion_mode* mode)
+{
+    using Function = Node* (*)(myhtml_tree_t*, Node*, enum myhtml_tree_insertion_mode*);
+    static const auto library = libraryVersion<Function>("myhtml_tree_appropriate_place_inserting");
+    Node* place = library(tree, override_target, mode);
+    const std::size_t depth = tree->open_elements->length;
+    if (override_target == nullptr && !t_insertingText && depth > MyHtmlTreeRules::kMaximumDepth &&
+        *mode == MyHTML_TREE_INSERTION_MODE_DEFAULT && indexFor(tree) &&
+        place == tree->open_elements->list[depth - 1] && place->parent)
+        return place->parent;
+    return place;
+}
+
+myhtml_tree_node_t* myhtml_tree_node_insert_text(myhtml_tree_t* tree, myhtml_token_node_t* token)
+{
+    using Function = Node* (*)(myhtml_tree_t*, myhtml_token_node_t*);
+    static const auto library = libraryVersion<Function>("myhtml_tree_node_insert_text");
+    t_insertingText = true;
+    Node* node = library(tree, token);
+    t_insertingText = false;
+    return node;
+}
+
+// Text outside raw-text elements, tables' text and selects loses its NUL characters (the tree
+// builder ignores them there). The library's loop moves the text wrongly after a run of two or
+// more, leaving stray bytes; and text left with nothing but white space counts as white space, so
+// that a NUL alone does not end the chance of a frameset.
+void myhtml_insertion_fix_for_null_char_drop_all(myhtml_tree_t* tree, myhtml_token_node_t* token)
+{
+    myhtml_token_node_wait_for_done(tree->token, token);
+    mycore_string_t& text = token->str;
+    std::size_t kept = 0;
+    bool onlyWhiteSpace = true;
+    for (std::size_t i = 0; i < text.length; ++i) {
+        const char c = text.data[i];
+        if (c == '\0')
+            continue;
+        text.data[kept++] = c;
+        onlyWhiteSpace = onlyWhiteSpace && isAsciiWhiteSpace(c);
+    }
+    if (kept < text.length) {
+        text.data[kept] = '\0';
+        text.length = kept;
+    }
+    if (onlyWhiteSpace)
+        token->type = myhtml_token_type(token->type | MyHTML_TOKEN_TYPE_WHITESPACE);
+}
+
+} // extern "C"

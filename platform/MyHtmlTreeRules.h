@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+
+struct myhtml_tree;
+
+// While one of these lives on a thread, the tree it names is built with the program's own versions
+// of a few of MyHTML's tree-construction routines (defined in MyHtmlTreeRules.cpp, where MyHTML
+// calls them through its symbol table):
+// - the scope checks over the stack of open elements answer from an index kept beside the stack
+//   instead of walking it, so a page nested a million deep parses in linear time;
+// - past a depth of kMaximumDepth open elements, a new element or comment is attached to the
+//   current node's parent instead of the current node, as Chromium and WebKit do, so the tree's
+//   depth stays bounded;
+// - NUL characters dropped from text are dropped exactly, where MyHTML's loop garbles runs of them.
+class MyHtmlTreeRules
+{
+public:
+    static constexpr std::size_t kMaximumDepth = 512;
+
+    explicit MyHtmlTreeRules(myhtml_tree* tree);
+    ~MyHtmlTreeRules();
+    MyHtmlTreeRules(const MyHtmlTreeRules&) = delete;
+    MyHtmlTreeRules& operator=(const MyHtmlTreeRules&) = delete;
+
+    // Every scope answer is also computed by walking the stack, and a difference aborts: for the
+    // tests and the fuzzer, which check the index against the plain rule on every input.
+    static void setVerifying(bool verifying);
+
+private:
+    struct State;
+    std::unique_ptr<State> m_state;
+};
