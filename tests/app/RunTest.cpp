@@ -170,6 +170,33 @@ private Q_SLOTS:
         QCOMPARE(window.results().Texts(), rows);
     }
 
+    // A Japanese page labelled Shift_JIS, and text holding a NUL beside a repeated attribute: the
+    // rows a browser's DOM gives, through the window.
+    void legacyCharsetsAndNulBytesGiveTheBrowsersRows_data()
+    {
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<QStringList>("rows");
+        QTest::newRow("1") << "Option1" << QStringList({QString::fromUtf8("\u65e5\u672c\u8a9e"), "two", "ab"});
+        QTest::newRow("2") << "Option2"
+                           << QStringList({"<tr>", QString::fromUtf8("<p>\u65e5\u672c\u8a9e</p><p>two</p>"), "</tr>",
+                                           "<tr>", "<p class=\"a\">ab</p>", "</tr>"});
+    }
+    void legacyCharsetsAndNulBytesGiveTheBrowsersRows()
+    {
+        QFETCH(QString, option);
+        QFETCH(QStringList, rows);
+        Harness h;
+        MainWindow& window = h.load();
+        window.inputFiles().Append(h.file("ja.html", "<meta charset=x-sjis><p>\x93\xFA\x96\x7B\x8C\xEA</p><p>two</p>"));
+        window.inputFiles().Append(h.file("nul.html", QByteArray("<p class=A class=b>a\0b</p>", 26)));
+        h.find<QRadioButton>(option.toLatin1())->setChecked(true);
+        h.find<QLineEdit>("Text1")->setText("body");
+        h.dialogs.expectMessage();
+        QTest::mouseClick(h.find<QPushButton>("PushButton7"), Qt::LeftButton);
+        QCOMPARE(h.dialogs.transcript(), QList<FakeDialogs::Box>({message("Done.")}));
+        QCOMPARE(window.results().Texts(), rows);
+    }
+
     void aFileThatCannotBeReadIsReportedOnceAndTheRunGoesOn()
     {
         const struct
