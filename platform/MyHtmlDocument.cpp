@@ -422,32 +422,51 @@ void MyHtmlDocument::learnName(Node* node)
 }
 
 // Whether an attribute of the same name came earlier on the same tag: the tokenizer keeps the first
-// and drops the rest. Names are compared as the tokenizer saw them, lower-cased and with their
-// prefix, since MyHTML adjusts only the first of two foreign attributes (viewbox to viewBox,
-// xlink:href to href in the XLink namespace). A tag holds a handful, searched in a line; a hostile
-// one with thousands is searched through a hash set.
+// and drops the rest. Names are compared as the tokenizer saw them, without regard to case and with
+// their prefix, since MyHTML adjusts only the first of two foreign attributes (viewbox to viewBox,
+// xlink:href to href in the XLink namespace). The names already written are looked up where they
+// stand in the markup; a hostile tag with thousands of attributes is searched through a hash set.
 class AttributesSeen
 {
 public:
-    bool seenBefore(std::string_view qualifiedName)
+    explicit AttributesSeen(const std::string& markup) : m_markup(markup) {}
+
+    // The name that stands at [start, start + length) of the markup.
+    bool seenBefore(std::size_t start, std::size_t length)
     {
-        std::string name(qualifiedName);
-        for (char& c : name)
-            if (c >= 'A' && c <= 'Z')
-                c = char(c + 32);
-        if (m_hashed.empty()) {
-            if (std::find(m_listed.begin(), m_listed.end(), name) != m_listed.end())
-                return true;
-            m_listed.push_back(std::move(name));
-            if (m_listed.size() > 32)
-                m_hashed.insert(m_listed.begin(), m_listed.end());
+        const std::string_view name(m_markup.data() + start, length);
+        if (m_count < m_listed.size()) {
+            for (std::size_t i = 0; i < m_count; ++i)
+                if (sameName(std::string_view(m_markup.data() + m_listed[i].first, m_listed[i].second), name))
+                    return true;
+            m_listed[m_count++] = {start, length};
             return false;
         }
-        return !m_hashed.insert(std::move(name)).second;
+        if (m_hashed.empty())
+            for (const auto& [at, size] : m_listed)
+                m_hashed.insert(lowered(std::string_view(m_markup.data() + at, size)));
+        return !m_hashed.insert(lowered(name)).second;
     }
 
 private:
-    std::vector<std::string> m_listed;
+    static bool sameName(std::string_view a, std::string_view b)
+    {
+        return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+                   return (x >= 'A' && x <= 'Z' ? x + 32 : x) == (y >= 'A' && y <= 'Z' ? y + 32 : y);
+               });
+    }
+    static std::string lowered(std::string_view name)
+    {
+        std::string out(name);
+        for (char& c : out)
+            if (c >= 'A' && c <= 'Z')
+                c = char(c + 32);
+        return out;
+    }
+
+    const std::string& m_markup;
+    std::array<std::pair<std::size_t, std::size_t>, 32> m_listed;
+    std::size_t m_count = 0;
     std::unordered_set<std::string> m_hashed;
 };
 
@@ -455,7 +474,7 @@ void MyHtmlDocument::appendStartTag(std::string& out, Node* node) const
 {
     out.push_back('<');
     out.append(nameOf(node));
-    AttributesSeen seen;
+    AttributesSeen seen(out);
     for (myhtml_tree_attr_t* attr = myhtml_node_attribute_first(node); attr; attr = myhtml_attribute_next(attr)) {
         std::size_t keyLength = 0, valueLength = 0;
         const char* key = myhtml_attribute_key(attr, &keyLength);
@@ -484,7 +503,7 @@ void MyHtmlDocument::appendStartTag(std::string& out, Node* node) const
         out.push_back(' ');
         out.append(prefix);
         out.append(keyText);
-        if (seen.seenBefore(std::string_view(out).substr(nameStart))) {
+        if (seen.seenBefore(nameStart, out.size() - nameStart)) {
             out.resize(nameStart - 1);
             continue;
         }
