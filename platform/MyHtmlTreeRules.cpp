@@ -18,6 +18,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
+#include <tuple>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 extern "C" void myhtml_insertion_fix_for_null_char_drop_all(myhtml_tree_t* tree, myhtml_token_node_t* token);
@@ -205,17 +209,189 @@ private:
     std::size_t m_floor = 0;
 };
 
+// Whether the entry of the list of active formatting elements is a marker, as MyHTML decides it.
+bool isMarker(myhtml_tree_t* tree, const Node* node)
+{
+    if (node == tree->myhtml->marker)
+        return true;
+    switch (node->tag_id) {
+    case MyHTML_TAG_APPLET:
+    case MyHTML_TAG_BUTTON:
+    case MyHTML_TAG_OBJECT:
+    case MyHTML_TAG_MARQUEE:
+    case MyHTML_TAG_TD:
+    case MyHTML_TAG_TH:
+    case MyHTML_TAG_CAPTION:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Two formatting elements are alike when their tag, namespace and attributes are: the same names
+// with the same values, in any order. That is what the "Noah's ark" check counts (MyHTML's own
+// check compared values without regard to case, and in order). Alike elements have the same
+// signature, the attributes' hashes being summed.
+std::string_view keyOf(const myhtml_token_attr_t* attr)
+{
+    return {attr->key.data ? attr->key.data : "", attr->key.length};
+}
+
+std::string_view valueOf(const myhtml_token_attr_t* attr)
+{
+    return {attr->value.data ? attr->value.data : "", attr->value.length};
+}
+
+std::uint64_t hashOf(std::string_view text, std::uint64_t hash)
+{
+    for (const char c : text)
+        hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+    return hash;
+}
+
+std::uint64_t signatureOf(const Node* node)
+{
+    std::uint64_t attributes = 0;
+    std::uint64_t count = 0;
+    for (const myhtml_token_attr_t* attr = node->token->attr_first; attr; attr = attr->next) {
+        attributes += hashOf(valueOf(attr), hashOf(keyOf(attr), 1469598103934665603ULL + attr->ns) ^ 0xFF);
+        ++count;
+    }
+    return hashOf(std::string_view(reinterpret_cast<const char*>(&attributes), sizeof attributes),
+                  (std::uint64_t(node->tag_id) << 8 | node->ns) * 1099511628211ULL + count);
+}
+
+using AttributeList = std::vector<std::tuple<std::string_view, std::string_view, unsigned>>;
+
+AttributeList sortedAttributes(const Node* node)
+{
+    AttributeList list;
+    for (const myhtml_token_attr_t* attr = node->token->attr_first; attr; attr = attr->next)
+        list.emplace_back(keyOf(attr), valueOf(attr), unsigned(attr->ns));
+    std::sort(list.begin(), list.end());
+    return list;
+}
+
+bool alike(const Node* entry, const Node* node)
+{
+    if (!entry->token || !node->token || entry->ns != node->ns || entry->tag_id != node->tag_id)
+        return false;
+    return sortedAttributes(entry) == sortedAttributes(node);
+}
+
+// What the "Noah's ark" check needs of the list of active formatting elements: for each entry the
+// last marker at or below it, and the chain of entries with the same signature. Without it, each
+// new formatting element is compared with every one since the last marker, which makes a page of
+// formatting elements that all differ (<b id=1><b id=2>...) quadratic. It follows the list the way
+// StackIndex follows the stack: lazily, with every change below the top marked by the call that
+// names or finds its position.
+class FormattingIndex
+{
+public:
+    explicit FormattingIndex(myhtml_tree_t* tree) : m_tree(tree) {}
+
+    void touched(std::size_t position) { m_floor = std::min(m_floor, position == 0 ? 0 : position - 1); }
+
+    // The entries after the last marker alike to node: how many, and the earliest.
+    std::pair<std::size_t, std::size_t> alikeAfterLastMarker(const Node* node)
+    {
+        sync();
+        std::size_t count = 0, earliest = 0;
+        if (m_entries.empty() || node->token == nullptr)
+            return {0, 0};
+        const std::int32_t marker = m_entries.back().lastMarker;
+        const auto found = m_topBySignature.find(signatureOf(node));
+        for (std::int32_t j = found == m_topBySignature.end() ? -1 : found->second; j > marker;
+             j = m_entries[std::size_t(j)].belowSameSignature) {
+            if (alike(m_entries[std::size_t(j)].node, node)) {
+                ++count;
+                earliest = std::size_t(j);
+            }
+        }
+        return {count, earliest};
+    }
+
+private:
+    struct Entry
+    {
+        Node* node;
+        bool signed_;
+        std::uint64_t signature;
+        std::int32_t belowSameSignature;
+        std::int32_t lastMarker;
+    };
+
+    void sync()
+    {
+        Node** list = m_tree->active_formatting->list;
+        const std::size_t length = m_tree->active_formatting->length;
+        std::size_t same = std::min({m_entries.size(), length, m_floor});
+        while (same > 0 && m_entries[same - 1].node != list[same - 1])
+            --same;
+        while (m_entries.size() > same)
+            pop();
+        for (std::size_t i = same; i < length; ++i)
+            push(list[i]);
+        m_floor = SIZE_MAX;
+    }
+
+    void push(Node* node)
+    {
+        const auto position = std::int32_t(m_entries.size());
+        Entry entry{node, false, 0, -1, m_entries.empty() ? -1 : m_entries.back().lastMarker};
+        if (isMarker(m_tree, node)) {
+            entry.lastMarker = position;
+        } else if (node->token) {
+            entry.signed_ = true;
+            entry.signature = signatureOf(node);
+            std::int32_t& top = m_topBySignature.try_emplace(entry.signature, -1).first->second;
+            entry.belowSameSignature = top;
+            top = position;
+        }
+        m_entries.push_back(entry);
+    }
+
+    void pop()
+    {
+        const Entry& entry = m_entries.back();
+        if (entry.signed_) {
+            if (entry.belowSameSignature < 0)
+                m_topBySignature.erase(entry.signature);
+            else
+                m_topBySignature[entry.signature] = entry.belowSameSignature;
+        }
+        m_entries.pop_back();
+    }
+
+    myhtml_tree_t* m_tree;
+    std::vector<Entry> m_entries;
+    std::unordered_map<std::uint64_t, std::int32_t> m_topBySignature;
+    std::size_t m_floor = 0;
+};
+
 // Up to this depth the walk down the stack is cheaper than keeping the index up to date, and an
 // ordinary page never goes deeper; the index catches up lazily once a page does. When verifying,
 // the index answers at every depth, so that every small test page checks it.
 constexpr std::size_t kShortStack = 48;
 
-thread_local StackIndex* t_index = nullptr;
+struct Indexes
+{
+    myhtml_tree_t* tree;
+    StackIndex stack;
+    FormattingIndex formatting;
+};
+
+thread_local Indexes* t_indexes = nullptr;
 thread_local bool t_insertingText = false;
 
 StackIndex* indexFor(const myhtml_tree_t* tree)
 {
-    return t_index && t_index->tree() == tree ? t_index : nullptr;
+    return t_indexes && t_indexes->tree == tree ? &t_indexes->stack : nullptr;
+}
+
+FormattingIndex* formattingIndexFor(const myhtml_tree_t* tree)
+{
+    return t_indexes && t_indexes->tree == tree ? &t_indexes->formatting : nullptr;
 }
 
 template <typename Function> Function libraryVersion(const char* name)
@@ -237,18 +413,19 @@ bool isAsciiWhiteSpace(char c)
 
 struct MyHtmlTreeRules::State
 {
-    StackIndex index;
-    StackIndex* previous;
+    Indexes indexes;
+    Indexes* previous;
 };
 
-MyHtmlTreeRules::MyHtmlTreeRules(myhtml_tree* tree) : m_state(std::make_unique<State>(State{StackIndex(tree), t_index}))
+MyHtmlTreeRules::MyHtmlTreeRules(myhtml_tree* tree)
+    : m_state(std::make_unique<State>(State{{tree, StackIndex(tree), FormattingIndex(tree)}, t_indexes}))
 {
-    t_index = &m_state->index;
+    t_indexes = &m_state->indexes;
 }
 
 MyHtmlTreeRules::~MyHtmlTreeRules()
 {
-    t_index = m_state->previous;
+    t_indexes = m_state->previous;
 }
 
 void MyHtmlTreeRules::setVerifying(bool verifying)
@@ -375,6 +552,89 @@ void myhtml_insertion_fix_for_null_char_drop_all(myhtml_tree_t* tree, myhtml_tok
     }
     if (onlyWhiteSpace)
         token->type = myhtml_token_type(token->type | MyHTML_TOKEN_TYPE_WHITESPACE);
+}
+
+// The "Noah's ark" check: a fourth formatting element alike to three since the last marker pushes
+// the earliest of them out of the list.
+void myhtml_tree_active_formatting_append_with_check(myhtml_tree_t* tree, myhtml_tree_node_t* node)
+{
+    std::size_t count = 0, earliest = 0;
+    FormattingIndex* index = formattingIndexFor(tree);
+    if (index && node->token) {
+        std::tie(count, earliest) = index->alikeAfterLastMarker(node);
+    }
+    if (g_verifying || index == nullptr) {
+        std::size_t walkedCount = 0, walkedEarliest = 0;
+        Node** list = tree->active_formatting->list;
+        for (std::size_t i = tree->active_formatting->length; i-- > 0;) {
+            if (isMarker(tree, list[i]))
+                break;
+            if (node->token && alike(list[i], node)) {
+                ++walkedCount;
+                walkedEarliest = i;
+            }
+        }
+        if (index && (walkedCount != count || (count && walkedEarliest != earliest)))
+            indexDisagrees("formatting elements alike");
+        count = walkedCount;
+        earliest = walkedEarliest;
+    }
+    if (count >= 3)
+        myhtml_tree_active_formatting_remove_by_index(tree, earliest);
+    myhtml_tree_active_formatting_append(tree, node);
+}
+
+bool myhtml_tree_active_formatting_find(myhtml_tree_t* tree, myhtml_tree_node_t* node, size_t* return_idx)
+{
+    Node** list = tree->active_formatting->list;
+    for (std::size_t i = tree->active_formatting->length; i-- > 0;) {
+        if (list[i] == node) {
+            if (return_idx)
+                *return_idx = i;
+            // The adoption agency replaces the entry it found.
+            if (FormattingIndex* index = formattingIndexFor(tree))
+                index->touched(i);
+            return true;
+        }
+    }
+    return false;
+}
+
+void myhtml_tree_active_formatting_remove(myhtml_tree_t* tree, myhtml_tree_node_t* node)
+{
+    Node** list = tree->active_formatting->list;
+    const std::size_t length = tree->active_formatting->length;
+    for (std::size_t i = length; i-- > 0;) {
+        if (list[i] == node) {
+            std::memmove(&list[i], &list[i + 1], sizeof(Node*) * (length - i - 1));
+            tree->active_formatting->length = length - 1;
+            if (FormattingIndex* index = formattingIndexFor(tree))
+                index->touched(i);
+            return;
+        }
+    }
+}
+
+void myhtml_tree_active_formatting_remove_by_index(myhtml_tree_t* tree, size_t idx)
+{
+    Node** list = tree->active_formatting->list;
+    const std::size_t length = tree->active_formatting->length;
+    std::memmove(&list[idx], &list[idx + 1], sizeof(Node*) * (length - idx - 1));
+    tree->active_formatting->length = length - 1;
+    if (FormattingIndex* index = formattingIndexFor(tree))
+        index->touched(idx);
+}
+
+// The adoption agency inserts into both lists through this.
+void myhtml_tree_list_insert_by_index(myhtml_tree_list_t* list, myhtml_tree_node_t* node, size_t index)
+{
+    using Function = void (*)(myhtml_tree_list_t*, Node*, size_t);
+    static const auto library = libraryVersion<Function>("myhtml_tree_list_insert_by_index");
+    if (t_indexes && list == t_indexes->tree->active_formatting)
+        t_indexes->formatting.touched(index);
+    if (t_indexes && list == t_indexes->tree->open_elements)
+        t_indexes->stack.touched(index);
+    library(list, node, index);
 }
 
 } // extern "C"

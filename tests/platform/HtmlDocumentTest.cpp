@@ -272,16 +272,21 @@ TEST(HtmlDocument, DeepNestingStopsGrowingAtTheBrowsersDepth)
     EXPECT_EQ(document->body().innerHTML(), repeated(510, "<div>") + repeated(9, "<div></div>") +
                                                 "<div>x</div><!--c--><p>y</p><b>z</b>" + repeated(510, "</div>"));
 
-    // Deep enough to take minutes if each start tag walked the stack of open elements (which the
-    // checking of every answer the slow way would do).
+    // Deep enough to take minutes if each start tag walked the stack of open elements, or each
+    // formatting element was compared with every earlier one (which the checking of every answer
+    // the slow way would do).
     MyHtmlTreeRules::setVerifying(false);
     constexpr int depth = 200000;
-    const auto deep = parse(nested(depth, "div") + "x" + nested(30000, "font><b><i"));
+    QByteArray unlike; // formatting elements that all differ, each checked against every other
+    for (int i = 0; i < 30000; ++i)
+        unlike += "<b id=" + QByteArray::number(i) + ">";
+    const auto deep = parse(nested(depth, "div") + "x" + nested(30000, "font><b><i") + unlike);
     const HtmlElementCollection divs = deep->getElementsByTagName("div");
     ASSERT_EQ(divs.length(), std::uint32_t(depth));
-    EXPECT_EQ(divs.item(0).all().length(), std::uint32_t(depth - 1 + 90000));
+    EXPECT_EQ(divs.item(0).all().length(), std::uint32_t(depth - 1 + 120000));
     EXPECT_EQ(divs.item(depth - 1).innerText(), "x");
     EXPECT_EQ(deep->getElementsByTagName("i").length(), 30000u);
+    EXPECT_EQ(deep->getElementsByTagName("b").length(), 60000u);
     // No element lies deeper than the limit: at most 513 elements enclose one another (html,
     // body, and the divs down to the 510th and its children).
     std::vector<std::uint32_t> open;
@@ -294,6 +299,32 @@ TEST(HtmlDocument, DeepNestingStopsGrowingAtTheBrowsersDepth)
     }
     EXPECT_EQ(deepest, 513u);
     MyHtmlTreeRules::setVerifying(true);
+}
+
+// A formatting element alike to three others since the last marker pushes the earliest out of the
+// list that reopens them: alike means the same attributes with the same values, exactly and in any
+// order. Each expected tree was checked against Chromium's DOM.
+TEST(HtmlDocument, FormattingElementsAreReopenedAsABrowserReopensThem)
+{
+    const struct
+    {
+        const char* name;
+        QByteArray html;
+        std::string body;
+    } cases[] = {
+        {"values differing in case are not alike", "<p><b class=x><b class=x><b class=X><b class=x><b class=x><p>z",
+         "<p><b class=\"x\"><b class=\"x\"><b class=\"X\"><b class=\"x\"><b class=\"x\"></b></b></b></b></b></p>"
+         "<p><b class=\"x\"><b class=\"X\"><b class=\"x\"><b class=\"x\">z</b></b></b></b></p>"},
+        {"attributes in another order are", "<p><b a=1 c=2><b c=2 a=1><b a=1 c=2><b a=1 c=2><p>s",
+         "<p><b a=\"1\" c=\"2\"><b c=\"2\" a=\"1\"><b a=\"1\" c=\"2\"><b a=\"1\" c=\"2\"></b></b></b></b></p>"
+         "<p><b c=\"2\" a=\"1\"><b a=\"1\" c=\"2\"><b a=\"1\" c=\"2\">s</b></b></b></p>"},
+        {"a marker ends the count", "<b>1<button><b>2<b>3<b>4<b>5</button><p>u",
+         "<b>1<button><b>2<b>3<b>4<b>5</b></b></b></b></button><p><b><b><b>u</b></b></b></p></b>"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(parse(c.html)->body().innerHTML(), c.body);
+    }
 }
 
 // The rows a browser gives for text holding NUL characters and for repeated or nameless
