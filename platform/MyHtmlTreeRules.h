@@ -10,6 +10,9 @@ struct myhtml_tree;
 // calls them through its symbol table):
 // - the scope checks over the stack of open elements answer from an index kept beside the stack
 //   instead of walking it, so a page nested a million deep parses in linear time;
+// - the check for three alike formatting elements since the last marker answers from an index of
+//   the list of active formatting elements, so a page of formatting elements that all differ is
+//   linear too, and compares attributes as browsers do (exact values, in any order);
 // - past a depth of kMaximumDepth open elements, a new element or comment is attached to the
 //   current node's parent instead of the current node, as Chromium and WebKit do, so the tree's
 //   depth stays bounded;
@@ -24,8 +27,8 @@ public:
     MyHtmlTreeRules(const MyHtmlTreeRules&) = delete;
     MyHtmlTreeRules& operator=(const MyHtmlTreeRules&) = delete;
 
-    // Every scope answer is also computed by walking the stack, and a difference aborts: for the
-    // tests and the fuzzer, which check the index against the plain rule on every input.
+    // Every answer of the indexes is also worked out by walking the list it indexes, and a
+    // difference aborts: for the tests and the fuzzer, which check the indexes on every input.
     static void setVerifying(bool verifying);
 
 private:
