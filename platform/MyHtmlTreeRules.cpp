@@ -272,10 +272,32 @@ AttributeList sortedAttributes(const Node* node)
     return list;
 }
 
+std::size_t occurrences(const Node* node, const myhtml_token_attr_t* attribute)
+{
+    std::size_t count = 0;
+    for (const myhtml_token_attr_t* attr = node->token->attr_first; attr; attr = attr->next)
+        count += attr->ns == attribute->ns && keyOf(attr) == keyOf(attribute) && valueOf(attr) == valueOf(attribute);
+    return count;
+}
+
 bool alike(const Node* entry, const Node* node)
 {
     if (!entry->token || !node->token || entry->ns != node->ns || entry->tag_id != node->tag_id)
         return false;
+    std::size_t entryCount = 0, nodeCount = 0;
+    for (const myhtml_token_attr_t* attr = entry->token->attr_first; attr; attr = attr->next)
+        ++entryCount;
+    for (const myhtml_token_attr_t* attr = node->token->attr_first; attr; attr = attr->next)
+        ++nodeCount;
+    if (entryCount != nodeCount)
+        return false;
+    // The same multiset of attributes: counted in place for the usual handful, sorted past that.
+    if (entryCount <= 8) {
+        for (const myhtml_token_attr_t* attr = entry->token->attr_first; attr; attr = attr->next)
+            if (occurrences(entry, attr) != occurrences(node, attr))
+                return false;
+        return true;
+    }
     return sortedAttributes(entry) == sortedAttributes(node);
 }
 
@@ -560,6 +582,9 @@ void myhtml_tree_active_formatting_append_with_check(myhtml_tree_t* tree, myhtml
 {
     std::size_t count = 0, earliest = 0;
     FormattingIndex* index = formattingIndexFor(tree);
+    // A short list is walked, as a shallow stack is.
+    if (index && !g_verifying && tree->active_formatting->length <= kShortStack)
+        index = nullptr;
     if (index && node->token) {
         std::tie(count, earliest) = index->alikeAfterLastMarker(node);
     }
