@@ -51,7 +51,7 @@ public:
     // Runs one step. Returns false when it failed (after the report).
     bool step(int number, const std::function<void()>& action);
     // Runs the test of a conditional step. A test that fails counts as passed, so the branch
-    // it guards runs, as the trap has always done.
+    // it guards still runs: a failure is reported once and the handler goes on with its steps.
     bool test(int number, const std::function<bool()>& condition);
 
     const QString& location() const { return m_location; }

@@ -6,8 +6,8 @@
 inline const QString kTooManyFiles =
     QStringLiteral("You've selected too many files to add.\r\rPlease try adding via the \"Add All\" button.");
 
-// What the open dialog answered, taken apart the way its one-text answer always was: one file
-// as its full path, several as their folder and their names.
+// What the open dialog answered, taken apart as a multi-selection dialog's one-text answer is
+// laid out: one file as its full path, several as their folder and their names.
 struct ChosenFiles
 {
     // False when the answer would not have fitted the dialog's 30000-character buffer.

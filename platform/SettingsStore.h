@@ -31,7 +31,7 @@ private:
     std::unique_ptr<QSettings> m_settings;
 };
 
-// The number a text begins with, read the way the original numeric conversion reads it: blanks
+// The number a text begins with, read as a settings value that may hold any text must be: blanks
 // are ignored anywhere, an optional sign, digits with a decimal point and an exponent, or &H / &O
 // for hexadecimal and octal; a text that does not begin with a number gives 0.
 double NumericValue(const QString& text);
