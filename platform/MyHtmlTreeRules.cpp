@@ -98,6 +98,23 @@ std::atomic<bool> g_verifying{false};
     std::abort();
 }
 
+// Brings an index in line with the list it follows: the entries above the highest one still in
+// place, or above the floor below which a call reported a change, are dropped, and the list's new
+// entries indexed.
+template <typename Entry, typename Pop, typename Push>
+void follow(const myhtml_tree_list_t& list, std::vector<Entry>& entries, std::size_t& floor, Pop pop, Push push)
+{
+    const std::size_t length = list.length;
+    std::size_t same = std::min({entries.size(), length, floor});
+    while (same > 0 && entries[same - 1].node != list.list[same - 1])
+        --same;
+    while (entries.size() > same)
+        pop();
+    for (std::size_t i = same; i < length; ++i)
+        push(list.list[i]);
+    floor = SIZE_MAX;
+}
+
 // What the scope checks need to know of the stack of open elements, kept so that each check costs
 // a few look-ups instead of a walk down the stack. It follows the stack lazily: MyHTML pushes and
 // pops by changing the stack's length, so before each answer the entries above the highest one
@@ -164,16 +181,8 @@ private:
 
     void sync()
     {
-        Node** list = m_tree->open_elements->list;
-        const std::size_t length = m_tree->open_elements->length;
-        std::size_t same = std::min({m_entries.size(), length, m_floor});
-        while (same > 0 && m_entries[same - 1].node != list[same - 1])
-            --same;
-        while (m_entries.size() > same)
-            pop();
-        for (std::size_t i = same; i < length; ++i)
-            push(list[i]);
-        m_floor = SIZE_MAX;
+        follow(
+            *m_tree->open_elements, m_entries, m_floor, [this] { pop(); }, [this](Node* node) { push(node); });
     }
 
     void push(Node* node)
@@ -345,16 +354,8 @@ private:
 
     void sync()
     {
-        Node** list = m_tree->active_formatting->list;
-        const std::size_t length = m_tree->active_formatting->length;
-        std::size_t same = std::min({m_entries.size(), length, m_floor});
-        while (same > 0 && m_entries[same - 1].node != list[same - 1])
-            --same;
-        while (m_entries.size() > same)
-            pop();
-        for (std::size_t i = same; i < length; ++i)
-            push(list[i]);
-        m_floor = SIZE_MAX;
+        follow(
+            *m_tree->active_formatting, m_entries, m_floor, [this] { pop(); }, [this](Node* node) { push(node); });
     }
 
     void push(Node* node)
