@@ -1,6 +1,10 @@
 #include "SettingsStore.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QSettings>
+#include <QTemporaryFile>
 
 #include <cmath>
 
@@ -10,16 +14,29 @@ const QString kSection = QStringLiteral("Quillory");
 
 } // namespace
 
+namespace {
+
+// A settings file the user may write, in a folder where no new file may be made, is written in place: the probe
+// in SaveSetting lets such a write through, and it must not then fail.
+std::unique_ptr<QSettings> writableInPlace(std::unique_ptr<QSettings> settings)
+{
+    settings->setAtomicSyncRequired(false);
+    return settings;
+}
+
+} // namespace
+
 SettingsStore::SettingsStore()
     : m_open([] {
-          return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Quorvane"),
-                                             QStringLiteral("Quillory"));
+          return writableInPlace(std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
+                                                             QStringLiteral("Quorvane"), QStringLiteral("Quillory")));
       }),
       m_settings(m_open())
 {}
 
 SettingsStore::SettingsStore(const QString& iniFile)
-    : m_open([iniFile] { return std::make_unique<QSettings>(iniFile, QSettings::IniFormat); }), m_settings(m_open())
+    : m_open([iniFile] { return writableInPlace(std::make_unique<QSettings>(iniFile, QSettings::IniFormat)); }),
+      m_settings(m_open())
 {}
 
 SettingsStore::~SettingsStore() = default;
@@ -28,7 +45,7 @@ QString SettingsStore::GetSetting(const QString& key, const QString& defaultValu
 {
     // Pick up what another copy of the program wrote meanwhile.
     m_settings->sync();
-    if (m_settings->status() != QSettings::NoError)
+    if (m_settings->status() == QSettings::FormatError)
         return defaultValue;
     const QVariant value = m_settings->value(kSection + u'/' + key);
     if (!value.isValid())
@@ -43,18 +60,41 @@ std::optional<Failure> SettingsStore::SaveSetting(const QString& key, const QStr
     m_settings->sync();
     if (m_settings->status() == QSettings::FormatError)
         m_settings->clear();
+    const QString fileName = m_settings->fileName();
+    const auto refused = [&] {
+        return Failure{QStringLiteral("Permission denied (the settings file %1 could not be written)").arg(fileName)};
+    };
+    // A change QSettings could not write stays pending, shared by every QSettings over the same file for as long as
+    // the program runs, and each later read then fails on it and gives the default: a file that cannot be written
+    // must not be handed the change at all.
+    if (!mayBeWritten(fileName))
+        return refused();
     m_settings->setValue(kSection + u'/' + key, value);
     m_settings->sync();
     const QSettings::Status status = m_settings->status();
-    const QString fileName = m_settings->fileName();
     // QSettings keeps the first error it met for as long as it lives: the damage this write has just replaced,
     // or a refusal that may since have passed, would otherwise turn every later read into the default and
     // every later write into a failure.
     if (status != QSettings::NoError)
         m_settings = m_open();
     if (status == QSettings::AccessError)
-        return Failure{QStringLiteral("Permission denied (the settings file %1 could not be written)").arg(fileName)};
+        return refused();
     return std::nullopt;
+}
+
+bool SettingsStore::mayBeWritten(const QString& fileName)
+{
+    // The test QSettings itself makes before it writes: the file opens for writing, or a new one can be made in
+    // its folder.
+    if (QFileInfo::exists(fileName)) {
+        QFile file(fileName);
+        return file.open(QIODevice::ReadWrite);
+    }
+    const QString folder = QFileInfo(fileName).absolutePath();
+    if (!QDir().mkpath(folder))
+        return false;
+    QTemporaryFile probe(folder + QStringLiteral("/.settings-probe-XXXXXX"));
+    return probe.open();
 }
 
 double NumericValue(const QString& text)

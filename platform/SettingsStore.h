@@ -27,6 +27,8 @@ public:
     std::optional<Failure> SaveSetting(const QString& key, const QString& value);
 
 private:
+    static bool mayBeWritten(const QString& fileName);
+
     std::function<std::unique_ptr<QSettings>()> m_open;
     std::unique_ptr<QSettings> m_settings;
 };

@@ -1,6 +1,7 @@
 #include "FileSystem.h"
 #include "SettingsStore.h"
 #include "TempDir.h"
+#include "Unprivileged.h"
 
 #include <QDir>
 #include <QFile>
@@ -59,6 +60,52 @@ TEST(SettingsStore, ADamagedStoreReadsAsEmpty)
     SettingsStore store(dir.path() + "/folder.ini");
     EXPECT_EQ(store.GetSetting("Text1", "tr"), "tr");
     EXPECT_TRUE(store.SaveSetting("Text1", "td").has_value());
+}
+
+TEST(SettingsStore, ARefusedWriteLeavesEveryReadWithWhatTheFileHolds)
+{
+    TempDir dir;
+    OpenToAnyone(dir.path());
+    const QByteArray held = "[Quillory]\nOption=3\nText1=keeptag\nText2=keepme\nExtension=xyz\n";
+    const QString file = dir.write("Quillory.ini", held);
+    QFile::setPermissions(file, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+
+    const QString seen = AsUnprivilegedUser([&] {
+        SettingsStore store(file);
+        QStringList answers;
+        const std::optional<Failure> refused = store.SaveSetting("Option", "2");
+        answers << (refused ? refused->description : QStringLiteral("written"));
+        // The start-up reads after the refusal, then a second refused write and the reads again.
+        for (int round = 0; round < 2; ++round) {
+            answers << store.GetSetting("Option", "1") << store.GetSetting("Text1", "tr")
+                    << store.GetSetting("Text2", "one") << store.GetSetting("Extension", "htm");
+            store.SaveSetting("Text1", "typed");
+        }
+        answers << SettingsStore(file).GetSetting("Text1", "tr");
+        return answers.join(u'|');
+    });
+    EXPECT_EQ(seen.toStdString(), ("Permission denied (the settings file " + file +
+                                   " could not be written)|3|keeptag|keepme|xyz|3|keeptag|keepme|xyz|keeptag")
+                                      .toStdString());
+    EXPECT_EQ(dir.read("Quillory.ini"), held);
+}
+
+TEST(SettingsStore, AWritableFileInAFolderThatRefusesNewFilesIsWrittenInPlace)
+{
+    TempDir dir;
+    OpenToAnyone(dir.path());
+    QDir(dir.path()).mkdir("locked");
+    const QString file = dir.write("locked/Quillory.ini", "[Quillory]\nOption=3\n");
+    QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther | QFile::WriteOther);
+    QFile::setPermissions(dir.path() + "/locked", QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther |
+                                                      QFile::ExeOther);
+    const QString seen = AsUnprivilegedUser([&] {
+        SettingsStore store(file);
+        const std::optional<Failure> failure = store.SaveSetting("Text1", "td");
+        return (failure ? failure->description : QStringLiteral("written")) + u'|' +
+               SettingsStore(file).GetSetting("Option", "1") + u'|' + SettingsStore(file).GetSetting("Text1", "tr");
+    });
+    EXPECT_EQ(seen.toStdString(), "written|3|td");
 }
 
 TEST(SettingsStore, NumericValueReadsTheNumberATextBeginsWith)
