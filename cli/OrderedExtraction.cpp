@@ -1,9 +1,9 @@
 #include "OrderedExtraction.h"
 
 #include "DocumentLoader.h"
+#include "FileSystem.h"
 #include "RFTSFSO.h"
 
-#include <QFileInfo>
 
 #include <algorithm>
 #include <atomic>
@@ -60,7 +60,7 @@ public:
             const std::size_t index = m_next.fetch_add(1);
             if (index >= m_files.size())
                 return;
-            if (QFileInfo(m_files[index]).size() > m_largeFileBytes) {
+            if (FileSystem::size(m_files[index]) > m_largeFileBytes) {
                 std::unique_lock lock(m_mutex);
                 m_room.wait(lock, [&] { return index == m_head; });
             }

@@ -3,12 +3,13 @@
 #include "AddFolder.h"
 #include "EventPump.h"
 #include "ExtractionModes.h"
+#include "FileAttributes.h"
+#include "FileNames.h"
 #include "OrderedExtraction.h"
 #include "ResultsFormat.h"
 #include "RunChecks.h"
+#include "SaveFile.h"
 
-#include <QFile>
-#include <QSaveFile>
 #include <QThread>
 
 #include <cstdio>
@@ -16,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -52,8 +54,8 @@ struct Options
     ExtractionMode mode = ExtractionMode::LeafTexts;
     QString tagName = QStringLiteral("tr");
     QString searchText = QStringLiteral("one");
-    QString saveText;
-    QString saveCsv;
+    std::optional<QString> saveText;
+    std::optional<QString> saveCsv;
     QString extension;
     int jobs = 0; // 0: one per core
     std::vector<std::string> files;
@@ -137,13 +139,14 @@ Options parseArguments(int argc, char** argv)
             options.jobs = int(jobs);
         } else if (name == "--ext") {
             options.extension = fromArgument(value.c_str());
-        } else if (name == "--save-text") {
-            options.saveText = QFile::decodeName(value.c_str());
         } else {
-            options.saveCsv = QFile::decodeName(value.c_str());
+            // An empty name is a slip (an unset variable in a script), not a wish to print.
+            if (value.empty())
+                usageError("option '" + name + "' needs a file name, not an empty one");
+            (name == "--save-text" ? options.saveText : options.saveCsv) = FileNames::fromNative(value.c_str());
         }
     }
-    if (!options.saveText.isEmpty() && !options.saveCsv.isEmpty())
+    if (options.saveText && options.saveCsv)
         usageError("--save-text and --save-csv cannot be used together");
     return options;
 }
@@ -157,19 +160,10 @@ public:
     void wake() override {}
 };
 
-bool saveFile(const QString& path, const QByteArray& bytes)
+void reportSaveFailure(const QString& path, const SaveFile& file)
 {
-    // The old file is replaced only once every byte of the new one is written.
-    // A full disk takes part of a write without a word and leaves the rest in the buffer, which
-    // commit() does not check: flush first (twice, so that the error names the system's reason).
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !(file.flush() || file.flush()) ||
-        !file.commit()) {
-        std::fprintf(stderr, "quillory-extract: %s: could not be saved: %s\n", QFile::encodeName(path).constData(),
-                     file.errorString().toLocal8Bit().constData());
-        return false;
-    }
-    return true;
+    std::fprintf(stderr, "quillory-extract: %s: could not be saved: %s\n", FileNames::toNative(path).constData(),
+                 file.errorString().toLocal8Bit().constData());
 }
 
 } // namespace
@@ -183,17 +177,26 @@ int main(int argc, char** argv)
         return 2;
     }
 
-    const bool saveText = !options.saveText.isEmpty();
-    const bool saveCsv = !options.saveCsv.isEmpty();
+    const std::optional<QString>& savePath = options.saveText ? options.saveText : options.saveCsv;
     static char outputBuffer[1 << 20];
     std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
 
+    // The rows stream into the save as they come, so a save holds no more in memory than printing does; the
+    // target is replaced only once the last of them is written.
+    std::optional<SaveFile> save;
+    if (savePath) {
+        save.emplace(*savePath);
+        if (!save->open()) {
+            reportSaveFailure(*savePath, *save);
+            return 1;
+        }
+    }
+
     // Rows become bytes on the workers; the bytes are written here, in the files' order.
-    QByteArray saved;
     OrderedExtraction::Format format;
     OrderedExtraction::Deliver deliver;
-    if (saveText || saveCsv) {
-        if (saveText)
+    if (save) {
+        if (options.saveText)
             format = [](QByteArray& chunk, std::string_view row) {
                 ResultsFormat::appendTextLine(chunk, QString::fromUtf8(row.data(), qsizetype(row.size())));
             };
@@ -201,7 +204,15 @@ int main(int argc, char** argv)
             format = [](QByteArray& chunk, std::string_view row) {
                 ResultsFormat::appendCommaField(chunk, QString::fromUtf8(row.data(), qsizetype(row.size())));
             };
-        deliver = [&saved](const QByteArray& chunk) { saved.append(chunk); };
+        deliver = [&](const QByteArray& chunk) {
+            if (save->write(chunk))
+                return;
+            // Nothing more can reach the target: the rows still to come would be made for nothing.
+            reportSaveFailure(*savePath, *save);
+            save->cancel();
+            std::fflush(nullptr);
+            std::_Exit(1);
+        };
     } else {
         format = [](QByteArray& chunk, std::string_view row) {
             chunk.append(row.data(), qsizetype(row.size()));
@@ -210,14 +221,22 @@ int main(int argc, char** argv)
         deliver = [](const QByteArray& chunk) { std::fwrite(chunk.constData(), 1, std::size_t(chunk.size()), stdout); };
     }
 
+    int status = 0;
     // A folder stands for every file in it and beneath it, as when one is dropped on the window.
     NoEvents noEvents;
     std::vector<QString> files;
     files.reserve(options.files.size());
     for (const std::string& argument : options.files) {
-        const QString path = QFile::decodeName(argument.c_str());
+        const QString path = FileNames::fromNative(argument.c_str());
         if (!AddFolder::IsFolder(path)) {
             files.push_back(path);
+            continue;
+        }
+        // The walk passes over folders it cannot list; the one asked for by name is worth a word.
+        if (const Result<QStringList> listing = ListDirectory(path, QStringLiteral("*"), false); !listing) {
+            std::fprintf(stderr, "quillory-extract: %s: %s\n", argument.c_str(),
+                         listing.failure().description.toLocal8Bit().constData());
+            status = 1;
             continue;
         }
         const QStringList found = AddFolder::ScanFolder(
@@ -230,18 +249,19 @@ int main(int argc, char** argv)
     extraction.mode = options.mode;
     extraction.texts = ExtractionTexts{options.tagName, options.searchText};
     extraction.jobs = options.jobs > 0 ? options.jobs : std::max(1, QThread::idealThreadCount());
-    int status = 0;
     extraction.run(files, format, deliver, [&status](const QString& file, const StepFailure& failure) {
         std::fflush(stdout);
-        std::fprintf(stderr, "quillory-extract: %s: %s (step %d)\n", QFile::encodeName(file).constData(),
+        std::fprintf(stderr, "quillory-extract: %s: %s (step %d)\n", FileNames::toNative(file).constData(),
                      failure.description.toLocal8Bit().constData(), failure.step);
         status = 1;
     });
 
-    if (saveCsv)
-        saved.append(ResultsFormat::kLineEnd);
-    if ((saveText || saveCsv) && !saveFile(saveText ? options.saveText : options.saveCsv, saved))
-        status = 1;
+    if (save) {
+        if ((options.saveCsv && !save->write(ResultsFormat::kLineEnd)) || !save->commit()) {
+            reportSaveFailure(*savePath, *save);
+            status = 1;
+        }
+    }
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
         std::fprintf(stderr, "quillory-extract: could not write the rows: %s\n", std::strerror(errno));
         status = 1;

@@ -1,5 +1,7 @@
 #include "FileSystem.h"
 
+#include "FileNames.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -8,6 +10,7 @@
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -18,6 +21,41 @@ namespace FileSystem {
 
 namespace {
 
+#ifdef Q_OS_UNIX
+// Why a path could not be opened for reading, from the system's own answer.
+Failure whyUnreadable(const QByteArray& name, int error)
+{
+    switch (error) {
+    case ENOENT: {
+        // A missing file in a folder that is there, or a folder missing on the way to it.
+        const qsizetype slash = name.lastIndexOf('/');
+        const QByteArray folder = slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : name.left(slash);
+        struct stat status;
+        const bool folderThere = ::stat(folder.constData(), &status) == 0 && S_ISDIR(status.st_mode);
+        return Failure{folderThere ? QStringLiteral("File not found") : QStringLiteral("Path not found")};
+    }
+    case ENOTDIR:
+        return Failure{QStringLiteral("Path not found")};
+    case EACCES:
+    case EPERM:
+        return Failure{QStringLiteral("Permission denied")};
+    case EISDIR:
+        return Failure{QStringLiteral("Permission denied (the path is a folder, not a file)")};
+    default:
+        // "Too many levels of symbolic links", "File name too long" and the like, in the system's words.
+        return Failure{QString::fromLocal8Bit(std::strerror(error))};
+    }
+}
+
+// Why an opened path holds no document.
+Failure whyNotAFile(const struct stat& status)
+{
+    if (S_ISDIR(status.st_mode))
+        return Failure{QStringLiteral("Permission denied (the path is a folder, not a file)")};
+    // A device or a pipe could be read forever; only plain files hold a document.
+    return Failure{QStringLiteral("Bad file mode (not a regular file)")};
+}
+#else
 // Why a path that could not be opened for reading cannot be read.
 Failure whyUnreadable(const QString& path)
 {
@@ -26,11 +64,11 @@ Failure whyUnreadable(const QString& path)
         return Failure{info.dir().exists() ? QStringLiteral("File not found") : QStringLiteral("Path not found")};
     if (info.isDir())
         return Failure{QStringLiteral("Permission denied (the path is a folder, not a file)")};
-    // A device or a pipe could be read forever; only plain files hold a document.
     if (!info.isFile())
         return Failure{QStringLiteral("Bad file mode (not a regular file)")};
     return Failure{QStringLiteral("Permission denied")};
 }
+#endif
 
 // The refusal of a file too large for what it is needed for.
 Failure tooLarge(qint64 size, qint64 largest, const QString& what)
@@ -53,14 +91,19 @@ Result<QByteArray> readAll(const QString& path, qint64 largest, const QString& w
 #ifdef Q_OS_UNIX
     // One open, one fstat and the reads: on thousands of small files the usual round of stat
     // calls costs more than the reading.
-    const QByteArray name = QFile::encodeName(path);
+    const QByteArray name = FileNames::toNative(path);
     const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
-        return whyUnreadable(path);
+        return whyUnreadable(name, errno);
     struct stat status;
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    if (::fstat(fd, &status) != 0) {
+        const int error = errno;
         ::close(fd);
-        return whyUnreadable(path);
+        return whyUnreadable(name, error);
+    }
+    if (!S_ISREG(status.st_mode)) {
+        ::close(fd);
+        return whyNotAFile(status);
     }
     if (status.st_size > largest) {
         ::close(fd);
@@ -108,12 +151,58 @@ Result<QByteArray> readAll(const QString& path, qint64 largest, const QString& w
 #endif
 }
 
+qint64 size(const QString& path)
+{
+#ifdef Q_OS_UNIX
+    struct stat status;
+    if (path.isEmpty() || ::stat(FileNames::toNative(path).constData(), &status) != 0)
+        return -1;
+    return status.st_size;
+#else
+    const QFileInfo info(path);
+    return info.exists() ? info.size() : -1;
+#endif
+}
+
+QString canonicalPath(const QString& path)
+{
+#ifdef Q_OS_UNIX
+    if (path.isEmpty())
+        return QString();
+    char* resolved = ::realpath(FileNames::toNative(path).constData(), nullptr);
+    if (!resolved)
+        return QString();
+    const QString canonical = FileNames::fromNative(resolved);
+    std::free(resolved);
+    return canonical;
+#else
+    return QFileInfo(path).canonicalFilePath();
+#endif
+}
+
+bool isOpenableFile(const QString& path)
+{
+#ifdef Q_OS_UNIX
+    struct stat status;
+    return !path.isEmpty() && ::stat(FileNames::toNative(path).constData(), &status) == 0 && !S_ISDIR(status.st_mode);
+#else
+    const QFileInfo info(path);
+    return info.exists() && !info.isDir();
+#endif
+}
+
 } // namespace FileSystem
 
 bool FileExists(const QString& path)
 {
     if (path.isEmpty())
         return false;
+#ifdef Q_OS_UNIX
+    // What stat answers for carries the last-modified time; a dangling link has none.
+    struct stat status;
+    return ::stat(FileNames::toNative(path).constData(), &status) == 0;
+#else
     const QFileInfo info(path);
     return info.exists() && info.lastModified().isValid();
+#endif
 }

@@ -17,6 +17,15 @@ namespace FileSystem {
 Result<QByteArray> readAll(const QString& path, qint64 largest = std::numeric_limits<qint64>::max(),
                            const QString& what = QStringLiteral("files"));
 
+// The size of the file in bytes, following links; -1 when it cannot be looked at.
+qint64 size(const QString& path);
+
+// The path with every link and "." or ".." resolved, or empty when it does not lead anywhere.
+QString canonicalPath(const QString& path);
+
+// The path leads to something (after links) that is not a folder.
+bool isOpenableFile(const QString& path);
+
 } // namespace FileSystem
 
 // True when the system can tell the path's last-modified time: the file or folder is there and

@@ -6,56 +6,27 @@
 #include "ResultsFormat.h"
 #include "ResultsList.h"
 
-#include <QSaveFile>
+#include "SaveFile.h"
 
 #include <vector>
 
 namespace {
 
-QString describe(const QSaveFile& file)
+QString describe(const SaveFile& file)
 {
     return QStringLiteral("Path/File access error (%1)").arg(file.errorString());
-}
-
-// A disk that fills up takes part of a write without a word, and the file keeps the rest in its
-// buffer; the next attempt fails with the system's own reason ("No space left on device"), which
-// is what the report should name.
-bool flushed(QSaveFile& file)
-{
-    return file.flush() || file.flush();
-}
-
-bool written(QSaveFile& file, const QByteArray& bytes)
-{
-    qint64 done = 0;
-    while (done < bytes.size()) {
-        const qint64 count = file.write(bytes.constData() + done, bytes.size() - done);
-        if (count <= 0) {
-            flushed(file);
-            return false;
-        }
-        done += count;
-    }
-    return true;
 }
 
 // Opens the target's stand-in (130), hands it to write, then commits it over the target at
 // closeStep.
 std::optional<ExportFailure> writeSafely(const QString& path, int closeStep,
-                                         const std::function<std::optional<ExportFailure>(QSaveFile&)>& write)
+                                         const std::function<std::optional<ExportFailure>(SaveFile&)>& write)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    SaveFile file(path);
+    if (!file.open())
         return ExportFailure{130, describe(file)};
     if (std::optional<ExportFailure> failure = write(file)) {
-        file.cancelWriting();
-        return failure;
-    }
-    // commit() does not ask whether the last of the buffer reached the disk: on a full disk it would
-    // put the part that fitted in place of the old file and call that a success.
-    if (!flushed(file)) {
-        const ExportFailure failure{closeStep, describe(file)};
-        file.cancelWriting();
+        file.cancel();
         return failure;
     }
     if (!file.commit())
@@ -83,12 +54,12 @@ std::optional<ExportFailure> forEachRow(const ResultsList& results, EventPump& e
 
 std::optional<ExportFailure> SaveResultsAsText(const QString& path, const ResultsList& results, EventPump& events)
 {
-    return writeSafely(path, 140, [&](QSaveFile& file) {
+    return writeSafely(path, 140, [&](SaveFile& file) {
         QByteArray line;
         return forEachRow(results, events, [&](const QString& row) -> std::optional<ExportFailure> {
             line.clear();
             ResultsFormat::appendTextLine(line, row);
-            if (!written(file, line))
+            if (!file.write(line))
                 return ExportFailure{136, describe(file)};
             return std::nullopt;
         });
@@ -98,16 +69,19 @@ std::optional<ExportFailure> SaveResultsAsText(const QString& path, const Result
 std::optional<ExportFailure> SaveResultsAsCommaDelimited(const QString& path, const ResultsList& results,
                                                          EventPump& events)
 {
-    return writeSafely(path, 142, [&](QSaveFile& file) -> std::optional<ExportFailure> {
+    return writeSafely(path, 142, [&](SaveFile& file) -> std::optional<ExportFailure> {
+        // The line goes out as it grows, so that the save never holds a second copy of every row.
         QByteArray line;
         if (std::optional<ExportFailure> failure =
                 forEachRow(results, events, [&](const QString& row) -> std::optional<ExportFailure> {
+                    line.clear();
                     ResultsFormat::appendCommaField(line, row);
+                    if (!file.write(line))
+                        return ExportFailure{140, describe(file)};
                     return std::nullopt;
                 }))
             return failure;
-        line.append(ResultsFormat::kLineEnd);
-        if (!written(file, line))
+        if (!file.write(ResultsFormat::kLineEnd))
             return ExportFailure{140, describe(file)};
         return std::nullopt;
     });

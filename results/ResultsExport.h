@@ -19,9 +19,10 @@ struct ExportFailure
 };
 
 // Writes every row of the list to path as a text line ending in CR LF, letting the window
-// process its events before each row. The file is written beside the target and replaces it
-// only once every byte is there, so a failure (reported at the step where it happened) or an
-// end of the program midway leaves the old file as it was.
+// process its events before each row. A regular file is written beside the target and replaces
+// it only once every byte is there, so a failure (reported at the step where it happened) or an
+// end of the program midway leaves the old file as it was; pipes, devices, hard-linked files and
+// files in folders that refuse a new file are written in place (see SaveFile).
 std::optional<ExportFailure> SaveResultsAsText(const QString& path, const ResultsList& results, EventPump& events);
 // The same, as one line of every row followed by a comma, then CR LF.
 std::optional<ExportFailure> SaveResultsAsCommaDelimited(const QString& path, const ResultsList& results,

@@ -1,0 +1,159 @@
+#include "FileNames.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QUrl>
+
+#ifdef Q_OS_UNIX
+#include <climits>
+#include <unistd.h>
+#endif
+
+namespace FileNames {
+
+namespace {
+
+constexpr char16_t kEscapeBase = 0xDC00;
+
+bool isEscapedByte(char16_t unit)
+{
+    return unit >= 0xDC80 && unit <= 0xDCFF;
+}
+
+// The length of the valid UTF-8 sequence at the start of bytes, or 0 when it does not begin with one. Overlong
+// forms, surrogates and values past U+10FFFF are not valid: they are bytes to keep, not characters.
+qsizetype validSequence(const unsigned char* bytes, qsizetype available)
+{
+    const unsigned char lead = bytes[0];
+    if (lead < 0x80)
+        return 1;
+    qsizetype length = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0)
+            low = 0xA0;
+        else if (lead == 0xED)
+            high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0)
+            low = 0x90;
+        else if (lead == 0xF4)
+            high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (available < length || bytes[1] < low || bytes[1] > high)
+        return 0;
+    for (qsizetype i = 2; i < length; ++i)
+        if ((bytes[i] & 0xC0) != 0x80)
+            return 0;
+    return length;
+}
+
+} // namespace
+
+QString fromNative(QByteArrayView bytes)
+{
+#ifdef Q_OS_UNIX
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+    const qsizetype size = bytes.size();
+    // Nearly every name is valid UTF-8 and needs no more than Qt's own decoder.
+    qsizetype at = 0;
+    while (at < size) {
+        const qsizetype length = validSequence(data + at, size - at);
+        if (length == 0)
+            break;
+        at += length;
+    }
+    if (at == size)
+        return QString::fromUtf8(bytes);
+
+    QString name = QString::fromUtf8(bytes.first(at));
+    while (at < size) {
+        const qsizetype start = at;
+        qsizetype length = 0;
+        while (at < size && (length = validSequence(data + at, size - at)) != 0)
+            at += length;
+        name += QString::fromUtf8(bytes.sliced(start, at - start));
+        if (at < size)
+            name += QChar(char16_t(kEscapeBase + data[at++]));
+    }
+    return name;
+#else
+    return QFile::decodeName(bytes.toByteArray());
+#endif
+}
+
+QByteArray toNative(const QString& path)
+{
+#ifdef Q_OS_UNIX
+    bool escaped = false;
+    for (const QChar c : path) {
+        if (isEscapedByte(c.unicode())) {
+            escaped = true;
+            break;
+        }
+    }
+    if (!escaped)
+        return path.toUtf8();
+    QByteArray bytes;
+    bytes.reserve(path.size() * 3);
+    qsizetype runStart = 0;
+    for (qsizetype i = 0; i < path.size(); ++i) {
+        const char16_t unit = path[i].unicode();
+        if (!isEscapedByte(unit))
+            continue;
+        bytes += QStringView(path).sliced(runStart, i - runStart).toUtf8();
+        bytes += char(unit - kEscapeBase);
+        runStart = i + 1;
+    }
+    bytes += QStringView(path).sliced(runStart).toUtf8();
+    return bytes;
+#else
+    return QFile::encodeName(path);
+#endif
+}
+
+QString fromLocalFileUrl(const QUrl& url)
+{
+#ifdef Q_OS_UNIX
+    // toLocalFile() reads the percent-encoded bytes as UTF-8 and loses the ones that are not.
+    if (url.isLocalFile() && url.host().isEmpty())
+        return fromNative(QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()));
+#endif
+    return QDir::toNativeSeparators(url.toLocalFile());
+}
+
+QString forDisplay(const QString& path)
+{
+    QString shown = path;
+    for (QChar& c : shown)
+        if (isEscapedByte(c.unicode()))
+            c = QChar(QChar::ReplacementCharacter);
+    return shown;
+}
+
+QString programFolder()
+{
+#ifdef Q_OS_LINUX
+    char target[PATH_MAX];
+    const ssize_t length = ::readlink("/proc/self/exe", target, sizeof target);
+    if (length > 0 && length < ssize_t(sizeof target)) {
+        QString program = fromNative(QByteArrayView(target, length));
+        const qsizetype slash = program.lastIndexOf(u'/');
+        if (slash > 0)
+            return program.left(slash);
+        if (slash == 0)
+            return QStringLiteral("/");
+    }
+#endif
+    return QCoreApplication::applicationDirPath();
+}
+
+} // namespace FileNames

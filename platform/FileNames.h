@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+
+class QUrl;
+
+// File names as the system spells them. A Linux name is bytes and need not be UTF-8 (a name saved by an older
+// tool may hold "caf\xE9.html"). Such names travel through the program without loss: every byte that is not part
+// of valid UTF-8 becomes a lone surrogate U+DC80..U+DCFF in the QString and turns back into the same byte when
+// the file is reached. Qt's own file classes would turn those bytes into U+FFFD and never find the file again, so
+// every path that reaches the system goes through here. On Windows names are UTF-16 and pass through as they are.
+namespace FileNames {
+
+// The bytes of a name or path as the system gave them, as a QString.
+QString fromNative(QByteArrayView bytes);
+// The bytes the system knows the name or path by.
+QByteArray toNative(const QString& path);
+
+// The path of a dropped or pasted local-file URL, its percent-encoded bytes kept as they are.
+QString fromLocalFileUrl(const QUrl& url);
+
+// The path as it is shown: each byte that is not UTF-8 appears as the replacement mark U+FFFD.
+QString forDisplay(const QString& path);
+
+// The folder of the running program, spelled as the system spells it.
+QString programFolder();
+
+} // namespace FileNames

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <memory>
+
+// Writes a file so that the user never loses what the target held, and the target stays what it was:
+// - a regular file is written beside the target and put in its place only once every byte is there, so a failure
+//   (or an end of the program midway) leaves the old file as it was; the new file keeps the old one's mode bits;
+// - a target that is not a regular file (a pipe, a device, a socket) is written directly, as shell redirection
+//   does, and is never removed or replaced;
+// - a file with other hard links, one whose owner or group the program could not give the new file, and one in a
+//   folder that refuses the file beside it are written in place, so that every name keeps showing the file and
+//   the owner stays who it was; only then can a failure midway leave part of the new content;
+// - a symbolic link keeps being a link: what it points at is written.
+// Writes are buffered; a write that fails names the system's reason ("No space left on device").
+class SaveFile
+{
+public:
+    explicit SaveFile(const QString& path);
+    ~SaveFile(); // gives up an unfinished save, as cancel() does
+    SaveFile(const SaveFile&) = delete;
+    SaveFile& operator=(const SaveFile&) = delete;
+
+    bool open();
+    bool write(const char* data, qsizetype size);
+    bool write(const QByteArray& bytes) { return write(bytes.constData(), bytes.size()); }
+    // Writes out the buffer and makes the new content the target's. After a failure the target is untouched,
+    // except when it was written in place.
+    bool commit();
+    // Gives up: the file written beside the target is removed; the target stays as it was.
+    void cancel();
+
+    // The system's reason for the last failure.
+    QString errorString() const;
+
+    class Writer;
+
+private:
+    std::unique_ptr<Writer> m_writer;
+};

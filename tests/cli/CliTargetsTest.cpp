@@ -1,0 +1,225 @@
+// quillory-extract against the targets and names real systems hand it: pipes and devices, folders it may not
+// enter, link loops, names that are not UTF-8, and saves far larger than memory should hold.
+
+#include "TempDir.h"
+#include "Unprivileged.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+struct Outcome
+{
+    int status = -1;
+    std::string out;
+    std::string err;
+    long peakKilobytes = 0;
+};
+
+std::string slurp(const std::string& path)
+{
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file)
+        return "<missing>";
+    std::string bytes;
+    char block[65536];
+    std::size_t count;
+    while ((count = std::fread(block, 1, sizeof block, file)) > 0)
+        bytes.append(block, count);
+    std::fclose(file);
+    return bytes;
+}
+
+// Runs quillory-extract with arguments passed as raw bytes (QProcess would turn a name that is not UTF-8 into
+// U+FFFD), as "nobody" when asked and running as root, and reports its peak memory.
+Outcome run(const TempDir& dir, std::vector<std::string> arguments, bool unprivileged = false)
+{
+    std::vector<std::string> command;
+    if (unprivileged && geteuid() == 0)
+        command = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+    command.push_back(QUILLORY_EXTRACT_PATH);
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& part : command)
+        argv.push_back(part.data());
+    argv.push_back(nullptr);
+
+    const std::string out = dir.path().toStdString() + "/.stdout";
+    const std::string err = dir.path().toStdString() + "/.stderr";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    pid_t child = 0;
+    Outcome outcome;
+    if (posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
+        posix_spawn_file_actions_destroy(&actions);
+        ADD_FAILURE() << "could not start " << argv[0];
+        return outcome;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    int status = 0;
+    rusage usage = {};
+    wait4(child, &status, 0, &usage);
+    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    outcome.out = slurp(out);
+    outcome.err = slurp(err);
+    outcome.peakKilobytes = usage.ru_maxrss;
+    return outcome;
+}
+
+bool isFifo(const std::string& path)
+{
+    struct stat status;
+    return ::lstat(path.c_str(), &status) == 0 && S_ISFIFO(status.st_mode);
+}
+
+} // namespace
+
+TEST(QuilloryExtractTargets, APipeOrADeviceIsWrittenAndNeverReplaced)
+{
+    TempDir dir;
+    const std::string page = dir.write("p.html", "<p>one</p><p>two</p>").toStdString();
+    const std::string pipe = dir.path().toStdString() + "/pipe";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+
+    // The reading end is open before the run, so that the writer finds a reader at once; the few bytes fit in the
+    // pipe's buffer, and a run that replaced the pipe leaves nothing to read rather than a reader waiting for ever.
+    const int readEnd = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(readEnd, 0);
+    const Outcome toPipe = run(dir, {"--save-text", pipe, page});
+    std::string received;
+    char block[256];
+    ssize_t count;
+    while ((count = ::read(readEnd, block, sizeof block)) > 0)
+        received.append(block, std::size_t(count));
+    ::close(readEnd);
+    EXPECT_EQ(toPipe.status, 0);
+    EXPECT_EQ(toPipe.err, "");
+    EXPECT_EQ(received, "one\r\ntwo\r\n");
+    EXPECT_TRUE(isFifo(pipe));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+              QStringList({".stderr", ".stdout", "p.html", "pipe"}));
+
+    // A device that is full says so, and stays the device it was.
+    const Outcome toFull = run(dir, {"--save-csv", "/dev/full", page});
+    EXPECT_EQ(toFull.status, 1);
+    EXPECT_EQ(toFull.err, "quillory-extract: /dev/full: could not be saved: No space left on device\n");
+    struct stat full;
+    ASSERT_EQ(::stat("/dev/full", &full), 0);
+    EXPECT_TRUE(S_ISCHR(full.st_mode));
+}
+
+TEST(QuilloryExtractTargets, FailuresNameTheirRealCause)
+{
+    TempDir dir;
+    OpenToAnyone(dir.path());
+    const std::string root = dir.path().toStdString();
+    const std::string page = dir.write("p.html", "<p>x</p>").toStdString();
+    QDir(dir.path()).mkpath("closed/inner");
+    dir.write("closed/inner/page.html", "<p>x</p>");
+    // Listable but not enterable: the names are there, the files cannot be reached.
+    QFile::setPermissions(dir.path() + "/closed", QFile::ReadOwner | QFile::ReadOther);
+    // Enterable but not listable.
+    QDir(dir.path()).mkdir("unlisted");
+    QFile::setPermissions(dir.path() + "/unlisted", QFile::ExeOwner | QFile::ExeOther);
+    for (int link = 0; link < 41; ++link)
+        QFile::link(QStringLiteral("link%1").arg(link + 1), dir.path() + QStringLiteral("/link%1").arg(link));
+    QFile::link(QStringLiteral("p.html"), dir.path() + "/link41");
+
+    const struct
+    {
+        const char* name;
+        std::vector<std::string> arguments;
+        int status;
+        std::string err;
+    } cases[] = {
+        {"an empty save name", {"--save-text", "", page}, 2,
+         "quillory-extract: option '--save-text' needs a file name, not an empty one\n"
+         "Try 'quillory-extract --help'.\n"},
+        {"an empty save name after =", {"--save-csv=", page}, 2,
+         "quillory-extract: option '--save-csv' needs a file name, not an empty one\n"
+         "Try 'quillory-extract --help'.\n"},
+        {"a folder argument that cannot be listed", {root + "/unlisted", page}, 1,
+         "quillory-extract: " + root + "/unlisted: Permission denied\n"},
+        {"a file below a folder without search permission", {root + "/closed/inner/page.html"}, 1,
+         "quillory-extract: " + root + "/closed/inner/page.html: Permission denied (step 128)\n"},
+        {"a chain of more than 40 links", {root + "/link0"}, 1,
+         "quillory-extract: " + root + "/link0: Too many levels of symbolic links (step 128)\n"},
+        {"a missing file", {root + "/gone.html"}, 1,
+         "quillory-extract: " + root + "/gone.html: File not found (step 128)\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Outcome outcome = run(dir, c.arguments, true);
+        EXPECT_EQ(outcome.status, c.status);
+        EXPECT_EQ(outcome.err, c.err);
+    }
+    for (const char* folder : {"/closed", "/unlisted"})
+        QFile::setPermissions(dir.path() + folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+TEST(QuilloryExtractTargets, NamesThatAreNotUtf8AreFoundAndReportedByTheirBytes)
+{
+    TempDir dir;
+    const std::string root = dir.path().toStdString();
+    QDir(dir.path()).mkdir("folder");
+    for (const auto& [name, content] : {std::pair{root + "/caf\xE9.html", "<p>one</p>"},
+                                        std::pair{root + "/folder/na\xEFve \xFF.htm", "<p>two</p>"}}) {
+        std::FILE* file = std::fopen(name.c_str(), "wb");
+        ASSERT_TRUE(file);
+        std::fputs(content, file);
+        std::fclose(file);
+    }
+    const Outcome outcome = run(dir, {root + "/caf\xE9.html", root + "/folder", root + "/gone\xE9.html"});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.out, "one\ntwo\n");
+    EXPECT_EQ(outcome.err, "quillory-extract: " + root + "/gone\xE9.html: File not found (step 128)\n");
+
+    // A save to such a name makes exactly that name.
+    const Outcome saved = run(dir, {"--save-text", root + "/out\xE9.txt", root + "/caf\xE9.html"});
+    EXPECT_EQ(saved.status, 0);
+    EXPECT_EQ(slurp(root + "/out\xE9.txt"), "one\r\n");
+}
+
+TEST(QuilloryExtractTargets, ASaveStreamsItsRowsInsteadOfHoldingThem)
+{
+    TempDir dir;
+    // 300 nested elements around 2,000 characters, 100 times: 530 KB of page, 110 MB of rows.
+    std::string one;
+    for (int i = 0; i < 300; ++i)
+        one += "<div>";
+    one += std::string(2000, 'x');
+    for (int i = 0; i < 300; ++i)
+        one += "</div>";
+    std::string page;
+    for (int i = 0; i < 100; ++i)
+        page += one;
+    const std::string path = dir.write("deep.html", QByteArray::fromStdString(page)).toStdString();
+    const std::string target = dir.path().toStdString() + "/rows.txt";
+
+    const Outcome outcome = run(dir, {"-m", "2", "-t", "div", "-j", "1", "--save-text", target, path});
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.err, "");
+    struct stat saved;
+    ASSERT_EQ(::stat(target.c_str(), &saved), 0);
+    EXPECT_GT(saved.st_size, 100'000'000);
+    // Printing the same rows peaks at about 20 MB; holding them would take more than 110.
+    EXPECT_LT(outcome.peakKilobytes, 64 * 1024) << "peak " << outcome.peakKilobytes << " KB";
+}
