@@ -7,6 +7,7 @@ packages=(
     build-essential cmake ninja-build
     qt6-base-dev libmodest-dev libicu-dev
     libgtest-dev libgmock-dev
+    libxcb1-dev pkg-config
     xvfb xauth fonts-liberation
 )
 if [ "${1:-}" = "--fuzz" ]; then
