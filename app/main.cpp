@@ -1,5 +1,6 @@
 // Quillory: pulls HTML tags, or the data between tags, out of a list of files.
 
+#include "ClipboardHandOver.h"
 #include "EventPump.h"
 #include "MainWindow.h"
 #include "QtClipboard.h"
@@ -24,12 +25,25 @@ int main(int argc, char** argv)
     QtDialogs dialogs(nullptr);
     QtClipboard clipboard;
     QtShell shell;
+    QWidget* shownWindow = nullptr;
+    bool ending = false;
     WindowServices services{dialogs,
                             clipboard,
                             shell,
                             settings,
                             events,
-                            [] {
+                            [&] {
+                                // A close that arrives while the clipboard is being handed over
+                                // lets that hand-over finish; the program ends right after it.
+                                if (ending)
+                                    return;
+                                ending = true;
+                                // The window goes at once. Only the text the program copied to the
+                                // clipboard keeps it alive a moment longer, until the desktop's
+                                // clipboard manager has a copy: the text would go with the program.
+                                if (shownWindow)
+                                    shownWindow->hide();
+                                HandClipboardToManager(events);
                                 // Every setting is written when it changes: nothing is left to
                                 // save, and whatever is running stops where it stands.
                                 std::fflush(nullptr);
@@ -38,6 +52,7 @@ int main(int argc, char** argv)
                             QApplication::applicationDirPath()};
 
     MainWindow window(services);
+    shownWindow = &window;
     dialogs.setParent(&window);
     window.Form_Load();
     if (const QScreen* screen = window.screen())
