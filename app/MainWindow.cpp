@@ -9,6 +9,8 @@
 #include "ErrorTrap.h"
 #include "EventPump.h"
 #include "ExtractionRun.h"
+#include "FileAttributes.h"
+#include "FileNames.h"
 #include "FileSystem.h"
 #include "FixPath.h"
 #include "HtmlDocument.h"
@@ -469,9 +471,9 @@ void MainWindow::ListView1_OLEDragDrop(const QMimeData* data)
     for (const QUrl& url : data->urls()) {
         if (!url.isLocalFile())
             continue;
-        const QString path = QDir::toNativeSeparators(url.toLocalFile());
-        // A path that vanished between the drag and the drop is passed over.
-        if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink())
+        const QString path = FileNames::fromLocalFileUrl(url);
+        // A path that vanished between the drag and the drop is passed over; a link counts even when dangling.
+        if (FileAttributes(path) == -1)
             continue;
         if (AddFolder::IsFolder(path))
             m_inputFiles->AppendMany(AddFolder::ScanFolder(path, QStringLiteral("*.*"), m_services.events));

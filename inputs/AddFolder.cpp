@@ -3,9 +3,9 @@
 #include "AnsiCodec.h"
 #include "EventPump.h"
 #include "FileAttributes.h"
+#include "FileSystem.h"
 #include "FixPath.h"
 
-#include <QFileInfo>
 
 #include <vector>
 
@@ -99,7 +99,7 @@ Level nextLevel(Level& level, std::vector<WalkedFolder>& walked, EventPump& even
                 continue;
             const QString path = entry + name + kPathSeparator;
             // A folder that is really one of those above it would lead the walk round in a circle for ever.
-            const QString canonical = QFileInfo(path).canonicalFilePath();
+            const QString canonical = FileSystem::canonicalPath(path);
             if (!canonical.isEmpty() && isAncestor(walked, node, canonical))
                 continue;
             walked.push_back({canonical, node});
@@ -115,8 +115,7 @@ Level nextLevel(Level& level, std::vector<WalkedFolder>& walked, EventPump& even
 
 bool FileCanBeOpened(const QString& path)
 {
-    const QFileInfo info(path);
-    return info.exists() && !info.isDir();
+    return FileSystem::isOpenableFile(path);
 }
 
 bool IsFolder(const QString& path)
@@ -164,7 +163,7 @@ void GetSubDirectories2016(QStringList& folders, bool recurse, EventPump& events
     std::vector<Level> levels(1);
     levels[0].paths = folders;
     for (const QString& folder : folders) {
-        walked.push_back({QFileInfo(folder).canonicalFilePath(), -1});
+        walked.push_back({FileSystem::canonicalPath(folder), -1});
         levels[0].nodes.push_back(qsizetype(walked.size()) - 1);
     }
     while (true) {

@@ -1,5 +1,7 @@
 #include "InputFileList.h"
 
+#include "FileNames.h"
+
 InputFileList::InputFileList(QObject* parent) : QAbstractListModel(parent) {}
 
 void InputFileList::Append(const QString& path)
@@ -76,7 +78,8 @@ QVariant InputFileList::data(const QModelIndex& index, int role) const
 {
     if (role != Qt::DisplayRole || !index.isValid() || index.model() != this || index.row() >= Count())
         return {};
-    return m_texts.at(index.row());
+    // A name's bytes that are not UTF-8 show as the replacement mark; the path itself keeps them.
+    return FileNames::forDisplay(m_texts.at(index.row()));
 }
 
 QVariant InputFileList::headerData(int section, Qt::Orientation orientation, int role) const

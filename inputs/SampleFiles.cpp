@@ -1,11 +1,10 @@
 #include "SampleFiles.h"
 
 #include "AnsiCodec.h"
+#include "FileAttributes.h"
+#include "FileNames.h"
 #include "FileSystem.h"
 #include "FixPath.h"
-
-#include <QDir>
-#include <QFileInfo>
 
 #include <algorithm>
 
@@ -47,6 +46,55 @@ QString SamplesFolderPath(const QString& programFolder)
     return programFolder + kPathSeparator + QStringLiteral("Samples");
 }
 
+// A record whose plain form begins with this character holds the paths' bytes, one code-page character for each
+// byte, rather than their characters: the form for paths the code page cannot spell (a program unpacked under
+// "/home/иван/", a file name that is not UTF-8). No path begins with it, so the two forms never meet.
+constexpr QChar kBytesForm = u'\x01';
+
+bool codePageHolds(const QString& text)
+{
+    for (const QChar c : text) {
+        const int value = AnsiCodec::fromUnicode(c.unicode());
+        if (value < 1 || AnsiCodec::toUnicode(static_cast<unsigned char>(value)) != c.unicode())
+            return false;
+    }
+    return true;
+}
+
+QString bytesForm(const QStringList& paths)
+{
+    QByteArray bytes;
+    for (const QString& path : paths) {
+        if (!bytes.isEmpty())
+            bytes += '|';
+#ifdef Q_OS_UNIX
+        bytes += FileNames::toNative(path);
+#else
+        bytes += path.toUtf8();
+#endif
+    }
+    QString plain(kBytesForm);
+    for (const char byte : bytes)
+        plain += QChar(AnsiCodec::toUnicode(static_cast<unsigned char>(byte)));
+    return plain;
+}
+
+QStringList fromBytesForm(QStringView plain)
+{
+    QByteArray bytes;
+    bytes.reserve(plain.size());
+    for (const QChar c : plain)
+        bytes += char(CodePageValue(c));
+    QStringList paths;
+    for (const QByteArray& path : bytes.split('|'))
+#ifdef Q_OS_UNIX
+        paths.append(FileNames::fromNative(path));
+#else
+        paths.append(QString::fromUtf8(path));
+#endif
+    return paths;
+}
+
 } // namespace
 
 Result<QString> ScrambleText(const QString& text, const QString& key, EventPump& events)
@@ -74,14 +122,11 @@ std::optional<Failure> RecordSampleFiles(SettingsStore& settings, const QString&
 {
     const QString folder = SamplesFolderPath(programFolder);
     // Sockets and the like count as files too, as long as they can be looked at; a dangling link cannot.
-    const QDir dir(folder);
     QStringList names;
-    if (dir.exists()) {
-        for (const QFileInfo& entry :
-             dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
-            if (!entry.isDir() && FileExists(entry.filePath()))
-                names.append(entry.fileName());
-        }
+    if (const Result<QStringList> entries = ListDirectory(folder, QStringLiteral("*"), false)) {
+        for (const QString& name : *entries)
+            if (FileExists(folder + kPathSeparator + name))
+                names.append(name);
     }
     // An ordinal order, so the record does not change with the user's locale.
     std::sort(names.begin(), names.end());
@@ -89,9 +134,12 @@ std::optional<Failure> RecordSampleFiles(SettingsStore& settings, const QString&
     QStringList paths;
     for (const QString& name : names)
         paths.append(folder + kPathSeparator + name);
+    QString plain = paths.join(kRecordSeparator);
+    if (!codePageHolds(plain))
+        plain = bytesForm(paths);
 
     const Result<QString> scrambled =
-        ScrambleText(paths.join(kRecordSeparator), QString::fromLatin1(kRecordKey), events);
+        ScrambleText(plain, QString::fromLatin1(kRecordKey), events);
     if (!scrambled)
         return scrambled.failure();
     return settings.SaveSetting(kSnapshotKey, *scrambled);
@@ -105,7 +153,9 @@ Result<QStringList> SampleFilesToLoad(const SettingsStore& settings, const Input
         return record.failure();
     QStringList toLoad;
     // An empty record splits into one empty part, which never exists.
-    for (const QString& path : record->split(kRecordSeparator)) {
+    const QStringList paths =
+        record->startsWith(kBytesForm) ? fromBytesForm(QStringView(*record).sliced(1)) : record->split(kRecordSeparator);
+    for (const QString& path : paths) {
         if (FileExists(path) && !list.IsInList(path))
             toLoad.append(path);
     }

@@ -27,7 +27,8 @@ inline constexpr char kRecordKey[] = "lanterns";
 QString SamplesFolder(const QString& programFolder);
 
 // Remembers the full path of every file now in the samples folder (hidden ones too, sub-folders not visited), in
-// name order; a missing folder is remembered as no files. Fails when the settings cannot be written.
+// name order; a missing folder is remembered as no files. Paths the code page cannot spell are remembered by their
+// bytes instead, so that every path can be named. Fails when the settings cannot be written.
 std::optional<Failure> RecordSampleFiles(SettingsStore& settings, const QString& programFolder, EventPump& events);
 
 // The remembered samples that still exist and are not in the list yet, in the order they were remembered. The

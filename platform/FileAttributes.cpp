@@ -1,5 +1,7 @@
 #include "FileAttributes.h"
 
+#include "FileNames.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -93,7 +95,7 @@ int FileAttributes(const QString& path)
     QString own = path;
     while (own.size() > 1 && isSeparator(own.back()))
         own.chop(1);
-    const QByteArray native = QFile::encodeName(own);
+    const QByteArray native = FileNames::toNative(own);
     struct stat status;
     if (::lstat(native.constData(), &status) != 0)
         return -1;
@@ -135,7 +137,7 @@ Result<QStringList> ListDirectory(const QString& folder, const QString& pattern,
 #else
     // readdir rather than QDir, because QDir reports an unreadable folder as an empty one, and the walk must tell
     // the two apart.
-    const QByteArray native = QFile::encodeName(folder.isEmpty() ? QStringLiteral(".") : folder);
+    const QByteArray native = FileNames::toNative(folder.isEmpty() ? QStringLiteral(".") : folder);
     DIR* directory = ::opendir(native.constData());
     if (!directory)
         return listingFailure(errno);
@@ -151,7 +153,7 @@ Result<QStringList> ListDirectory(const QString& folder, const QString& pattern,
         }
         if (isFolder != folders)
             continue;
-        const QString name = QFile::decodeName(raw);
+        const QString name = FileNames::fromNative(raw);
         if (MatchesWildcard(name, pattern))
             names.append(name);
     }

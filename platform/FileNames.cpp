@@ -16,9 +16,12 @@ namespace {
 
 constexpr char16_t kEscapeBase = 0xDC00;
 
-bool isEscapedByte(char16_t unit)
+// The unit at i carries a byte: a low surrogate in the escape range that is not the second half of a pair (a pair's
+// second half may fall in the same range).
+bool isEscapedByte(QStringView text, qsizetype i)
 {
-    return unit >= 0xDC80 && unit <= 0xDCFF;
+    const char16_t unit = text[i].unicode();
+    return unit >= 0xDC80 && unit <= 0xDCFF && (i == 0 || !text[i - 1].isHighSurrogate());
 }
 
 // The length of the valid UTF-8 sequence at the start of bytes, or 0 when it does not begin with one. Overlong
@@ -94,23 +97,18 @@ QByteArray toNative(const QString& path)
 {
 #ifdef Q_OS_UNIX
     bool escaped = false;
-    for (const QChar c : path) {
-        if (isEscapedByte(c.unicode())) {
-            escaped = true;
-            break;
-        }
-    }
+    for (qsizetype i = 0; i < path.size() && !escaped; ++i)
+        escaped = isEscapedByte(path, i);
     if (!escaped)
         return path.toUtf8();
     QByteArray bytes;
     bytes.reserve(path.size() * 3);
     qsizetype runStart = 0;
     for (qsizetype i = 0; i < path.size(); ++i) {
-        const char16_t unit = path[i].unicode();
-        if (!isEscapedByte(unit))
+        if (!isEscapedByte(path, i))
             continue;
         bytes += QStringView(path).sliced(runStart, i - runStart).toUtf8();
-        bytes += char(unit - kEscapeBase);
+        bytes += char(path[i].unicode() - kEscapeBase);
         runStart = i + 1;
     }
     bytes += QStringView(path).sliced(runStart).toUtf8();
@@ -133,9 +131,9 @@ QString fromLocalFileUrl(const QUrl& url)
 QString forDisplay(const QString& path)
 {
     QString shown = path;
-    for (QChar& c : shown)
-        if (isEscapedByte(c.unicode()))
-            c = QChar(QChar::ReplacementCharacter);
+    for (qsizetype i = 0; i < path.size(); ++i)
+        if (isEscapedByte(path, i))
+            shown[i] = QChar(QChar::ReplacementCharacter);
     return shown;
 }
 

@@ -1,3 +1,4 @@
+#include "EscapedName.h"
 #include "WindowHarness.h"
 
 #include <QMimeData>
@@ -5,6 +6,8 @@
 #include <QRadioButton>
 #include <QTableView>
 #include <QUrl>
+
+#include <cstdio>
 
 namespace {
 
@@ -115,6 +118,30 @@ private Q_SLOTS:
         QVERIFY(!dropOnList(window, &text));
         QCOMPARE(window.inputFiles().Count(), 3);
         QVERIFY(h.dialogs.transcript().isEmpty());
+    }
+
+    void aDroppedNameThatIsNotUtf8IsKeptAndShownWithAReplacementMark()
+    {
+        Harness h;
+        MainWindow& window = h.load();
+        h.writeBesideProgram("folder/x.htm", "<p>x</p>");
+        const QByteArray folder = QFile::encodeName(h.folder.filePath("folder"));
+        for (const QByteArray& name : {folder + "/caf\xE9.htm", folder + "/inner\xFF.htm"}) {
+            std::FILE* created = std::fopen(name.constData(), "wb");
+            QVERIFY(created);
+            std::fclose(created);
+        }
+        const QString base = h.folder.filePath("folder");
+        QMimeData data;
+        // As a file manager sends it: the name's bytes percent-encoded.
+        data.setUrls({QUrl(QString::fromLatin1("file://" + (folder + "/caf\xE9.htm").toPercentEncoding("/"))),
+                      QUrl::fromLocalFile(base)});
+        QVERIFY(dropOnList(window, &data));
+        QCOMPARE(inputTexts(window), QStringList({base + EscapedName("/caf%E9.htm"),
+                                                  base + EscapedName("/caf%E9.htm"),
+                                                  base + EscapedName("/inner%FF.htm"), base + "/x.htm"}));
+        const QAbstractItemModel& model = window.inputFiles();
+        QCOMPARE(model.data(model.index(0, 0)).toString(), base + QStringLiteral("/caf\uFFFD.htm"));
     }
 
     void samplesAreRecordedAtStartAndLoadedOnce()

@@ -1,5 +1,6 @@
 #include "AddFolder.h"
 
+#include "EscapedName.h"
 #include "EventPump.h"
 #include "FileAttributes.h"
 
@@ -9,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
 #include <vector>
 
@@ -329,6 +331,23 @@ TEST(AddFolder, AFolderThatCannotBeListedIsDroppedAndTheWalkGoesOn)
     }
 #endif
 }
+
+#ifdef Q_OS_UNIX
+TEST(AddFolder, AFileNameThatIsNotUtf8IsListedByItsBytes)
+{
+    Tree tree;
+    tree.folder("sub");
+    for (const char* name : {"/caf\xE9.htm", "/sub/na\xEFve.htm"}) {
+        std::FILE* file = std::fopen((QFile::encodeName(tree.path("")) + name).constData(), "wb");
+        ASSERT_TRUE(file);
+        std::fclose(file);
+    }
+    CountingPump pump;
+    EXPECT_EQ(tree.relative(AddFolder::ScanFolder(tree.path(""), QStringLiteral("*.htm"), pump)),
+              QStringList({EscapedName("caf%E9.htm"), EscapedName("sub/na%EFve.htm")}));
+    EXPECT_EQ(FileAttributes(tree.path(EscapedName("caf%E9.htm"))), AttributeBit::kArchive);
+}
+#endif
 
 TEST(AddFolder, AFolderNameTheCodePageCannotHoldIsSkippedWithAllBeneathIt)
 {

@@ -1,6 +1,7 @@
 #include "SampleFiles.h"
 
 #include "AnsiCodec.h"
+#include "EscapedName.h"
 #include "FakeEventPump.h"
 #include "TempDir.h"
 
@@ -9,6 +10,8 @@
 #include <QStringDecoder>
 
 #include <gtest/gtest.h>
+
+#include <cstdio>
 
 #include <vector>
 
@@ -156,6 +159,27 @@ TEST_F(SampleFilesTest, LoadsTheSamplesNotListedYet)
     }
     ASSERT_TRUE(QFile::remove(m_samples[1]));
     EXPECT_EQ(toLoad({}), (QStringList{m_samples[0], m_samples[2]}));
+}
+
+TEST(SampleFiles, EveryPathIsRememberedEvenWhereTheCodePageCannotSpellIt)
+{
+    TempDir dir;
+    SettingsStore settings(dir.path() + "/settings.ini");
+    // A program unpacked under a Cyrillic folder, with a sample whose name is not UTF-8.
+    const QString program = dir.path() + QStringLiteral("/\u0438\u0432\u0430\u043D/program");
+    QDir().mkpath(program + "/Samples");
+    dir.write(QStringLiteral("\u0438\u0432\u0430\u043D/program/Samples/plain.html"), "<p>x</p>");
+    std::FILE* file = std::fopen((QFile::encodeName(program) + "/Samples/caf\xE9.html").constData(), "wb");
+    ASSERT_TRUE(file);
+    std::fclose(file);
+
+    FakeEventPump events;
+    ASSERT_FALSE(RecordSampleFiles(settings, program, events));
+    InputFileList list;
+    const Result<QStringList> toLoad = SampleFilesToLoad(SettingsStore(dir.path() + "/settings.ini"), list, events);
+    ASSERT_TRUE(toLoad.ok());
+    EXPECT_EQ(*toLoad, QStringList({SamplesFolder(program) + EscapedName("caf%E9.html"),
+                                    SamplesFolder(program) + "plain.html"}));
 }
 
 TEST(RepositorySamples, AreThereAndReadable)
