@@ -3,7 +3,10 @@
 
 #include <QPushButton>
 
+#include <algorithm>
 #include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -263,6 +266,42 @@ private Q_SLOTS:
         QCOMPARE(filesIn(folder), before);
         QCOMPARE(window.pointer(), 0);
         QVERIFY2(h.dialogs.unexpected().isEmpty(), qPrintable(h.dialogs.describe()));
+    }
+
+    void aPipeOrADeviceIsWrittenAsItStands()
+    {
+        Harness h;
+        MainWindow& window = h.load();
+        window.results().Append("a");
+        window.results().Append("b");
+        const QString pipe = h.folder.filePath("pipe");
+        QCOMPARE(mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+        // Open before the save, so that the save finds its reader at once; two rows fit in the pipe's buffer.
+        const int readEnd = ::open(QFile::encodeName(pipe).constData(), O_RDONLY | O_NONBLOCK);
+        QVERIFY(readEnd >= 0);
+        h.dialogs.answerSaveFile(pipe);
+        h.dialogs.answerQuestion(Dialogs::Answer::Yes);
+        QTest::mouseClick(h.find<QPushButton>("PushButton12"), Qt::LeftButton);
+        char received[64] = {};
+        const ssize_t count = ::read(readEnd, received, sizeof received);
+        ::close(readEnd);
+        QCOMPARE(QByteArray(received, int(std::max<ssize_t>(count, 0))), QByteArray("a,b,\r\n"));
+        struct stat status;
+        QCOMPARE(::lstat(QFile::encodeName(pipe).constData(), &status), 0);
+        QVERIFY(S_ISFIFO(status.st_mode));
+        QCOMPARE(h.dialogs.transcript(), QList<FakeDialogs::Box>({saveBox(), overwriteBox(pipe)}));
+
+        // A full device keeps the report's own form, with the system's reason.
+        h.dialogs.answerSaveFile("/dev/full");
+        h.dialogs.answerQuestion(Dialogs::Answer::Yes);
+        h.dialogs.expectMessage();
+        QTest::mouseClick(h.find<QPushButton>("PushButton6"), Qt::LeftButton);
+        QCOMPARE(h.dialogs.transcript().mid(2), QList<FakeDialogs::Box>({saveBox(), overwriteBox("/dev/full"),
+                                                                         reportBox("No space left on device",
+                                                                                   "PushButton6", 140)}));
+        QCOMPARE(::stat("/dev/full", &status), 0);
+        QVERIFY(S_ISCHR(status.st_mode));
+        QCOMPARE(window.pointer(), 0);
     }
 
     void closingTheWindowMidSaveLeavesTheOldFile_data()

@@ -1,10 +1,13 @@
 #include "AddFiles.h"
 #include "ShortTitle.h"
+#include "FileNames.h"
 #include "WindowHarness.h"
 
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+
+#include <cstdio>
 
 #include <chrono>
 #include <semaphore>
@@ -397,6 +400,44 @@ private Q_SLOTS:
         QCOMPARE(inputTexts(window).size(), 4);
         QCOMPARE(window.pointer(), 0);
         QVERIFY(h.dialogs.unexpected().isEmpty());
+    }
+
+    void systemRefusalsAreReportedWithTheirCauseAndNamesThatAreNotUtf8AreRead_data()
+    {
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<int>("step");
+        QTest::newRow("1") << "Option1" << 128;
+        QTest::newRow("3") << "Option3" << 168;
+    }
+    void systemRefusalsAreReportedWithTheirCauseAndNamesThatAreNotUtf8AreRead()
+    {
+        QFETCH(QString, option);
+        QFETCH(int, step);
+        Harness h;
+        MainWindow& window = h.load();
+        // A chain of 41 links, one more than the system follows.
+        h.file("target.html", "<p>never</p>");
+        for (int link = 0; link < 41; ++link)
+            QVERIFY(QFile::link(link == 40 ? QStringLiteral("target.html") : QStringLiteral("link%1").arg(link + 1),
+                                h.folder.filePath(QStringLiteral("link%1").arg(link))));
+        const QByteArray oddName = QFile::encodeName(h.folder.path()) + "/caf\xE9.html";
+        std::FILE* file = std::fopen(oddName.constData(), "wb");
+        QVERIFY(file);
+        std::fputs("<p>one</p>\n", file);
+        std::fclose(file);
+        window.inputFiles().Append(h.folder.filePath("link0"));
+        window.inputFiles().Append(FileNames::fromNative(oddName));
+        h.find<QRadioButton>(option.toLatin1())->setChecked(true);
+        h.find<QLineEdit>("Text2")->setText("one");
+
+        h.dialogs.expectMessage();
+        h.dialogs.expectMessage();
+        QTest::mouseClick(h.find<QPushButton>("PushButton7"), Qt::LeftButton);
+        QCOMPARE(h.dialogs.transcript(),
+                 QList<FakeDialogs::Box>({{FakeDialogs::Kind::Message, "Application Error",
+                                           report("Too many levels of symbolic links", step), Dialogs::Icon::Warning},
+                                          message("Done.")}));
+        QCOMPARE(window.results().Texts(), QStringList({option == "Option1" ? "one" : "<p>one</p>"}));
     }
 
     void helpShowsTheSeventeenLines()
