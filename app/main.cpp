@@ -2,6 +2,7 @@
 
 #include "ClipboardHandOver.h"
 #include "EventPump.h"
+#include "FileNames.h"
 #include "MainWindow.h"
 #include "QtClipboard.h"
 #include "QtDialogs.h"
@@ -49,7 +50,9 @@ int main(int argc, char** argv)
                                 std::fflush(nullptr);
                                 std::_Exit(0);
                             },
-                            QApplication::applicationDirPath()};
+                            // Spelled as the system spells it, so that a folder whose name is not
+                            // UTF-8 still leads to the files beside the program.
+                            FileNames::programFolder()};
 
     MainWindow window(services);
     shownWindow = &window;
