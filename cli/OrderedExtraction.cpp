@@ -4,7 +4,6 @@
 #include "FileSystem.h"
 #include "RFTSFSO.h"
 
-
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>

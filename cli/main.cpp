@@ -12,11 +12,11 @@
 
 #include <QThread>
 
-#include <cstdio>
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>

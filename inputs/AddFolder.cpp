@@ -6,7 +6,6 @@
 #include "FileSystem.h"
 #include "FixPath.h"
 
-
 #include <vector>
 
 namespace AddFolder {

@@ -138,8 +138,7 @@ std::optional<Failure> RecordSampleFiles(SettingsStore& settings, const QString&
     if (!codePageHolds(plain))
         plain = bytesForm(paths);
 
-    const Result<QString> scrambled =
-        ScrambleText(plain, QString::fromLatin1(kRecordKey), events);
+    const Result<QString> scrambled = ScrambleText(plain, QString::fromLatin1(kRecordKey), events);
     if (!scrambled)
         return scrambled.failure();
     return settings.SaveSetting(kSnapshotKey, *scrambled);
@@ -153,8 +152,8 @@ Result<QStringList> SampleFilesToLoad(const SettingsStore& settings, const Input
         return record.failure();
     QStringList toLoad;
     // An empty record splits into one empty part, which never exists.
-    const QStringList paths =
-        record->startsWith(kBytesForm) ? fromBytesForm(QStringView(*record).sliced(1)) : record->split(kRecordSeparator);
+    const QStringList paths = record->startsWith(kBytesForm) ? fromBytesForm(QStringView(*record).sliced(1))
+                                                             : record->split(kRecordSeparator);
     for (const QString& path : paths) {
         if (FileExists(path) && !list.IsInList(path))
             toLoad.append(path);

@@ -162,8 +162,7 @@ private:
         m_stem = name.size() + 8 <= NAME_MAX ? "." + name + "." : QByteArray(".quillory-save.");
         int error = 0;
 #ifdef O_TMPFILE
-        m_descriptor =
-            ::open(m_folder.isEmpty() ? "." : m_folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+        m_descriptor = ::open(m_folder.isEmpty() ? "." : m_folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
         error = m_descriptor < 0 ? errno : 0;
         m_unnamed = m_descriptor >= 0;
         // File systems without unnamed files answer with one of these.

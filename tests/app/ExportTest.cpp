@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <csignal>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -296,9 +296,9 @@ private Q_SLOTS:
         h.dialogs.answerQuestion(Dialogs::Answer::Yes);
         h.dialogs.expectMessage();
         QTest::mouseClick(h.find<QPushButton>("PushButton6"), Qt::LeftButton);
-        QCOMPARE(h.dialogs.transcript().mid(2), QList<FakeDialogs::Box>({saveBox(), overwriteBox("/dev/full"),
-                                                                         reportBox("No space left on device",
-                                                                                   "PushButton6", 140)}));
+        QCOMPARE(h.dialogs.transcript().mid(2),
+                 QList<FakeDialogs::Box>(
+                     {saveBox(), overwriteBox("/dev/full"), reportBox("No space left on device", "PushButton6", 140)}));
         QCOMPARE(::stat("/dev/full", &status), 0);
         QVERIFY(S_ISCHR(status.st_mode));
         QCOMPARE(window.pointer(), 0);

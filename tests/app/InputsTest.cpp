@@ -137,8 +137,7 @@ private Q_SLOTS:
         data.setUrls({QUrl(QString::fromLatin1("file://" + (folder + "/caf\xE9.htm").toPercentEncoding("/"))),
                       QUrl::fromLocalFile(base)});
         QVERIFY(dropOnList(window, &data));
-        QCOMPARE(inputTexts(window), QStringList({base + EscapedName("/caf%E9.htm"),
-                                                  base + EscapedName("/caf%E9.htm"),
+        QCOMPARE(inputTexts(window), QStringList({base + EscapedName("/caf%E9.htm"), base + EscapedName("/caf%E9.htm"),
                                                   base + EscapedName("/inner%FF.htm"), base + "/x.htm"}));
         const QAbstractItemModel& model = window.inputFiles();
         QCOMPARE(model.data(model.index(0, 0)).toString(), base + QStringLiteral("/caf\uFFFD.htm"));

@@ -1,6 +1,6 @@
 #include "AddFiles.h"
-#include "ShortTitle.h"
 #include "FileNames.h"
+#include "ShortTitle.h"
 #include "WindowHarness.h"
 
 #include <QLineEdit>

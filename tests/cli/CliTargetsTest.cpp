@@ -150,19 +150,31 @@ TEST(QuilloryExtractTargets, FailuresNameTheirRealCause)
         int status;
         std::string err;
     } cases[] = {
-        {"an empty save name", {"--save-text", "", page}, 2,
+        {"an empty save name",
+         {"--save-text", "", page},
+         2,
          "quillory-extract: option '--save-text' needs a file name, not an empty one\n"
          "Try 'quillory-extract --help'.\n"},
-        {"an empty save name after =", {"--save-csv=", page}, 2,
+        {"an empty save name after =",
+         {"--save-csv=", page},
+         2,
          "quillory-extract: option '--save-csv' needs a file name, not an empty one\n"
          "Try 'quillory-extract --help'.\n"},
-        {"a folder argument that cannot be listed", {root + "/unlisted", page}, 1,
+        {"a folder argument that cannot be listed",
+         {root + "/unlisted", page},
+         1,
          "quillory-extract: " + root + "/unlisted: Permission denied\n"},
-        {"a file below a folder without search permission", {root + "/closed/inner/page.html"}, 1,
+        {"a file below a folder without search permission",
+         {root + "/closed/inner/page.html"},
+         1,
          "quillory-extract: " + root + "/closed/inner/page.html: Permission denied (step 128)\n"},
-        {"a chain of more than 40 links", {root + "/link0"}, 1,
+        {"a chain of more than 40 links",
+         {root + "/link0"},
+         1,
          "quillory-extract: " + root + "/link0: Too many levels of symbolic links (step 128)\n"},
-        {"a missing file", {root + "/gone.html"}, 1,
+        {"a missing file",
+         {root + "/gone.html"},
+         1,
          "quillory-extract: " + root + "/gone.html: File not found (step 128)\n"},
     };
     for (const auto& c : cases) {

@@ -1,5 +1,5 @@
-#include "EscapedName.h"
 #include "FileNames.h"
+#include "EscapedName.h"
 #include "FileSystem.h"
 #include "TempDir.h"
 

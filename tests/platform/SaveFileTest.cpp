@@ -112,7 +112,8 @@ TEST(SaveFile, AFolderThatRefusesNewFilesStillLetsAWritableFileBeSaved)
                           QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther);
 
     const QString outcomes = AsUnprivilegedUser([&] {
-        return save(writable, "new") + u'|' + save(readOnly, "new") + u'|' + save(dir.path() + "/locked/new.txt", "new");
+        return save(writable, "new") + u'|' + save(readOnly, "new") + u'|' +
+               save(dir.path() + "/locked/new.txt", "new");
     });
     EXPECT_EQ(outcomes.toStdString(), "saved|Permission denied|Permission denied");
     EXPECT_EQ(dir.read("locked/writable.txt"), "new");

@@ -1,5 +1,5 @@
-#include "FileSystem.h"
 #include "SettingsStore.h"
+#include "FileSystem.h"
 #include "TempDir.h"
 #include "Unprivileged.h"
 
@@ -97,8 +97,8 @@ TEST(SettingsStore, AWritableFileInAFolderThatRefusesNewFilesIsWrittenInPlace)
     QDir(dir.path()).mkdir("locked");
     const QString file = dir.write("locked/Quillory.ini", "[Quillory]\nOption=3\n");
     QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther | QFile::WriteOther);
-    QFile::setPermissions(dir.path() + "/locked", QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther |
-                                                      QFile::ExeOther);
+    QFile::setPermissions(dir.path() + "/locked",
+                          QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther);
     const QString seen = AsUnprivilegedUser([&] {
         SettingsStore store(file);
         const std::optional<Failure> failure = store.SaveSetting("Text1", "td");
