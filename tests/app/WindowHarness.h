@@ -9,6 +9,7 @@
 #include "MainWindow.h"
 #include "ResultsList.h"
 #include "SettingsStore.h"
+#include "TempDir.h"
 
 #include <QAbstractItemModelTester>
 #include <QDir>
@@ -37,6 +38,11 @@ struct Harness
     std::unique_ptr<MainWindow> window;
 
     Harness() { settings = std::make_unique<SettingsStore>(folder.filePath("settings.ini")); }
+    ~Harness()
+    {
+        window.reset();
+        RemoveContents(folder.path());
+    }
 
     void writeSettings(const QMap<QString, QString>& values)
     {

@@ -3,6 +3,7 @@
 #include "EscapedName.h"
 #include "EventPump.h"
 #include "FileAttributes.h"
+#include "TempDir.h"
 
 #include <QDir>
 #include <QFile>
@@ -55,6 +56,7 @@ class Tree
 {
 public:
     Tree() { EXPECT_TRUE(m_dir.isValid()); }
+    ~Tree() { RemoveContents(m_dir.path()); }
 
     // The root's path, ending in the separator as the walk's entries do.
     QString root() const { return m_dir.path() + u'/'; }
