@@ -1,7 +1,7 @@
 #include "ExtractionRun.h"
 
 #include "Dialogs.h"
-#include "DocumentLoad.h"
+#include "DocumentService.h"
 #include "ErrorTrap.h"
 #include "EventPump.h"
 #include "InputFileList.h"
@@ -48,7 +48,10 @@ private:
     void extractFile(int position);
     // Loads the file's document on the worker while the window processes its events; null when
     // it could not be created, after the report.
-    std::unique_ptr<HtmlDocument> loadDocument(const QString& path, const DocumentSteps& steps);
+    std::unique_ptr<LoadedDocument> loadDocument(const QString& path, const DocumentSteps& steps);
+    // Makes the document's rows in a mode, reporting a document lost midway at the loop's step.
+    void extractRows(LoadedDocument& document, ExtractionMode mode, const DocumentSteps& steps,
+                     const std::function<QString()>& tagName, const RowSink& sink);
     RowSink appending(int step);
 
     // Starts reading the next file's document while this one's rows are made, so that the two
@@ -59,8 +62,7 @@ private:
 
     ExtractionRun& m_run;
     ErrorTrap m_trap;
-    std::unique_ptr<HtmlParser> m_parser;
-    std::unique_ptr<DocumentLoad> m_next;
+    std::unique_ptr<DocumentLoading> m_next;
     QString m_nextPath;
     int m_position = 0;
     bool m_resultsFull = false;
@@ -85,11 +87,11 @@ RowSink ExtractionRun::Steps::appending(int step)
 
 void ExtractionRun::Steps::prefetch(int position)
 {
-    if (position > m_run.m_inputs.Count() || !m_parser)
+    if (position > m_run.m_inputs.Count())
         return;
     m_nextPath = m_run.m_inputs.ItemText(position);
     EventPump& events = m_run.m_events;
-    m_next = std::make_unique<DocumentLoad>(m_nextPath, *m_parser, [&events] { events.wake(); });
+    m_next = m_run.m_documents.load(m_nextPath, [&events] { events.wake(); });
 }
 
 void ExtractionRun::Steps::dropPrefetch()
@@ -101,26 +103,24 @@ void ExtractionRun::Steps::dropPrefetch()
     m_next.reset();
 }
 
-std::unique_ptr<HtmlDocument> ExtractionRun::Steps::loadDocument(const QString& path, const DocumentSteps& steps)
+std::unique_ptr<LoadedDocument> ExtractionRun::Steps::loadDocument(const QString& path, const DocumentSteps& steps)
 {
-    std::unique_ptr<DocumentLoad> load;
+    std::unique_ptr<DocumentLoading> load;
     if (m_next && m_nextPath == path)
         load = std::move(m_next);
     // The list was reordered meanwhile: that load is not wanted.
     dropPrefetch();
     if (!load && !m_trap.step(steps.create, [&] {
-            if (!m_parser)
-                m_parser = m_run.m_makeParser();
             EventPump& events = m_run.m_events;
-            load = std::make_unique<DocumentLoad>(path, *m_parser, [&events] { events.wake(); });
+            load = m_run.m_documents.load(path, [&events] { events.wake(); });
         }))
         return nullptr;
     // The window stays alive while the document loads: clicks, typing, Help and closing all work.
     while (m_trap.test(steps.stateTest, [&] { return load->readyState() != QStringLiteral("complete"); }))
         m_trap.step(steps.events, [&] { m_run.m_events.waitForEvents(); });
-    std::unique_ptr<HtmlDocument> document;
+    std::unique_ptr<LoadedDocument> document;
     m_trap.step(steps.create, [&] {
-        Result<std::unique_ptr<HtmlDocument>> loaded = load->take();
+        Result<std::unique_ptr<LoadedDocument>> loaded = load->take();
         document = std::move(Unwrap(loaded));
     });
     prefetch(m_position + 1);
@@ -139,17 +139,17 @@ void ExtractionRun::Steps::extractFile(int position)
         return;
 
     const int option = m_run.m_controls.selectedOption();
+    const auto noTagName = [] { return QString(); };
     if (m_trap.test(126, [&] { return option == 1; })) {
-        if (std::unique_ptr<HtmlDocument> document = loadDocument(path, kLeafSteps))
-            m_trap.step(kLeafSteps.loop, [&] { EmitLeafTexts(*document, appending(138)); });
+        if (std::unique_ptr<LoadedDocument> document = loadDocument(path, kLeafSteps))
+            extractRows(*document, ExtractionMode::LeafTexts, kLeafSteps, noTagName, appending(138));
     } else if (m_trap.test(142, [&] { return option == 2; })) {
-        if (std::unique_ptr<HtmlDocument> document = loadDocument(path, kBlockSteps)) {
+        if (std::unique_ptr<LoadedDocument> document = loadDocument(path, kBlockSteps)) {
             // The tag name is read after the wait: a change typed meanwhile already counts.
-            m_trap.step(kBlockSteps.loop, [&] {
-                EmitElementBlocks(*document, m_run.m_controls.tagName(), [&](std::string_view row) {
-                    appending(row == "<tr>" ? 152 : row == "</tr>" ? 162 : 158)(row);
-                });
-            });
+            extractRows(*document, ExtractionMode::ElementBlocks, kBlockSteps, m_run.m_controls.tagName,
+                        [&](std::string_view row) {
+                            appending(row == "<tr>" ? 152 : row == "</tr>" ? 162 : 158)(row);
+                        });
         }
     } else if (m_trap.test(166, [&] { return option == 3; })) {
         std::optional<LineList> lines;
@@ -159,9 +159,18 @@ void ExtractionRun::Steps::extractFile(int position)
             }))
             m_trap.step(170, [&] { EmitMatchingLines(*lines, m_run.m_controls.searchText(), appending(174)); });
     } else if (m_trap.test(178, [&] { return option == 4; })) {
-        if (std::unique_ptr<HtmlDocument> document = loadDocument(path, kTagSteps))
-            m_trap.step(kTagSteps.loop, [&] { EmitTagNames(*document, appending(188)); });
+        if (std::unique_ptr<LoadedDocument> document = loadDocument(path, kTagSteps))
+            extractRows(*document, ExtractionMode::TagNames, kTagSteps, noTagName, appending(188));
     }
+}
+
+void ExtractionRun::Steps::extractRows(LoadedDocument& document, ExtractionMode mode, const DocumentSteps& steps,
+                                       const std::function<QString()>& tagName, const RowSink& sink)
+{
+    m_trap.step(steps.loop, [&] {
+        if (std::optional<Failure> failure = document.extract(mode, tagName(), sink))
+            Fail(*failure);
+    });
 }
 
 void ExtractionRun::Steps::run()
@@ -201,9 +210,9 @@ void ExtractionRun::Steps::run()
 }
 
 ExtractionRun::ExtractionRun(Dialogs& dialogs, EventPump& events, InputFileList& inputs, ResultsList& results,
-                             RunControls controls, std::function<std::unique_ptr<HtmlParser>()> makeParser)
+                             RunControls controls, DocumentService& documents)
     : m_dialogs(dialogs), m_events(events), m_inputs(inputs), m_results(results), m_controls(std::move(controls)),
-      m_makeParser(std::move(makeParser))
+      m_documents(documents)
 {}
 
 void ExtractionRun::PushButton7_Click()

@@ -8,7 +8,7 @@
 
 class Dialogs;
 class EventPump;
-class HtmlParser;
+class DocumentService;
 class InputFileList;
 class ResultsList;
 
@@ -31,7 +31,7 @@ class ExtractionRun
 {
 public:
     ExtractionRun(Dialogs& dialogs, EventPump& events, InputFileList& inputs, ResultsList& results,
-                  RunControls controls, std::function<std::unique_ptr<HtmlParser>()> makeParser);
+                  RunControls controls, DocumentService& documents);
 
     // Returns at once when a run is already in progress.
     void PushButton7_Click();
@@ -45,6 +45,6 @@ private:
     InputFileList& m_inputs;
     ResultsList& m_results;
     RunControls m_controls;
-    std::function<std::unique_ptr<HtmlParser>()> m_makeParser;
+    DocumentService& m_documents;
     bool m_runInProgress = false;
 };

@@ -6,6 +6,7 @@
 #include "ControlTable.h"
 #include "Cursors.h"
 #include "Dialogs.h"
+#include "DocumentWorkers.h"
 #include "ErrorTrap.h"
 #include "EventPump.h"
 #include "ExtractionRun.h"
@@ -112,10 +113,10 @@ MainWindow::MainWindow(WindowServices services, QWidget* parent)
     buildControls();
     wireHandlers();
 
-    if (!m_services.makeParser)
-        m_services.makeParser = [] {
-            return createHtmlParser();
-        };
+    m_documents = m_services.makeDocuments
+                      ? m_services.makeDocuments()
+                      : createWorkerDocuments(
+                            DefaultDocumentWorkers(FileNames::programFolder() + QStringLiteral("/quillory-worker")));
     RunControls controls{
         [this] {
             for (int i = 0; i < 4; ++i)
@@ -135,7 +136,7 @@ MainWindow::MainWindow(WindowServices services, QWidget* parent)
             Fail(*failure);
     };
     m_run = std::make_unique<ExtractionRun>(m_services.dialogs, m_services.events, *m_inputFiles, *m_results,
-                                            std::move(controls), m_services.makeParser);
+                                            std::move(controls), *m_documents);
 }
 
 MainWindow::~MainWindow() = default;

@@ -23,7 +23,7 @@ class ResultsList;
 class SettingsStore;
 class ColumnHeaderProxy;
 class ExtractionRun;
-class HtmlParser;
+class DocumentService;
 
 // What the window needs of the system, created in main() and by the tests.
 struct WindowServices
@@ -37,8 +37,9 @@ struct WindowServices
     std::function<void()> endProgram;
     // Where HAND-M.CUR, x/o.cjs, drag.ico and Samples/ are looked for.
     QString programFolder;
-    // Makes the parser of one extraction run; the real one when left empty.
-    std::function<std::unique_ptr<HtmlParser>()> makeParser = {};
+    // Makes the service that reads and builds the window's documents; worker processes of the program's
+    // quillory-worker when left empty.
+    std::function<std::unique_ptr<DocumentService>()> makeDocuments = {};
 };
 
 class MainWindow : public QWidget
@@ -132,6 +133,7 @@ private:
     QLineEdit* m_text1 = nullptr;
     QLineEdit* m_text2 = nullptr;
 
+    std::unique_ptr<DocumentService> m_documents;
     std::unique_ptr<ExtractionRun> m_run;
     int m_pointer = DefaultPointer;
     std::optional<QCursor> m_handCursor;

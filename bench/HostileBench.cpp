@@ -10,6 +10,7 @@
 
 #include "BenchServices.h"
 #include "InputFileList.h"
+#include "DocumentWorkers.h"
 #include "MainWindow.h"
 #include "ResultsList.h"
 #include "SettingsStore.h"
@@ -110,7 +111,11 @@ int main(int argc, char** argv)
                                          std::fflush(nullptr);
                                          std::_Exit(0);
                                      },
-                                     scratch.path()});
+                                     scratch.path(),
+                                     [] {
+                                         return createWorkerDocuments(DefaultDocumentWorkers(
+                                             QApplication::applicationDirPath() + "/../app/quillory-worker"));
+                                     }});
     window.recordSampleFiles = [] {
     };
     window.Form_Load();

@@ -6,6 +6,7 @@
 #include "Dialogs.h"
 #include "EventPump.h"
 #include "InputFileList.h"
+#include "DocumentWorkers.h"
 #include "MainWindow.h"
 #include "ResultsList.h"
 #include "SettingsStore.h"
@@ -88,7 +89,9 @@ int main(int argc, char** argv)
     TimedPump events;
     NoClipboard clipboard;
     NoShell shell;
-    MainWindow window(WindowServices{dialogs, clipboard, shell, settings, events, [] {}, scratch.path()});
+    const QString worker = QApplication::applicationDirPath() + "/../app/quillory-worker";
+    MainWindow window(WindowServices{dialogs, clipboard, shell, settings, events, [] {}, scratch.path(),
+                                     [&] { return createWorkerDocuments(DefaultDocumentWorkers(worker)); }});
     window.recordSampleFiles = [] {
     };
     window.Form_Load();

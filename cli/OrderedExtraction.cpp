@@ -15,13 +15,13 @@
 namespace {
 
 // Runs one file, handing each full chunk to flush.
-std::optional<StepFailure> extractInChunks(const OrderedExtraction& settings, const QString& file, HtmlParser& parser,
+std::optional<StepFailure> extractInChunks(const OrderedExtraction& settings, const QString& file, DocumentWorker& worker,
                                            const OrderedExtraction::Format& format,
                                            const std::function<void(QByteArray&&)>& flush)
 {
     QByteArray chunk;
     const std::optional<StepFailure> failure =
-        ExtractFile(settings.mode, file, settings.texts, parser, [&](std::string_view row) {
+        ExtractFileWith(worker, settings.mode, file, settings.texts, [&](std::string_view row) {
             if (chunk.isEmpty())
                 chunk.reserve(qsizetype(settings.chunkBytes) + 4096);
             format(chunk, row);
@@ -54,7 +54,7 @@ public:
 
     void work()
     {
-        std::unique_ptr<HtmlParser> parser = createHtmlParser();
+        DocumentWorker worker(m_settings.workers);
         for (;;) {
             const std::size_t index = m_next.fetch_add(1);
             if (index >= m_files.size())
@@ -64,7 +64,7 @@ public:
                 m_room.wait(lock, [&] { return index == m_head; });
             }
             std::optional<StepFailure> failure = extractInChunks(
-                m_settings, m_files[index], *parser, m_format,
+                m_settings, m_files[index], worker, m_format,
                 [this, index](QByteArray&& chunk) { hand(index, std::move(chunk)); });
             const std::lock_guard lock(m_mutex);
             m_slots[index].failure = std::move(failure);
@@ -132,10 +132,10 @@ void OrderedExtraction::run(const std::vector<QString>& files, const Format& for
 {
     const std::size_t workers = std::min<std::size_t>(std::size_t(std::max(jobs, 1)), files.size());
     if (workers <= 1) {
-        std::unique_ptr<HtmlParser> parser = createHtmlParser();
+        DocumentWorker worker(this->workers);
         for (const QString& file : files) {
             const std::optional<StepFailure> failure =
-                extractInChunks(*this, file, *parser, format, [&](QByteArray&& chunk) { deliver(chunk); });
+                extractInChunks(*this, file, worker, format, [&](QByteArray&& chunk) { deliver(chunk); });
             if (failure)
                 failed(file, *failure);
         }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DocumentWorkers.h"
 #include "ExtractionModes.h"
 
 #include <QByteArray>
@@ -14,7 +15,8 @@
 // Extracts a list of files on several threads while handing their output back strictly in the
 // list's order, so that the result is the same bytes whatever the number of threads.
 //
-// Each worker has a parser of its own and formats its rows into chunks of bytes. The calling
+// Each thread has a worker process of its own, which parses the thread's documents and makes their rows (see
+// DocumentWorker), and formats the rows into chunks of bytes. The calling
 // thread writes the chunks of the earliest unfinished file as they come, so a file with a huge
 // output streams as it would on one thread; workers that run ahead stop once the bytes waiting
 // for their turn pass a budget, which keeps memory bounded on any mix of files.
@@ -29,6 +31,7 @@ struct OrderedExtraction
 
     ExtractionMode mode = ExtractionMode::LeafTexts;
     ExtractionTexts texts;
+    DocumentWorkerSettings workers;
     int jobs = 1;
     std::size_t chunkBytes = std::size_t(1) << 18;
     std::size_t aheadBudgetBytes = std::size_t(64) << 20;

@@ -1,6 +1,7 @@
 // quillory-extract: the extraction without the window, for scripts and measurements.
 
 #include "AddFolder.h"
+#include "DocumentWorkers.h"
 #include "EventPump.h"
 #include "ExtractionModes.h"
 #include "FileAttributes.h"
@@ -48,6 +49,8 @@ constexpr const char* kUsage =
     "Rows are printed in UTF-8, one per line. A file that cannot be read is reported on\n"
     "standard error and the others are still extracted.\n"
     "Exit status: 0 done, 1 some file or the save failed, 2 nothing to do or a bad option.\n";
+
+constexpr const char* kWorkerMode = "--document-worker";
 
 struct Options
 {
@@ -170,6 +173,13 @@ void reportSaveFailure(const QString& path, const SaveFile& file)
 
 int main(int argc, char** argv)
 {
+    // The same program parses the pages, in worker processes of its own (see DocumentWorker).
+    if (argc > 1 && std::strcmp(argv[1], kWorkerMode) == 0) {
+        QStringList arguments;
+        for (int i = 2; i < argc; ++i)
+            arguments << QString::fromLocal8Bit(argv[i]);
+        return ServeDocuments(arguments);
+    }
     const Options options = parseArguments(argc, argv);
     if (const std::optional<QString> message =
             CheckRunInputs(qsizetype(options.files.size()), options.mode, options.tagName, options.searchText)) {
@@ -249,6 +259,7 @@ int main(int argc, char** argv)
     extraction.mode = options.mode;
     extraction.texts = ExtractionTexts{options.tagName, options.searchText};
     extraction.jobs = options.jobs > 0 ? options.jobs : std::max(1, QThread::idealThreadCount());
+    extraction.workers = DefaultDocumentWorkers(FileNames::programPath(), {QString::fromLatin1(kWorkerMode)});
     extraction.run(files, format, deliver, [&status](const QString& file, const StepFailure& failure) {
         std::fflush(stdout);
         std::fprintf(stderr, "quillory-extract: %s: %s (step %d)\n", FileNames::toNative(file).constData(),

@@ -137,19 +137,26 @@ QString forDisplay(const QString& path)
     return shown;
 }
 
-QString programFolder()
+QString programPath()
 {
 #ifdef Q_OS_LINUX
     char target[PATH_MAX];
     const ssize_t length = ::readlink("/proc/self/exe", target, sizeof target);
-    if (length > 0 && length < ssize_t(sizeof target)) {
-        QString program = fromNative(QByteArrayView(target, length));
-        const qsizetype slash = program.lastIndexOf(u'/');
-        if (slash > 0)
-            return program.left(slash);
-        if (slash == 0)
-            return QStringLiteral("/");
-    }
+    if (length > 0 && length < ssize_t(sizeof target))
+        return fromNative(QByteArrayView(target, length));
+#endif
+    return QCoreApplication::applicationFilePath();
+}
+
+QString programFolder()
+{
+#ifdef Q_OS_LINUX
+    const QString program = programPath();
+    const qsizetype slash = program.lastIndexOf(u'/');
+    if (slash > 0)
+        return program.left(slash);
+    if (slash == 0)
+        return QStringLiteral("/");
 #endif
     return QCoreApplication::applicationDirPath();
 }

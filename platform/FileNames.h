@@ -24,7 +24,8 @@ QString fromLocalFileUrl(const QUrl& url);
 // The path as it is shown: each byte that is not UTF-8 appears as the replacement mark U+FFFD.
 QString forDisplay(const QString& path);
 
-// The folder of the running program, spelled as the system spells it.
+// The running program's executable and its folder, spelled as the system spells them.
+QString programPath();
 QString programFolder();
 
 } // namespace FileNames

@@ -123,3 +123,8 @@ public:
 };
 
 std::unique_ptr<HtmlParser> createHtmlParser();
+
+// What happens when the parser's own allocations fail: the handler runs and must not return (a worker process ends
+// with its out-of-memory status); without one, the program aborts. The parser could not go on either way, as it
+// never expects an allocation to fail.
+void SetParserOutOfMemoryHandler(void (*handler)());

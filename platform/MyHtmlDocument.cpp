@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <mutex>
@@ -705,6 +707,45 @@ extern "C" size_t mycore_string_crop_whitespace_from_begin(mycore_string_t* targ
         data[target->length] = '\0';
     }
     return count;
+}
+
+namespace {
+
+std::atomic<void (*)()> parserOutOfMemory{nullptr};
+
+// MyHTML uses what its allocation routines return without looking: a failed allocation becomes a write through a
+// null pointer somewhere later. The failure is caught here instead, where it happens.
+void* allocated(void* block, std::size_t size)
+{
+    if (block || size == 0)
+        return block;
+    if (void (*handler)() = parserOutOfMemory.load())
+        handler();
+    std::abort();
+}
+
+} // namespace
+
+void SetParserOutOfMemoryHandler(void (*handler)())
+{
+    parserOutOfMemory.store(handler);
+}
+
+// The library's allocation routines, which it calls through its symbol table; they differ from its own only in
+// what happens when memory runs out.
+extern "C" void* mycore_malloc(size_t size)
+{
+    return allocated(std::malloc(size), size);
+}
+
+extern "C" void* mycore_realloc(void* block, size_t size)
+{
+    return allocated(std::realloc(block, size), size);
+}
+
+extern "C" void* mycore_calloc(size_t count, size_t size)
+{
+    return allocated(std::calloc(count, size), count * size);
 }
 
 std::unique_ptr<HtmlParser> createHtmlParser()

@@ -4,6 +4,7 @@
 #include "FakeDialogs.h"
 #include "FakeEventPump.h"
 #include "FakeShell.h"
+#include "DocumentWorkers.h"
 #include "HtmlDocument.h"
 #include "InputFileList.h"
 #include "MainWindow.h"
@@ -19,6 +20,7 @@
 #include <QTest>
 
 #include <memory>
+#include <optional>
 
 // One window over fake services, with a scratch folder standing for the program's folder.
 struct Harness
@@ -34,7 +36,10 @@ struct Harness
     std::function<void()> atEnd = {};
     int sampleRecords = 0;
     bool recordSamplesForReal = false;
+    // Documents are parsed in this process by parsers from makeParser (the real one when empty), unless
+    // workers is set: then by the real worker processes, as in the program.
     std::function<std::unique_ptr<HtmlParser>()> makeParser = {};
+    std::optional<DocumentWorkerSettings> workers;
     std::unique_ptr<MainWindow> window;
 
     Harness() { settings = std::make_unique<SettingsStore>(folder.filePath("settings.ini")); }
@@ -66,7 +71,12 @@ struct Harness
                                                                  if (atEnd)
                                                                      atEnd();
                                                              },
-                                                             folder.path(), makeParser});
+                                                             folder.path(), [this]() -> std::unique_ptr<DocumentService> {
+                                                                 if (workers)
+                                                                     return createWorkerDocuments(*workers);
+                                                                 return createInProcessDocuments(
+                                                                     makeParser ? makeParser : createHtmlParser);
+                                                             }});
         if (!recordSamplesForReal)
             window->recordSampleFiles = [this] {
                 ++sampleRecords;

@@ -54,6 +54,7 @@ TEST(OrderedExtraction, ManyThreadsWriteTheSameBytesAsOneInEveryMode)
                                       ExtractionMode::MatchingLines, ExtractionMode::TagNames}) {
         SCOPED_TRACE(int(mode));
         OrderedExtraction single;
+        single.workers = DefaultDocumentWorkers(QStringLiteral(QUILLORY_EXTRACT_PATH), {"--document-worker"});
         single.mode = mode;
         single.texts = {QStringLiteral("tr"), QStringLiteral("one")};
         const QByteArray expected = transcript(single, files);

@@ -1,0 +1,441 @@
+#include "WorkerProcess.h"
+
+#include "FileNames.h"
+
+#include <QThread>
+
+#include <cstring>
+#include <vector>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <csignal>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#ifdef Q_OS_LINUX
+#include <sys/prctl.h>
+#endif
+extern char** environ;
+#else
+#include <QCoreApplication>
+#include <QProcess>
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#endif
+
+namespace {
+
+constexpr qsizetype kHeaderBytes = 5;
+
+QByteArray header(char kind, qsizetype length)
+{
+    QByteArray bytes(kHeaderBytes, Qt::Uninitialized);
+    bytes[0] = kind;
+    const quint32 size = quint32(length);
+    for (int i = 0; i < 4; ++i)
+        bytes[1 + i] = char((size >> (8 * i)) & 0xFF);
+    return bytes;
+}
+
+// Takes one whole frame off the front of buffered bytes, if they hold one.
+bool takeFrame(QByteArray& buffered, qsizetype& start, char& kind, QByteArray& payload)
+{
+    if (buffered.size() - start < kHeaderBytes)
+        return false;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(buffered.constData() + start);
+    const qsizetype length =
+        qsizetype(bytes[1]) | qsizetype(bytes[2]) << 8 | qsizetype(bytes[3]) << 16 | qsizetype(bytes[4]) << 24;
+    if (buffered.size() - start - kHeaderBytes < length)
+        return false;
+    kind = char(bytes[0]);
+    payload = buffered.mid(start + kHeaderBytes, length);
+    start += kHeaderBytes + length;
+    // The bytes already taken are dropped once they are most of the buffer.
+    if (start > 65536 && start * 2 > buffered.size()) {
+        buffered.remove(0, start);
+        start = 0;
+    }
+    return true;
+}
+
+} // namespace
+
+#ifdef Q_OS_UNIX
+
+class WorkerProcess::Connection
+{
+public:
+    Connection(pid_t process, int socket) : m_process(process), m_socket(socket) {}
+    ~Connection()
+    {
+        kill();
+        reap(true);
+    }
+
+    bool send(char kind, const QByteArray& payload)
+    {
+        return sendAll(header(kind, payload.size())) && sendAll(payload);
+    }
+
+    bool receive(char& kind, QByteArray& payload)
+    {
+        while (!takeFrame(m_buffered, m_start, kind, payload)) {
+            if (m_socket < 0)
+                return false;
+            char block[65536];
+            const ssize_t count = ::recv(m_socket, block, sizeof block, 0);
+            if (count < 0 && errno == EINTR)
+                continue;
+            if (count <= 0)
+                return false;
+            m_buffered.append(block, qsizetype(count));
+        }
+        return true;
+    }
+
+    End end()
+    {
+        // Closing its input tells a worker that is still there to stop.
+        closeSocket();
+        for (int wait = 0; wait < 200 && !reap(false); ++wait)
+            QThread::msleep(5);
+        if (m_process > 0) {
+            ::kill(m_process, SIGKILL);
+            reap(true);
+        }
+        return m_end;
+    }
+
+    void kill()
+    {
+        if (m_process > 0)
+            ::kill(m_process, SIGKILL);
+        closeSocket();
+    }
+
+    qint64 processId() const { return m_process; }
+
+private:
+    bool sendAll(const QByteArray& bytes)
+    {
+        qsizetype done = 0;
+        while (done < bytes.size()) {
+            if (m_socket < 0)
+                return false;
+            // MSG_NOSIGNAL: a worker that has gone is a failed send, not a SIGPIPE that ends this program.
+            const ssize_t count =
+                ::send(m_socket, bytes.constData() + done, std::size_t(bytes.size() - done), MSG_NOSIGNAL);
+            if (count < 0 && errno == EINTR)
+                continue;
+            if (count <= 0)
+                return false;
+            done += count;
+        }
+        return true;
+    }
+
+    // True once the worker is reaped (waiting for it when block is set).
+    bool reap(bool block)
+    {
+        if (m_process <= 0)
+            return true;
+        int status = 0;
+        pid_t reaped;
+        do {
+            reaped = ::waitpid(m_process, &status, block ? 0 : WNOHANG);
+        } while (reaped < 0 && errno == EINTR);
+        if (reaped == 0)
+            return false;
+        if (reaped == m_process) {
+            m_end.signaled = WIFSIGNALED(status);
+            m_end.code = m_end.signaled ? WTERMSIG(status) : WEXITSTATUS(status);
+        }
+        m_process = -1;
+        return true;
+    }
+
+    void closeSocket()
+    {
+        if (m_socket >= 0) {
+            ::close(m_socket);
+            m_socket = -1;
+        }
+    }
+
+    pid_t m_process;
+    int m_socket;
+    QByteArray m_buffered;
+    qsizetype m_start = 0;
+    End m_end;
+};
+
+Result<std::unique_ptr<WorkerProcess>> WorkerProcess::start(const QString& program, const QStringList& arguments)
+{
+    int sockets[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) != 0)
+        return Failure{QString::fromLocal8Bit(std::strerror(errno))};
+    std::vector<QByteArray> parts{FileNames::toNative(program)};
+    for (const QString& argument : arguments)
+        parts.push_back(FileNames::toNative(argument));
+    parts.push_back("--parent");
+    parts.push_back(QByteArray::number(qint64(::getpid())));
+    std::vector<char*> argv;
+    for (QByteArray& part : parts)
+        argv.push_back(part.data());
+    argv.push_back(nullptr);
+
+    // The worker's end of the pair becomes its standard input and output; dup2 lets those survive the exec,
+    // while every other descriptor of this program stays behind.
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, sockets[1], 0);
+    posix_spawn_file_actions_adddup2(&actions, sockets[1], 1);
+    pid_t process = 0;
+    const int error = ::posix_spawn(&process, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(sockets[1]);
+    if (error != 0) {
+        ::close(sockets[0]);
+        return Failure{QString::fromLocal8Bit(std::strerror(error))};
+    }
+    return std::unique_ptr<WorkerProcess>(new WorkerProcess(std::make_unique<Connection>(process, sockets[0])));
+}
+
+namespace WorkerChannel {
+
+namespace {
+
+QByteArray& inputBuffer()
+{
+    static QByteArray buffered;
+    return buffered;
+}
+
+QByteArray& outputBuffer()
+{
+    static QByteArray queued;
+    return queued;
+}
+
+} // namespace
+
+bool receive(char& kind, QByteArray& payload)
+{
+    static qsizetype start = 0;
+    QByteArray& buffered = inputBuffer();
+    while (!takeFrame(buffered, start, kind, payload)) {
+        char block[65536];
+        const ssize_t count = ::read(0, block, sizeof block);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            return false;
+        buffered.append(block, qsizetype(count));
+    }
+    return true;
+}
+
+void send(char kind, const QByteArray& payload)
+{
+    outputBuffer() += header(kind, payload.size());
+    outputBuffer() += payload;
+}
+
+bool flush()
+{
+    QByteArray& queued = outputBuffer();
+    qsizetype done = 0;
+    while (done < queued.size()) {
+        const ssize_t count = ::write(1, queued.constData() + done, std::size_t(queued.size() - done));
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            return false;
+        done += count;
+    }
+    queued.clear();
+    return true;
+}
+
+bool LimitMemory(qint64 bytes)
+{
+    const rlimit limit{rlim_t(bytes), rlim_t(bytes)};
+    return ::setrlimit(RLIMIT_AS, &limit) == 0;
+}
+
+void EndWithParent(qint64 parent)
+{
+#ifdef Q_OS_LINUX
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+#endif
+    // The parent may have gone before the line above took effect.
+    if (qint64(::getppid()) != parent)
+        _exit(0);
+}
+
+} // namespace WorkerChannel
+
+#else
+
+// Windows: QProcess for the worker, a job object for its limit. The caller's thread waits on the process directly.
+class WorkerProcess::Connection
+{
+public:
+    explicit Connection(std::unique_ptr<QProcess> process) : m_process(std::move(process)) {}
+    ~Connection() { kill(); }
+
+    bool send(char kind, const QByteArray& payload)
+    {
+        const QByteArray frame = header(kind, payload.size()) + payload;
+        if (m_process->write(frame) != frame.size())
+            return false;
+        while (m_process->bytesToWrite() > 0)
+            if (!m_process->waitForBytesWritten(-1))
+                return false;
+        return true;
+    }
+
+    bool receive(char& kind, QByteArray& payload)
+    {
+        while (!takeFrame(m_buffered, m_start, kind, payload)) {
+            if (m_process->bytesAvailable() == 0 && !m_process->waitForReadyRead(-1))
+                return false;
+            m_buffered += m_process->readAll();
+        }
+        return true;
+    }
+
+    End end()
+    {
+        m_process->closeWriteChannel();
+        if (!m_process->waitForFinished(1000))
+            m_process->kill();
+        m_process->waitForFinished(-1);
+        return End{m_process->exitStatus() == QProcess::CrashExit, m_process->exitCode()};
+    }
+
+    void kill()
+    {
+        m_process->kill();
+        m_process->waitForFinished(-1);
+    }
+
+    qint64 processId() const { return m_process->processId(); }
+
+private:
+    std::unique_ptr<QProcess> m_process;
+    QByteArray m_buffered;
+    qsizetype m_start = 0;
+};
+
+Result<std::unique_ptr<WorkerProcess>> WorkerProcess::start(const QString& program, const QStringList& arguments)
+{
+    auto process = std::make_unique<QProcess>();
+    process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process->start(program, arguments + QStringList{QStringLiteral("--parent"),
+                                                    QString::number(QCoreApplication::applicationPid())});
+    if (!process->waitForStarted(-1))
+        return Failure{process->errorString()};
+    return std::unique_ptr<WorkerProcess>(new WorkerProcess(std::make_unique<Connection>(std::move(process))));
+}
+
+namespace WorkerChannel {
+
+bool receive(char& kind, QByteArray& payload)
+{
+    static QByteArray buffered;
+    static qsizetype start = 0;
+    _setmode(0, _O_BINARY);
+    while (!takeFrame(buffered, start, kind, payload)) {
+        char block[65536];
+        const int count = _read(0, block, sizeof block);
+        if (count <= 0)
+            return false;
+        buffered.append(block, count);
+    }
+    return true;
+}
+
+static QByteArray queued;
+
+void send(char kind, const QByteArray& payload)
+{
+    queued += header(kind, payload.size());
+    queued += payload;
+}
+
+bool flush()
+{
+    _setmode(1, _O_BINARY);
+    qsizetype done = 0;
+    while (done < queued.size()) {
+        const int count = _write(1, queued.constData() + done, unsigned(std::min<qsizetype>(queued.size() - done, 1 << 30)));
+        if (count <= 0)
+            return false;
+        done += count;
+    }
+    queued.clear();
+    return true;
+}
+
+bool LimitMemory(qint64 bytes)
+{
+    HANDLE job = CreateJobObjectW(nullptr, nullptr);
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_PROCESS_MEMORY;
+    limits.ProcessMemoryLimit = SIZE_T(bytes);
+    return job && SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits) &&
+           AssignProcessToJobObject(job, GetCurrentProcess());
+}
+
+void EndWithParent(qint64 parent)
+{
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, DWORD(parent));
+    if (!process)
+        ExitProcess(0);
+    // A thread that waits for the parent's end and ends the worker with it.
+    CreateThread(
+        nullptr, 0,
+        [](LPVOID handle) -> DWORD {
+            WaitForSingleObject(static_cast<HANDLE>(handle), INFINITE);
+            ExitProcess(0);
+        },
+        process, 0, nullptr);
+}
+
+} // namespace WorkerChannel
+
+#endif
+
+WorkerProcess::WorkerProcess(std::unique_ptr<Connection> connection) : m_connection(std::move(connection)) {}
+
+WorkerProcess::~WorkerProcess() = default;
+
+bool WorkerProcess::send(char kind, const QByteArray& payload)
+{
+    return m_connection->send(kind, payload);
+}
+
+bool WorkerProcess::receive(char& kind, QByteArray& payload)
+{
+    return m_connection->receive(kind, payload);
+}
+
+WorkerProcess::End WorkerProcess::end()
+{
+    return m_connection->end();
+}
+
+void WorkerProcess::kill()
+{
+    m_connection->kill();
+}
+
+qint64 WorkerProcess::processId() const
+{
+    return m_connection->processId();
+}

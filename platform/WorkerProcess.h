@@ -1,0 +1,67 @@
+#pragma once
+
+#include "Result.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+// A helper program of ours, started once and given many pieces of work, spoken to in frames over its standard
+// input and output: a kind byte, a 32-bit little-endian length, then that many bytes. A page that crashes or
+// exhausts the helper takes only the helper with it, never the program that started it.
+//
+// One thread at a time may use a worker; it may be handed from thread to thread between uses.
+class WorkerProcess
+{
+public:
+    // How a worker that stopped answering ended.
+    struct End
+    {
+        bool signaled = false; // killed by a signal (code is the signal) rather than exited (code is the status)
+        int code = 0;
+    };
+
+    // Starts the program with the arguments. The worker learns this program's process number as the argument
+    // after "--parent", which is added to the arguments.
+    static Result<std::unique_ptr<WorkerProcess>> start(const QString& program, const QStringList& arguments);
+    // Ends the worker at once if it is still there.
+    ~WorkerProcess();
+    WorkerProcess(const WorkerProcess&) = delete;
+    WorkerProcess& operator=(const WorkerProcess&) = delete;
+
+    // False once the worker has gone.
+    bool send(char kind, const QByteArray& payload);
+    // Waits for the next whole frame; false once the worker has gone.
+    bool receive(char& kind, QByteArray& payload);
+    // After a failed send or receive: waits for the worker to end and tells how it did.
+    End end();
+    // Ends the worker at once.
+    void kill();
+    qint64 processId() const;
+
+    class Connection;
+
+private:
+    explicit WorkerProcess(std::unique_ptr<Connection> connection);
+    std::unique_ptr<Connection> m_connection;
+};
+
+// The worker's side: frames over its own standard input and output.
+namespace WorkerChannel {
+
+// Waits for the next request; false at the end of input (the program that started the worker has gone or is done).
+bool receive(char& kind, QByteArray& payload);
+// Queues a reply; flush() sends what is queued.
+void send(char kind, const QByteArray& payload);
+bool flush();
+
+// Limits the worker's memory (its address space on Linux), so that a page that needs more makes allocations fail
+// in the worker instead of exhausting the machine; false when the system refused the limit.
+bool LimitMemory(qint64 bytes);
+// Ends the worker along with the program that started it (whose process number is parent), however that program
+// ends; ends it now if that program has gone already.
+void EndWithParent(qint64 parent);
+
+} // namespace WorkerChannel
