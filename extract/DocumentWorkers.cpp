@@ -95,7 +95,7 @@ Failure DocumentWorker::lost()
     return Failure{describeEnd(end, m_settings.memoryLimit)};
 }
 
-std::optional<Failure> DocumentWorker::load(const QString& path)
+std::optional<Failure> DocumentWorker::start()
 {
     if (!m_process) {
         QStringList arguments = m_settings.arguments;
@@ -107,6 +107,13 @@ std::optional<Failure> DocumentWorker::load(const QString& path)
                                .arg(FileNames::forDisplay(m_settings.program), started.failure().description)};
         m_process = std::move(*started);
     }
+    return std::nullopt;
+}
+
+std::optional<Failure> DocumentWorker::load(const QString& path)
+{
+    if (std::optional<Failure> failure = start())
+        return failure;
     if (!m_process->send(kLoad, FileNames::toNative(path)))
         return lost();
     char kind = 0;
@@ -248,8 +255,11 @@ public:
     WorkerLoading(std::shared_ptr<WorkerPool> pool, const QString& path, std::function<void()> whenComplete)
         : m_loan(std::make_unique<Loan>(std::move(pool)))
     {
+        // Started here, on the caller's lasting thread, not on the load's own.
+        m_failure = (*m_loan)->start();
         m_thread = std::thread([this, path, whenComplete = std::move(whenComplete)] {
-            m_failure = (*m_loan)->load(path);
+            if (!m_failure)
+                m_failure = (*m_loan)->load(path);
             m_complete.store(true, std::memory_order_release);
             if (whenComplete)
                 whenComplete();

@@ -38,6 +38,9 @@ public:
     explicit DocumentWorker(DocumentWorkerSettings settings);
     ~DocumentWorker();
 
+    // Starts the worker unless it is running. On Linux a worker ends when the thread that started it ends, so a
+    // caller that loads on short-lived threads starts it first on a thread that lasts.
+    std::optional<Failure> start();
     std::optional<Failure> load(const QString& path);
     std::optional<Failure> extract(ExtractionMode mode, QStringView tagName, const RowSink& sink);
     // The running worker's process number, 0 when there is none.

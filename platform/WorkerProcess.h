@@ -24,7 +24,8 @@ public:
     };
 
     // Starts the program with the arguments. The worker learns this program's process number as the argument
-    // after "--parent", which is added to the arguments.
+    // after "--parent", which is added to the arguments. On Linux the worker ends when the thread that started it
+    // ends (that is how it learns of its parent's end), so start workers from a thread that lasts.
     static Result<std::unique_ptr<WorkerProcess>> start(const QString& program, const QStringList& arguments);
     // Ends the worker at once if it is still there.
     ~WorkerProcess();

@@ -1,5 +1,6 @@
 #include "AddFiles.h"
 #include "FileNames.h"
+#include "Processes.h"
 #include "ShortTitle.h"
 #include "WindowHarness.h"
 
@@ -7,6 +8,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 
+#include <csignal>
 #include <cstdio>
 
 #include <chrono>
@@ -438,6 +440,56 @@ private Q_SLOTS:
                                            report("Too many levels of symbolic links", step), Dialogs::Icon::Warning},
                                           message("Done.")}));
         QCOMPARE(window.results().Texts(), QStringList({option == "Option1" ? "one" : "<p>one</p>"}));
+    }
+
+    void aWorkerThatRunsOutOfMemoryOrIsKilledCostsOnlyItsFile_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("description");
+        QTest::newRow("out of memory") << "memory"
+                                       << "Out of memory (the document needs more than the 200 MB one document may "
+                                          "use on this machine)";
+        QTest::newRow("killed while the window waits")
+            << "killed" << "Internal error (the parser stopped with signal 9, Killed)";
+    }
+    void aWorkerThatRunsOutOfMemoryOrIsKilledCostsOnlyItsFile()
+    {
+        QFETCH(QString, fault);
+        QFETCH(QString, description);
+#if defined(__SANITIZE_ADDRESS__)
+        if (fault == "memory")
+            QSKIP("AddressSanitizer reserves more address space than the limit allows, so the limit is off");
+#endif
+        Harness h;
+        // The killed worker gets no limit, so that only the kill can end it.
+        h.workers = DocumentWorkerSettings{QStringLiteral(QUILLORY_WORKER_PATH), {},
+                                           fault == "memory" ? qint64(200) << 20 : 0};
+        MainWindow& shown = h.load();
+        shown.inputFiles().Append(h.file("a.html", "<p>before</p>"));
+        shown.inputFiles().Append(
+            h.file("dense.html", QByteArray("<p>x").repeated((fault == "memory" ? 10 : 40) << 18)));
+        shown.inputFiles().Append(h.file("c.html", "<p>after</p>"));
+        if (fault == "killed") {
+            // The window waits for the large document; its worker is ended from outside.
+            bool killed = false;
+            h.events.everyCall([&] {
+                if (killed)
+                    return;
+                if (const pid_t worker = WaitForBusyChild(getpid(), "quillory-worker", 100 * 1024, 0.05)) {
+                    ::kill(worker, SIGKILL);
+                    killed = true;
+                }
+            });
+        }
+        h.dialogs.expectMessage();
+        h.dialogs.expectMessage();
+        QTest::mouseClick(h.find<QPushButton>("PushButton7"), Qt::LeftButton);
+        QCOMPARE(h.dialogs.transcript(),
+                 QList<FakeDialogs::Box>({{FakeDialogs::Kind::Message, "Application Error", report(description, 128),
+                                           Dialogs::Icon::Warning},
+                                          message("Done.")}));
+        QCOMPARE(shown.results().Texts(), QStringList({"before", "after"}));
+        QCOMPARE(shown.pointer(), 0);
     }
 
     void helpShowsTheSeventeenLines()
