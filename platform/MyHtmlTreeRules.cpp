@@ -5,6 +5,8 @@
 
 #include "MyHtmlTreeRules.h"
 
+#include <mycore/incoming.h>
+#include <myhtml/data_process.h>
 #include <myhtml/myhtml.h>
 #include <myhtml/tag.h>
 #include <myhtml/token.h>
@@ -18,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <string_view>
 #include <tuple>
 #include <unordered_map>
@@ -575,6 +578,31 @@ void myhtml_insertion_fix_for_null_char_drop_all(myhtml_tree_t* tree, myhtml_tok
     }
     if (onlyWhiteSpace)
         token->type = myhtml_token_type(token->type | MyHTML_TOKEN_TYPE_WHITESPACE);
+}
+
+// The text of a token, or an attribute's value, with its character references decoded. Its raw
+// bytes may lie across two of the chunks the parser was fed (the program feeds a file's last '<'
+// and the end of a cut tag as chunks of their own). The library decodes each piece on its own, and
+// when a named reference that runs across the border ends on a shorter name found in the earlier
+// piece (&noti + &lt; is &not followed by i<), it goes on from that name's end counted in the
+// earlier piece, but reads the later one there: past its end, and losing what followed the name.
+// Joined first, the bytes are decoded as one piece, the way text in a single chunk is.
+size_t myhtml_parser_token_data_to_string_charef(myhtml_tree_t* tree, mycore_string_t* str,
+                                                 myhtml_data_process_entry_t* proc_entry, size_t begin, size_t length)
+{
+    mycore_incoming_buffer_t* buffer = mycore_incoming_buffer_find_by_position(tree->incoming_buf_first, begin);
+    std::size_t relative = begin - buffer->offset;
+    if (relative + length <= buffer->size) {
+        myhtml_data_process(proc_entry, str, buffer->data + relative, length);
+    } else {
+        std::string joined;
+        joined.reserve(length);
+        for (; buffer && joined.size() < length; buffer = buffer->next, relative = 0)
+            joined.append(buffer->data + relative, std::min(buffer->size - relative, length - joined.size()));
+        myhtml_data_process(proc_entry, str, joined.data(), joined.size());
+    }
+    myhtml_data_process_end(proc_entry, str);
+    return str->length;
 }
 
 // The "Noah's ark" check: a fourth formatting element alike to three since the last marker pushes

@@ -17,6 +17,9 @@ struct myhtml_tree;
 //   current node's parent instead of the current node, as Chromium and WebKit do, so the tree's
 //   depth stays bounded;
 // - NUL characters dropped from text are dropped exactly, where MyHTML's loop garbles runs of them.
+// Always, with or without one of these:
+// - text that lies across two of the chunks the parser is fed has its character references decoded
+//   as if it had come in one, where MyHTML reads past the end of the later chunk.
 class MyHtmlTreeRules
 {
 public:

@@ -378,6 +378,32 @@ TEST(HtmlDocument, NulCharactersAndAttributesAsTheTokenizerReadsThem)
     EXPECT_EQ(parse(many + ">")->body().innerHTML(), kept + "></p>");
 }
 
+// A file's last '<' reaches the parser as a chunk of its own, so a character reference just before
+// it runs across two chunks. A browser reads the longest name that has a meaning (&not in &noti)
+// and keeps the rest as text.
+TEST(HtmlDocument, ACharacterReferenceAcrossTheLastChunkKeepsWhatFollowsIt)
+{
+    const struct
+    {
+        const char* name;
+        QByteArray html;
+        const char* tag;
+        std::string text;
+    } cases[] = {
+        {"after text", "x&noti<", "body", "x\xC2\xACi<"},
+        {"opening the text", "<p>&noti<", "p", "\xC2\xACi<"},
+        {"a longer name cut short", "<p>x&copys<", "p", "x\xC2\xA9s<"},
+        {"several letters after the name", "<p>5&parall<", "p", "5\xC2\xB6ll<"},
+        {"in a title", "<title>x&noti<", "title", "x\xC2\xACi<"},
+        {"in a textarea", "<textarea>ab&noti<", "textarea", "ab\xC2\xACi<"},
+        {"a whole reference", "<p>x&not;i<", "p", "x\xC2\xACi<"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(firstText(c.html, c.tag), c.text);
+    }
+}
+
 TEST(HtmlEncoding, ValidUtf8IsTheStrictDefinition)
 {
     const struct
