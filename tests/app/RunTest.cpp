@@ -469,9 +469,9 @@ private Q_SLOTS:
         shown.inputFiles().Append(
             h.file("dense.html", QByteArray("<p>x").repeated((fault == "memory" ? 10 : 40) << 18)));
         shown.inputFiles().Append(h.file("c.html", "<p>after</p>"));
+        bool killed = false;
         if (fault == "killed") {
             // The window waits for the large document; its worker is ended from outside.
-            bool killed = false;
             h.events.everyCall([&] {
                 if (killed)
                     return;
