@@ -11,19 +11,7 @@ public:
 
     std::optional<Failure> extract(ExtractionMode mode, QStringView tagName, const RowSink& sink) override
     {
-        switch (mode) {
-        case ExtractionMode::LeafTexts:
-            EmitLeafTexts(*m_document, sink);
-            break;
-        case ExtractionMode::ElementBlocks:
-            EmitElementBlocks(*m_document, tagName, sink);
-            break;
-        case ExtractionMode::TagNames:
-            EmitTagNames(*m_document, sink);
-            break;
-        case ExtractionMode::MatchingLines:
-            break;
-        }
+        EmitDocumentRows(*m_document, mode, tagName, sink);
         return std::nullopt;
     }
 

@@ -391,19 +391,7 @@ int ServeDocuments(const QStringList& arguments)
                             std::_Exit(0);
                     }
                 };
-                switch (mode) {
-                case ExtractionMode::LeafTexts:
-                    EmitLeafTexts(*document, sink);
-                    break;
-                case ExtractionMode::ElementBlocks:
-                    EmitElementBlocks(*document, tagName, sink);
-                    break;
-                case ExtractionMode::TagNames:
-                    EmitTagNames(*document, sink);
-                    break;
-                case ExtractionMode::MatchingLines:
-                    break;
-                }
+                EmitDocumentRows(*document, mode, tagName, sink);
                 sendRows(frame);
                 WorkerChannel::send(kEnd, {});
             } else {

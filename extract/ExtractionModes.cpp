@@ -263,6 +263,23 @@ void EmitTagNames(const HtmlDocument& document, const RowSink& sink)
     }
 }
 
+void EmitDocumentRows(const HtmlDocument& document, ExtractionMode mode, QStringView tagName, const RowSink& sink)
+{
+    switch (mode) {
+    case ExtractionMode::LeafTexts:
+        EmitLeafTexts(document, sink);
+        break;
+    case ExtractionMode::ElementBlocks:
+        EmitElementBlocks(document, tagName, sink);
+        break;
+    case ExtractionMode::TagNames:
+        EmitTagNames(document, sink);
+        break;
+    case ExtractionMode::MatchingLines:
+        break;
+    }
+}
+
 namespace {
 
 std::optional<StepFailure> extractFile(ExtractionMode mode, const QString& path, const ExtractionTexts& texts,
@@ -279,19 +296,7 @@ std::optional<StepFailure> extractFile(ExtractionMode mode, const QString& path,
     Result<std::unique_ptr<HtmlDocument>> document = LoadHtmlDocument(path, parser);
     if (!document)
         return StepFailure{contentStep(mode), document.failure().description};
-    switch (mode) {
-    case ExtractionMode::LeafTexts:
-        EmitLeafTexts(**document, sink);
-        break;
-    case ExtractionMode::ElementBlocks:
-        EmitElementBlocks(**document, texts.tagName, sink);
-        break;
-    case ExtractionMode::TagNames:
-        EmitTagNames(**document, sink);
-        break;
-    case ExtractionMode::MatchingLines:
-        break;
-    }
+    EmitDocumentRows(**document, mode, texts.tagName, sink);
     return std::nullopt;
 }
 

@@ -36,6 +36,9 @@ void EmitMatchingLines(const LineList& lines, QStringView searchText, const RowS
 // The lower-case tag name of every element of the document, in document order.
 void EmitTagNames(const HtmlDocument& document, const RowSink& sink);
 
+// The rows of a document mode (LeafTexts, ElementBlocks or TagNames; MatchingLines gives none here).
+void EmitDocumentRows(const HtmlDocument& document, ExtractionMode mode, QStringView tagName, const RowSink& sink);
+
 // A failure that ended a file's work, with the number of the run's step that failed.
 struct StepFailure
 {
