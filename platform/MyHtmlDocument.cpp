@@ -4,6 +4,7 @@
 #include "HtmlEncoding.h"
 #include "MyHtmlTreeRules.h"
 
+#include <mycore/utils/mchar_async.h>
 #include <myhtml/myhtml.h>
 #include <myhtml/tree.h>
 
@@ -707,6 +708,27 @@ extern "C" size_t mycore_string_crop_whitespace_from_begin(mycore_string_t* targ
         data[target->length] = '\0';
     }
     return count;
+}
+
+// Replaces MyHTML's own definition too, for its other callers: the split of a text's leading white
+// space into a text of its own (white space before the body goes to the head, the rest to the
+// body) and the newline dropped after <pre>, <listing> and <textarea>. The library's version moves
+// the start of the block forward by the bytes cut, but the string keeps the capacity it had, so a
+// later text merged into it writes that many bytes past the block's end, over the next string
+// (the white space given to the head, say). This one moves the bytes down and keeps the block
+// where it was, so the capacity stays true.
+extern "C" char* mchar_async_crop_first_chars_without_cache(char* data, size_t crop_len)
+{
+    if (data == nullptr)
+        return nullptr;
+    const std::size_t capacity = mchar_async_get_size_by_data(data);
+    if (crop_len >= capacity) {
+        if (capacity)
+            data[0] = '\0';
+        return data;
+    }
+    std::memmove(data, data + crop_len, capacity - crop_len);
+    return data;
 }
 
 namespace {

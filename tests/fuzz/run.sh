@@ -65,7 +65,7 @@ if [ -n "$myhtml_source" ] && [[ " ${targets[*]} " == *" document "* ]]; then
         exit 1
     fi
     replaced=$(comm -12 <(nm -D --defined-only "$program" | awk '{print $3}' | sort -u) \
-        <(nm -D --defined-only "$library" | awk '{print $3}' | sort -u) | grep -E '^my' || true)
+        <(nm -D --defined-only "$library" | awk '{print $3}' | sort -u) | grep -E '^(my|mchar_)' || true)
     bound=$(LD_DEBUG=bindings LD_BIND_NOW=1 "$program" -runs=0 2>&1 |
         sed -n "s/.*libquillory_myhtml\.so \[0\] to [^ ]*fuzz_document \[0\]: normal symbol \`\([a-z_]*\)'.*/\1/p" |
         sort -u)

@@ -404,6 +404,32 @@ TEST(HtmlDocument, ACharacterReferenceAcrossTheLastChunkKeepsWhatFollowsIt)
     }
 }
 
+// White space cut from the start of a text (split off to the head, the newline after <pre>, the
+// white space before the first text), then more text merged into it: the merged bytes stay within
+// the text's own block and leave the strings next to it as they were.
+TEST(HtmlDocument, WhiteSpaceCutFromATextLeavesTheStringsBesideItIntact)
+{
+    const std::string tabs(13, '\t');
+    const struct
+    {
+        const char* name;
+        QByteArray html;
+        std::string head;
+        std::string body;
+    } cases[] = {
+        {"white space split off to the head", QByteArray("<link>") + tabs.c_str() + "66<head>;cdefghijkl",
+         "<link>" + tabs, "66;cdefghijkl"},
+        {"the newline after pre", "<pre>\nab<head>cdefghijklmnop</pre>", "", "<pre>abcdefghijklmnop</pre>"},
+        {"white space before the first text", "          ab<head>cdefghijklmnop", "", "abcdefghijklmnop"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto document = parse(c.html);
+        EXPECT_EQ(first(*document, "head").innerHTML(), c.head);
+        EXPECT_EQ(document->body().innerHTML(), c.body);
+    }
+}
+
 TEST(HtmlEncoding, ValidUtf8IsTheStrictDefinition)
 {
     const struct
