@@ -59,9 +59,11 @@ cmake --build "$build" -j2 --target "${targets[@]/#/fuzz_}"
 if [ -n "$myhtml_source" ] && [[ " ${targets[*]} " == *" document "* ]]; then
     program=$build/tests/fuzz/fuzz_document
     library=$build/libquillory_myhtml.so
-    if ! ldd "$program" | grep -q "libquillory_myhtml.so => $library" || ldd "$program" | grep -q libmodest; then
+    # The list is read whole first: grep -q stopping early would break ldd's pipe, which pipefail counts.
+    libraries=$(ldd "$program")
+    if ! grep -q "libquillory_myhtml.so => $library" <<<"$libraries" || grep -q libmodest <<<"$libraries"; then
         echo "run.sh: fuzz_document does not load $library alone:" >&2
-        ldd "$program" >&2
+        echo "$libraries" >&2
         exit 1
     fi
     replaced=$(comm -12 <(nm -D --defined-only "$program" | awk '{print $3}' | sort -u) \
