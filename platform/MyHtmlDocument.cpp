@@ -4,7 +4,6 @@
 #include "HtmlEncoding.h"
 #include "MyHtmlTreeRules.h"
 
-#include <mycore/utils/mchar_async.h>
 #include <myhtml/myhtml.h>
 #include <myhtml/tree.h>
 
@@ -721,7 +720,9 @@ extern "C" char* mchar_async_crop_first_chars_without_cache(char* data, size_t c
 {
     if (data == nullptr)
         return nullptr;
-    const std::size_t capacity = mchar_async_get_size_by_data(data);
+    // The block's size stands just before it, not necessarily aligned.
+    std::size_t capacity = 0;
+    std::memcpy(&capacity, data - sizeof capacity, sizeof capacity);
     if (crop_len >= capacity) {
         if (capacity)
             data[0] = '\0';
