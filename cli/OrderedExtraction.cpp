@@ -14,25 +14,36 @@
 
 namespace {
 
-// Runs one file, handing each full chunk to flush.
-std::optional<StepFailure> extractInChunks(const OrderedExtraction& settings, const QString& file, DocumentWorker& worker,
-                                           const OrderedExtraction::Format& format,
+// Runs one file, handing each full chunk to flush. A file of a document mode must have been queued on the worker.
+std::optional<StepFailure> extractInChunks(const OrderedExtraction& settings, const QString& file,
+                                           DocumentWorker& worker, const OrderedExtraction::Format& format,
                                            const std::function<void(QByteArray&&)>& flush)
 {
     QByteArray chunk;
-    const std::optional<StepFailure> failure =
-        ExtractFileWith(worker, settings.mode, file, settings.texts, [&](std::string_view row) {
-            if (chunk.isEmpty())
-                chunk.reserve(qsizetype(settings.chunkBytes) + 4096);
-            format(chunk, row);
-            if (std::size_t(chunk.size()) >= settings.chunkBytes) {
-                flush(std::move(chunk));
-                chunk = QByteArray();
-            }
-        });
+    const RowSink sink = [&](std::string_view row) {
+        if (chunk.isEmpty())
+            chunk.reserve(qsizetype(settings.chunkBytes) + 4096);
+        format(chunk, row);
+        if (std::size_t(chunk.size()) >= settings.chunkBytes) {
+            flush(std::move(chunk));
+            chunk = QByteArray();
+        }
+    };
+    std::optional<StepFailure> failure;
+    if (settings.mode == ExtractionMode::MatchingLines) {
+        failure = ExtractFileWith(worker, settings.mode, file, settings.texts, sink);
+    } else if (std::optional<Failure> lost = worker.take(sink)) {
+        failure = StepFailure{contentStep(settings.mode), lost->description};
+    }
     if (!chunk.isEmpty())
         flush(std::move(chunk));
     return failure;
+}
+
+void queueFile(const OrderedExtraction& settings, const QString& file, DocumentWorker& worker)
+{
+    if (settings.mode != ExtractionMode::MatchingLines)
+        worker.queue(file, settings.mode, settings.texts.tagName);
 }
 
 // What the workers have made of one file and the writer has not taken yet.
@@ -55,17 +66,31 @@ public:
     void work()
     {
         DocumentWorker worker(m_settings.workers);
+        // The file taken next, claimed before this one's rows are made, and queued on the worker unless it is
+        // large: the worker parses it meanwhile.
+        std::size_t ahead = m_files.size();
+        bool aheadQueued = false;
         for (;;) {
-            const std::size_t index = m_next.fetch_add(1);
-            if (index >= m_files.size())
-                return;
-            if (FileSystem::size(m_files[index]) > m_largeFileBytes) {
+            std::size_t index = ahead;
+            const bool queued = aheadQueued;
+            if (index >= m_files.size()) {
+                index = m_next.fetch_add(1);
+                if (index >= m_files.size())
+                    return;
+            }
+            if (!queued && isLarge(index)) {
                 std::unique_lock lock(m_mutex);
                 m_room.wait(lock, [&] { return index == m_head; });
             }
-            std::optional<StepFailure> failure = extractInChunks(
-                m_settings, m_files[index], worker, m_format,
-                [this, index](QByteArray&& chunk) { hand(index, std::move(chunk)); });
+            if (!queued)
+                queueFile(m_settings, m_files[index], worker);
+            ahead = m_next.fetch_add(1);
+            aheadQueued = ahead < m_files.size() && !isLarge(ahead);
+            if (aheadQueued)
+                queueFile(m_settings, m_files[ahead], worker);
+            std::optional<StepFailure> failure =
+                extractInChunks(m_settings, m_files[index], worker, m_format,
+                                [this, index](QByteArray&& chunk) { hand(index, std::move(chunk)); });
             const std::lock_guard lock(m_mutex);
             m_slots[index].failure = std::move(failure);
             m_slots[index].done = true;
@@ -102,6 +127,8 @@ public:
     }
 
 private:
+    bool isLarge(std::size_t index) const { return FileSystem::size(m_files[index]) > m_largeFileBytes; }
+
     void hand(std::size_t index, QByteArray&& chunk)
     {
         std::unique_lock lock(m_mutex);
@@ -132,12 +159,17 @@ void OrderedExtraction::run(const std::vector<QString>& files, const Format& for
 {
     const std::size_t workers = std::min<std::size_t>(std::size_t(std::max(jobs, 1)), files.size());
     if (workers <= 1) {
+        // One file queued ahead: the worker parses it while the rows of the one before are written.
         DocumentWorker worker(this->workers);
-        for (const QString& file : files) {
+        if (!files.empty())
+            queueFile(*this, files.front(), worker);
+        for (std::size_t index = 0; index < files.size(); ++index) {
+            if (index + 1 < files.size())
+                queueFile(*this, files[index + 1], worker);
             const std::optional<StepFailure> failure =
-                extractInChunks(*this, file, worker, format, [&](QByteArray&& chunk) { deliver(chunk); });
+                extractInChunks(*this, files[index], worker, format, [&](QByteArray&& chunk) { deliver(chunk); });
             if (failure)
-                failed(file, *failure);
+                failed(files[index], *failure);
         }
         return;
     }

@@ -16,7 +16,8 @@
 // list's order, so that the result is the same bytes whatever the number of threads.
 //
 // Each thread has a worker process of its own, which parses the thread's documents and makes their rows (see
-// DocumentWorker), and formats the rows into chunks of bytes. The calling
+// DocumentWorker), and formats the rows into chunks of bytes. A thread asks its worker for the next file before it
+// takes the rows of this one, so the worker parses while the rows are formatted and written. The calling
 // thread writes the chunks of the earliest unfinished file as they come, so a file with a huge
 // output streams as it would on one thread; workers that run ahead stop once the bytes waiting
 // for their turn pass a budget, which keeps memory bounded on any mix of files.

@@ -8,11 +8,12 @@
 #include <QtEndian>
 
 #include <atomic>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <csignal>
 #include <mutex>
 #include <new>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -25,6 +26,8 @@ namespace {
 // The requests and replies, by their kind byte.
 constexpr char kLoad = 'L';     // request: the path's bytes
 constexpr char kExtract = 'X';  // request: the mode (one byte), then the tag name in UTF-8
+constexpr char kWhole = 'W';    // request: load and extract at once: the mode, the path's length (32 bits), the
+                                // path's bytes, the tag name; answered as an extract, or with one failure
 constexpr char kComplete = 'C'; // reply to a load: the document is built
 constexpr char kFailed = 'F';   // reply: why not, in UTF-8
 constexpr char kRows = 'R';     // reply to an extract, any number of times: rows, each a 32-bit length and bytes
@@ -134,6 +137,56 @@ std::optional<Failure> DocumentWorker::extract(ExtractionMode mode, QStringView 
         return Failure{QStringLiteral("Internal error (the document is gone)")};
     if (!m_process->send(kExtract, char(mode) + tagName.toUtf8()))
         return lost();
+    return receiveRows(sink);
+}
+
+void DocumentWorker::queue(const QString& path, ExtractionMode mode, QStringView tagName)
+{
+    const QByteArray native = FileNames::toNative(path);
+    QByteArray request(1 + 4, Qt::Uninitialized);
+    request[0] = char(mode);
+    qToLittleEndian<quint32>(quint32(native.size()), request.data() + 1);
+    request += native;
+    request += tagName.toUtf8();
+    m_queued.push_back(request);
+    // Sent at once to a running worker, which reads it when it has answered the requests before it.
+    if (m_process && m_sent + 1 == m_queued.size() && m_process->send(kWhole, request))
+        ++m_sent;
+}
+
+std::optional<Failure> DocumentWorker::take(const RowSink& sink)
+{
+    if (m_queued.empty())
+        return Failure{QStringLiteral("Internal error (no file was asked for)")};
+    std::optional<Failure> failure;
+    if (!m_process)
+        m_sent = 0;
+    if (!failure)
+        failure = start();
+    for (; !failure && m_sent < m_queued.size(); ++m_sent) {
+        if (!m_process->send(kWhole, m_queued[m_sent]))
+            failure = lost();
+    }
+    if (!failure) {
+        try {
+            failure = receiveRows(sink);
+        } catch (...) {
+            m_queued.pop_front();
+            m_sent = 0;
+            throw;
+        }
+    }
+    m_queued.pop_front();
+    // A lost worker takes the requests it was sent with it; a fresh one is sent them again.
+    if (m_process)
+        --m_sent;
+    else
+        m_sent = 0;
+    return failure;
+}
+
+std::optional<Failure> DocumentWorker::receiveRows(const RowSink& sink)
+{
     char kind = 0;
     QByteArray payload;
     try {
@@ -315,10 +368,10 @@ private:
     std::_Exit(kOutOfMemoryStatus);
 }
 
-void sendRows(QByteArray& frame)
+void sendRows(std::string& frame)
 {
-    if (!frame.isEmpty()) {
-        WorkerChannel::send(kRows, frame);
+    if (!frame.empty()) {
+        WorkerChannel::send(kRows, QByteArray::fromRawData(frame.data(), qsizetype(frame.size())));
         frame.clear();
     }
 }
@@ -358,42 +411,54 @@ int ServeDocuments(const QStringList& arguments)
     try {
         std::unique_ptr<HtmlParser> parser = createHtmlParser();
         std::unique_ptr<HtmlDocument> document;
+        // Builds the file's document, or tells why there is none.
+        const auto load = [&](const QByteArray& path) {
+            document.reset();
+            Result<QByteArray> bytes = FileSystem::readAll(FileNames::fromNative(path));
+            if (!bytes) {
+                WorkerChannel::send(kFailed, bytes.failure().description.toUtf8());
+                return false;
+            }
+            Result<std::unique_ptr<HtmlDocument>> built = parser->parse(*bytes);
+            *bytes = QByteArray();
+            if (!built) {
+                WorkerChannel::send(kFailed, built.failure().description.toUtf8());
+                return false;
+            }
+            document = std::move(*built);
+            return true;
+        };
+        const auto extract = [&](ExtractionMode mode, const QString& tagName) {
+            std::string frame;
+            frame.reserve(std::size_t(kRowFrameBytes) * 2);
+            const RowSink sink = [&](std::string_view row) {
+                char length[4];
+                qToLittleEndian<quint32>(quint32(row.size()), length);
+                frame.append(length, 4);
+                frame.append(row);
+                if (frame.size() >= std::size_t(kRowFrameBytes)) {
+                    sendRows(frame);
+                    if (!WorkerChannel::flush())
+                        std::_Exit(0);
+                }
+            };
+            EmitDocumentRows(*document, mode, tagName, sink);
+            sendRows(frame);
+            WorkerChannel::send(kEnd, {});
+        };
         char kind = 0;
         QByteArray request;
         while (WorkerChannel::receive(kind, request)) {
             if (kind == kLoad) {
-                document.reset();
-                Result<QByteArray> bytes = FileSystem::readAll(FileNames::fromNative(request));
-                if (bytes) {
-                    Result<std::unique_ptr<HtmlDocument>> built = parser->parse(*bytes);
-                    *bytes = QByteArray();
-                    if (built) {
-                        document = std::move(*built);
-                        WorkerChannel::send(kComplete, {});
-                    } else {
-                        WorkerChannel::send(kFailed, built.failure().description.toUtf8());
-                    }
-                } else {
-                    WorkerChannel::send(kFailed, bytes.failure().description.toUtf8());
-                }
+                if (load(request))
+                    WorkerChannel::send(kComplete, {});
             } else if (kind == kExtract && document && !request.isEmpty()) {
-                const auto mode = ExtractionMode(request[0]);
-                const QString tagName = QString::fromUtf8(request.mid(1));
-                QByteArray frame;
-                const RowSink sink = [&](std::string_view row) {
-                    char length[4];
-                    qToLittleEndian<quint32>(quint32(row.size()), length);
-                    frame.append(length, 4);
-                    frame.append(row.data(), qsizetype(row.size()));
-                    if (frame.size() >= kRowFrameBytes) {
-                        sendRows(frame);
-                        if (!WorkerChannel::flush())
-                            std::_Exit(0);
-                    }
-                };
-                EmitDocumentRows(*document, mode, tagName, sink);
-                sendRows(frame);
-                WorkerChannel::send(kEnd, {});
+                extract(ExtractionMode(request[0]), QString::fromUtf8(request.mid(1)));
+            } else if (kind == kWhole && request.size() >= 5 &&
+                       qFromLittleEndian<quint32>(request.constData() + 1) <= quint32(request.size() - 5)) {
+                const quint32 pathBytes = qFromLittleEndian<quint32>(request.constData() + 1);
+                if (load(request.mid(5, pathBytes)))
+                    extract(ExtractionMode(request[0]), QString::fromUtf8(request.mid(5 + pathBytes)));
             } else {
                 WorkerChannel::send(kFailed, QByteArrayLiteral("Internal error (no document to extract from)"));
             }

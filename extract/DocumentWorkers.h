@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <QStringView>
 
+#include <cstddef>
+#include <deque>
 #include <memory>
 #include <optional>
 
@@ -22,8 +24,8 @@ class WorkerProcess;
 
 struct DocumentWorkerSettings
 {
-    QString program;      // the worker executable
-    QStringList arguments; // what puts it in worker mode
+    QString program;        // the worker executable
+    QStringList arguments;  // what puts it in worker mode
     qint64 memoryLimit = 0; // bytes of address space per worker; 0: none
 };
 
@@ -43,6 +45,13 @@ public:
     std::optional<Failure> start();
     std::optional<Failure> load(const QString& path);
     std::optional<Failure> extract(ExtractionMode mode, QStringView tagName, const RowSink& sink);
+
+    // A whole file asked for at once, for a caller whose mode and tag name are settled before the file is read.
+    // Files are queued ahead of taking their rows, so that the worker reads and parses the next file while the
+    // rows of this one are being used. take() gives the rows of the earliest file queued, or why there are none;
+    // a worker lost on that file costs only it, and the files queued after it go to a fresh worker.
+    void queue(const QString& path, ExtractionMode mode, QStringView tagName);
+    std::optional<Failure> take(const RowSink& sink);
     // The running worker's process number, 0 when there is none.
     qint64 processId() const;
     // Ends the worker at once; the next load starts a new one.
@@ -50,9 +59,12 @@ public:
 
 private:
     Failure lost();
+    std::optional<Failure> receiveRows(const RowSink& sink);
 
     DocumentWorkerSettings m_settings;
     std::unique_ptr<WorkerProcess> m_process;
+    std::deque<QByteArray> m_queued; // requests of queue() not yet taken, the earliest first
+    std::size_t m_sent = 0;          // how many of them the running worker has been sent
 };
 
 // Reads or loads one file through the worker and applies one mode to it, as ExtractFile does in this process;

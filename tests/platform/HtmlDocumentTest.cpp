@@ -458,7 +458,9 @@ TEST(HtmlDocument, DocumentsOfOneParserStayIntactWhileOthersComeAndGo)
     // The parser recycles the memory of documents that are gone; documents still held must not
     // notice.
     const std::unique_ptr<HtmlParser> parser = createHtmlParser();
-    auto load = [&parser](const QByteArray& html) { return std::move(*parser->parse(html)); };
+    auto load = [&parser](const QByteArray& html) {
+        return std::move(*parser->parse(html));
+    };
     auto texts = [](const HtmlDocument& document) {
         std::vector<std::string> all;
         for (const HtmlElement element : document.body().all())
