@@ -34,9 +34,14 @@ ResultsList::ResultsList(QObject* parent) : QAbstractListModel(parent), m_capaci
 bool ResultsList::Append(const QString& text)
 {
     const std::uint64_t cost = rowCost(text);
-    if (m_rows.size() >= kMaxRows || m_bytesHeld + cost > m_capacityBytes)
+    if (m_count >= kMaxRows || m_bytesHeld + cost > m_capacityBytes)
         return false;
-    m_rows.append(text);
+    if ((m_count & (kBlockRows - 1)) == 0) {
+        m_blocks.emplace_back();
+        m_blocks.back().reserve(kBlockRows);
+    }
+    m_blocks.back().append(text);
+    ++m_count;
     m_bytesHeld += cost;
     if (!m_flushTimer.isActive()) {
         const qint64 since = m_sinceFlush.isValid() ? m_sinceFlush.elapsed() : kPaceMs;
@@ -47,13 +52,22 @@ bool ResultsList::Append(const QString& text)
 
 int ResultsList::Count() const
 {
-    return int(m_rows.size());
+    return m_count;
+}
+
+QStringList ResultsList::Texts() const
+{
+    QStringList texts;
+    texts.reserve(m_count);
+    for (const QList<QString>& block : m_blocks)
+        texts += block;
+    return texts;
 }
 
 QString ResultsList::Text(int position) const
 {
     Q_ASSERT(position >= 1 && position <= Count());
-    return position >= 1 && position <= Count() ? m_rows.at(position - 1) : QString();
+    return position >= 1 && position <= Count() ? row(position - 1) : QString();
 }
 
 void ResultsList::Clear()
@@ -64,7 +78,8 @@ void ResultsList::Clear()
     // that the views could be told to remove.
     beginResetModel();
     // Given back, not kept: after a large run the list's capacity alone can be gigabytes.
-    QStringList().swap(m_rows);
+    std::vector<QList<QString>>().swap(m_blocks);
+    m_count = 0;
     m_bytesHeld = 0;
     m_announcedCount = 0;
     endResetModel();
@@ -94,7 +109,7 @@ QVariant ResultsList::data(const QModelIndex& index, int role) const
 {
     if (role != Qt::DisplayRole || !index.isValid() || index.model() != this || index.row() >= m_announcedCount)
         return {};
-    return m_rows.at(index.row());
+    return row(index.row());
 }
 
 QVariant ResultsList::headerData(int section, Qt::Orientation orientation, int role) const

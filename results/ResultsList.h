@@ -6,6 +6,7 @@
 #include <QTimer>
 
 #include <cstdint>
+#include <vector>
 
 // The rows an extraction produced: the window's lower list. Positions count from 1. Rows may be empty or repeated.
 //
@@ -25,7 +26,7 @@ public:
     int Count() const;
     // 1 <= position <= Count().
     QString Text(int position) const;
-    const QStringList& Texts() const { return m_rows; }
+    QStringList Texts() const;
     void Clear();
 
     // The list refuses rows rather than grow until the system kills the program: it holds at most
@@ -46,7 +47,17 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
 private:
-    QStringList m_rows;
+    // The rows in blocks of a fixed size, each reserved whole when it is started: a list of millions of rows never
+    // moves them all to a larger array, which would hold the window for a quarter of a second at a time.
+    static constexpr int kBlockShift = 16;
+    static constexpr int kBlockRows = 1 << kBlockShift;
+    const QString& row(int index) const
+    {
+        return m_blocks[std::size_t(index >> kBlockShift)][index & (kBlockRows - 1)];
+    }
+
+    std::vector<QList<QString>> m_blocks;
+    int m_count = 0;
     std::uint64_t m_capacityBytes;
     std::uint64_t m_bytesHeld = 0;
     // Rows [0, m_announcedCount) are known to the views; the rest wait for the flush.

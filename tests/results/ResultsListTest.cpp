@@ -120,6 +120,20 @@ TEST(ResultsList, ALargeExtractionIsOneInsertion)
     letEventsRun();
     EXPECT_EQ(insertions(inserted), Insertions({{0, 299'999}}));
     EXPECT_EQ(list.index(299'999).data().toString(), "299999");
+
+    // Rows are kept in blocks; every row reads back as appended, at the blocks' edges too.
+    const QStringList texts = list.Texts();
+    ASSERT_EQ(texts.size(), 300'000);
+    for (int i = 0; i < 300'000; ++i) {
+        ASSERT_EQ(texts[i], QString::number(i));
+        ASSERT_EQ(list.Text(i + 1), texts[i]);
+    }
+    for (const int row : {65'535, 65'536, 131'071, 131'072, 262'144})
+        EXPECT_EQ(list.index(row).data().toString(), QString::number(row));
+    list.Clear();
+    EXPECT_EQ(list.Count(), 0);
+    list.Append("again");
+    EXPECT_EQ(list.Texts(), QStringList({"again"}));
 }
 
 } // namespace
