@@ -9,6 +9,8 @@
 #include "RunChecks.h"
 #include "ShortTitle.h"
 
+#include <QElapsedTimer>
+
 #include <memory>
 
 namespace {
@@ -29,7 +31,8 @@ constexpr DocumentSteps kTagSteps{180, 182, 184, 186};
 
 // Thrown through a mode's walk once the results list is full, to end the run's work there.
 struct ResultsFull
-{};
+{
+};
 
 } // namespace
 
@@ -53,6 +56,9 @@ private:
     void extractRows(LoadedDocument& document, ExtractionMode mode, const DocumentSteps& steps,
                      const std::function<QString()>& tagName, const RowSink& sink);
     RowSink appending(int step);
+    // A file's rows come without a wait between them; the window still processes its events every few dozen
+    // milliseconds while they do, so that one file with many rows does not freeze it.
+    void keepAlive();
 
     // Starts reading the next file's document while this one's rows are made, so that the two
     // cores share the work; used only if that file's turn comes in a document mode.
@@ -66,7 +72,25 @@ private:
     QString m_nextPath;
     int m_position = 0;
     bool m_resultsFull = false;
+    QElapsedTimer m_sinceEvents;
+    unsigned m_rowsSinceCheck = 0;
 };
+
+void ExtractionRun::Steps::keepAlive()
+{
+    // The clock is read every so many rows only: a row costs far less than reading it.
+    constexpr unsigned kRowsPerCheck = 256;
+    constexpr qint64 kMaximumGapMs = 40;
+    if (++m_rowsSinceCheck < kRowsPerCheck)
+        return;
+    m_rowsSinceCheck = 0;
+    if (!m_sinceEvents.isValid()) {
+        m_sinceEvents.start();
+    } else if (m_sinceEvents.elapsed() >= kMaximumGapMs) {
+        m_run.m_events.processEvents();
+        m_sinceEvents.start();
+    }
+}
 
 RowSink ExtractionRun::Steps::appending(int step)
 {
@@ -118,6 +142,7 @@ std::unique_ptr<LoadedDocument> ExtractionRun::Steps::loadDocument(const QString
     // The window stays alive while the document loads: clicks, typing, Help and closing all work.
     while (m_trap.test(steps.stateTest, [&] { return load->readyState() != QStringLiteral("complete"); }))
         m_trap.step(steps.events, [&] { m_run.m_events.waitForEvents(); });
+    m_sinceEvents.start();
     std::unique_ptr<LoadedDocument> document;
     m_trap.step(steps.create, [&] {
         Result<std::unique_ptr<LoadedDocument>> loaded = load->take();
@@ -139,7 +164,9 @@ void ExtractionRun::Steps::extractFile(int position)
         return;
 
     const int option = m_run.m_controls.selectedOption();
-    const auto noTagName = [] { return QString(); };
+    const auto noTagName = [] {
+        return QString();
+    };
     if (m_trap.test(126, [&] { return option == 1; })) {
         if (std::unique_ptr<LoadedDocument> document = loadDocument(path, kLeafSteps))
             extractRows(*document, ExtractionMode::LeafTexts, kLeafSteps, noTagName, appending(138));
@@ -168,7 +195,11 @@ void ExtractionRun::Steps::extractRows(LoadedDocument& document, ExtractionMode 
                                        const std::function<QString()>& tagName, const RowSink& sink)
 {
     m_trap.step(steps.loop, [&] {
-        if (std::optional<Failure> failure = document.extract(mode, tagName(), sink))
+        const RowSink paced = [&](std::string_view row) {
+            keepAlive();
+            sink(row);
+        };
+        if (std::optional<Failure> failure = document.extract(mode, tagName(), paced))
             Fail(*failure);
     });
 }

@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdio>
 
+#include <algorithm>
 #include <chrono>
 #include <semaphore>
 
@@ -251,10 +252,9 @@ private Q_SLOTS:
             window.PushButton7_Click();
             const QString description = QStringLiteral(
                 "Out of memory (the results list is full at %1 rows; the rest of this extraction is left out)");
-            QCOMPARE(h.dialogs.transcript(),
-                     QList<FakeDialogs::Box>({{FakeDialogs::Kind::Message, "Application Error",
-                                               report(description.arg(c.fit.size()), c.step),
-                                               Dialogs::Icon::Warning}}));
+            QCOMPARE(h.dialogs.transcript(), QList<FakeDialogs::Box>({{FakeDialogs::Kind::Message, "Application Error",
+                                                                       report(description.arg(c.fit.size()), c.step),
+                                                                       Dialogs::Icon::Warning}}));
             QCOMPARE(window.results().Texts(), c.fit);
             QCOMPARE(window.pointer(), 0);
         }
@@ -324,6 +324,26 @@ private Q_SLOTS:
         h.dialogs.expectMessage();
         window.PushButton7_Click();
         QCOMPARE(h.endCalls, 1);
+    }
+
+    void theWindowStaysAliveWhileOneFileGivesManyRows()
+    {
+        Harness h;
+        MainWindow& window = h.load();
+        const int elements = 600'000;
+        window.inputFiles().Append(h.file("many.html", QByteArray("<b>").repeated(elements)));
+        h.find<QRadioButton>("Option4")->setChecked(true);
+        // The events processed while the file's rows were coming, seen by the rows already in the list.
+        QList<int> countsSeen;
+        h.events.everyCall([&] { countsSeen << window.results().Count(); });
+        h.dialogs.expectMessage();
+        QTest::mouseClick(h.find<QPushButton>("PushButton7"), Qt::LeftButton);
+
+        QCOMPARE(window.results().Count(), elements + 3);
+        QCOMPARE(h.dialogs.transcript().back(), message("Done."));
+        QVERIFY2(std::any_of(countsSeen.begin(), countsSeen.end(),
+                             [&](int count) { return count > 0 && count < elements + 3; }),
+                 "no events were processed while the rows came");
     }
 
     void aChangedTagNameCountsFromTheWaitOn()
@@ -449,8 +469,8 @@ private Q_SLOTS:
         QTest::newRow("out of memory") << "memory"
                                        << "Out of memory (the document needs more than the 200 MB one document may "
                                           "use on this machine)";
-        QTest::newRow("killed while the window waits")
-            << "killed" << "Internal error (the parser stopped with signal 9, Killed)";
+        QTest::newRow("killed while the window waits") << "killed"
+                                                       << "Internal error (the parser stopped with signal 9, Killed)";
     }
     void aWorkerThatRunsOutOfMemoryOrIsKilledCostsOnlyItsFile()
     {
@@ -462,8 +482,8 @@ private Q_SLOTS:
 #endif
         Harness h;
         // The killed worker gets no limit, so that only the kill can end it.
-        h.workers = DocumentWorkerSettings{QStringLiteral(QUILLORY_WORKER_PATH), {},
-                                           fault == "memory" ? qint64(200) << 20 : 0};
+        h.workers =
+            DocumentWorkerSettings{QStringLiteral(QUILLORY_WORKER_PATH), {}, fault == "memory" ? qint64(200) << 20 : 0};
         MainWindow& shown = h.load();
         shown.inputFiles().Append(h.file("a.html", "<p>before</p>"));
         shown.inputFiles().Append(
@@ -484,10 +504,9 @@ private Q_SLOTS:
         h.dialogs.expectMessage();
         h.dialogs.expectMessage();
         QTest::mouseClick(h.find<QPushButton>("PushButton7"), Qt::LeftButton);
-        QCOMPARE(h.dialogs.transcript(),
-                 QList<FakeDialogs::Box>({{FakeDialogs::Kind::Message, "Application Error", report(description, 128),
-                                           Dialogs::Icon::Warning},
-                                          message("Done.")}));
+        QCOMPARE(h.dialogs.transcript(), QList<FakeDialogs::Box>({{FakeDialogs::Kind::Message, "Application Error",
+                                                                   report(description, 128), Dialogs::Icon::Warning},
+                                                                  message("Done.")}));
         QCOMPARE(shown.results().Texts(), QStringList({"before", "after"}));
         QCOMPARE(shown.pointer(), 0);
     }
