@@ -4,9 +4,13 @@
 #include "ShortTitle.h"
 #include "WindowHarness.h"
 
+#include <QElapsedTimer>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
+#include <QThread>
 
 #include <csignal>
 #include <cstdio>
@@ -476,9 +480,9 @@ private Q_SLOTS:
     {
         QFETCH(QString, fault);
         QFETCH(QString, description);
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
         if (fault == "memory")
-            QSKIP("AddressSanitizer reserves more address space than the limit allows, so the limit is off");
+            QSKIP("The sanitizers reserve more address space than the limit allows, so the limit is off");
 #endif
         Harness h;
         // The killed worker gets no limit, so that only the kill can end it.
@@ -509,6 +513,57 @@ private Q_SLOTS:
                                                                   message("Done.")}));
         QCOMPARE(shown.results().Texts(), QStringList({"before", "after"}));
         QCOMPARE(shown.pointer(), 0);
+    }
+
+    // The window closed while a worker builds a large document: the program ends at once, as the real one does at
+    // the end of closing, and the worker goes with it. The window runs in a child process of this test (this same
+    // test, told so by the environment), which prints its worker's process number before it closes the window.
+    void closingTheWindowWhileAWorkerRunsLeavesNoProcess()
+    {
+        if (qEnvironmentVariableIsSet("QUILLORY_TEST_CLOSING_CHILD")) {
+            Harness h;
+            h.workers = DocumentWorkerSettings{QStringLiteral(QUILLORY_WORKER_PATH), {}, 0};
+            h.atEnd = [] {
+                std::fflush(nullptr);
+                std::_Exit(0);
+            };
+            MainWindow& shown = h.load();
+            shown.inputFiles().Append(h.file("dense.html", QByteArray("<p>x").repeated(40 << 18)));
+            shown.inputFiles().Append(h.file("b.html", "<p>b</p>"));
+            bool closing = false;
+            h.events.everyCall([&] {
+                if (closing)
+                    return;
+                if (const pid_t worker = WaitForBusyChild(getpid(), "quillory-worker", 100 * 1024, 0.05)) {
+                    closing = true;
+                    std::printf("worker %d\n", int(worker));
+                    std::fflush(stdout);
+                    shown.close();
+                }
+            });
+            h.dialogs.expectMessage();
+            QTest::mouseClick(h.find<QPushButton>("PushButton7"), Qt::LeftButton);
+            QFAIL("the run ended without the window being closed");
+        }
+
+        QProcess child;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QUILLORY_TEST_CLOSING_CHILD", "1");
+        child.setProcessEnvironment(environment);
+        child.start(QCoreApplication::applicationFilePath(), {"closingTheWindowWhileAWorkerRunsLeavesNoProcess"});
+        QVERIFY(child.waitForFinished(120'000));
+        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(child.exitCode(), 0);
+        const QString output = QString::fromLocal8Bit(child.readAllStandardOutput());
+        const QRegularExpressionMatch found =
+            QRegularExpression("^worker (\\d+)$", QRegularExpression::MultilineOption).match(output);
+        QVERIFY2(found.hasMatch(), qPrintable(output));
+        const pid_t worker = pid_t(found.captured(1).toInt());
+        QElapsedTimer clock;
+        clock.start();
+        while (!HasEnded(worker) && clock.elapsed() < 2000)
+            QThread::msleep(5);
+        QVERIFY2(HasEnded(worker), qPrintable(QStringLiteral("worker %1 outlived its window").arg(worker)));
     }
 
     void helpShowsTheSeventeenLines()
