@@ -404,6 +404,32 @@ TEST(HtmlDocument, ACharacterReferenceAcrossTheLastChunkKeepsWhatFollowsIt)
     }
 }
 
+// A text or attribute value that ends inside a reference name without a semicolon keeps the letters read past the
+// longest name; in an attribute a name followed by a letter stays as written. (The page ends right there, so the
+// parser's own end of input is what ends the text.)
+TEST(HtmlDocument, AReferenceCutShortByTheEndKeepsTheLettersAfterItsName)
+{
+    const struct
+    {
+        QByteArray html;
+        std::string body;
+    } cases[] = {
+        {"<p>x&noti", "<p>x\xC2\xACi</p>"},
+        {"<p>x&notin", "<p>x\xC2\xACin</p>"},
+        {"<p>x&copys", "<p>x\xC2\xA9s</p>"},
+        {"<p>x&amp", "<p>x&amp;</p>"},
+        {"<p>x&nq", "<p>x&amp;nq</p>"},
+        {"<textarea>x&noti", "<textarea>x\xC2\xACi</textarea>"},
+        {"<p title=\"a&noti\">", "<p title=\"a&amp;noti\"></p>"},
+        {"<p title=\"a&not\">", "<p title=\"a\xC2\xAC\"></p>"},
+        {"<p title=\"a&notin;\">", "<p title=\"a\xE2\x88\x89\"></p>"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.html.toStdString());
+        EXPECT_EQ(parse(c.html)->body().innerHTML(), c.body);
+    }
+}
+
 // White space cut from the start of a text (split off to the head, the newline after <pre>, the
 // white space before the first text), then more text merged into it: the merged bytes stay within
 // the text's own block and leave the strings next to it as they were.
