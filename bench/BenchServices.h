@@ -28,7 +28,11 @@ public:
 class BenchDialogs final : public Dialogs
 {
 public:
-    void message(const QString&, const QString& text, Icon) override { last = text; }
+    void message(const QString&, const QString& text, Icon) override
+    {
+        last = text;
+        shown << text;
+    }
     Answer question(const QString&, const QString&, Answer answer) override { return answer; }
     QString prompt(const QString&, const QString&, const QString& proposed) override
     {
@@ -42,6 +46,7 @@ public:
     QString saveTarget;
     QString folder;
     QString last;
+    QStringList shown; // every message, in order
 };
 
 // The real pump, noting how long the thread went between two visits to the event loop.

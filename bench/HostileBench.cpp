@@ -4,13 +4,16 @@
 //     beside the file itself;
 //  2. a file whose every line matches, more rows than the results list may hold: where the list
 //     stops, what it reports, and the memory at that point;
-//  3. a document of hundreds of thousands of nested elements in option 4: how long the window's
+//  3. a page of `<p>x` repeated 30 million times (120 MB, far denser than the parser's memory can
+//     hold within a worker's limit) followed by a small page in option 1: how long until the first
+//     gets its report, what the window said, and the small page's rows;
+//  4. a document of hundreds of thousands of nested elements in option 4: how long the window's
 //     thread goes without processing events while the worker parses, and how soon a close ends
 //     the program. This is the last phase: like the real program, the bench ends right there.
 
 #include "BenchServices.h"
-#include "InputFileList.h"
 #include "DocumentWorkers.h"
+#include "InputFileList.h"
 #include "MainWindow.h"
 #include "ResultsList.h"
 #include "SettingsStore.h"
@@ -18,6 +21,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QTemporaryDir>
@@ -83,7 +88,7 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
 
-    double bigMB = 400, floodMB = 650;
+    double bigMB = 400, floodMB = 650, denseMB = 120;
     int depth = 200000;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string name = argv[i];
@@ -91,6 +96,8 @@ int main(int argc, char** argv)
             bigMB = std::atof(argv[i + 1]);
         else if (name == "--flood-mb")
             floodMB = std::atof(argv[i + 1]);
+        else if (name == "--dense-mb")
+            denseMB = std::atof(argv[i + 1]);
         else if (name == "--depth")
             depth = std::atoi(argv[i + 1]);
     }
@@ -106,8 +113,7 @@ int main(int argc, char** argv)
                                      [&] {
                                          std::printf("close to end of program: %.1f ms, during the parse "
                                                      "(longest gap so far %.1f ms)\n",
-                                                     double(sinceClose.nsecsElapsed()) / 1e6,
-                                                     events.longestGapMs());
+                                                     double(sinceClose.nsecsElapsed()) / 1e6, events.longestGapMs());
                                          std::fflush(nullptr);
                                          std::_Exit(0);
                                      },
@@ -163,7 +169,43 @@ int main(int argc, char** argv)
         QFile::remove(path);
     }
 
-    // 3. Deeply nested elements in option 4, closed while the worker parses.
+    // 3. A page too dense for a worker's memory, then a small one.
+    {
+        const QString dense = scratch.filePath("dense.html");
+        const QString small = scratch.filePath("small.html");
+        const QByteArray block = QByteArray("<p>x").repeated(1 << 18);
+        QFile denseFile(dense), smallFile(small);
+        if (!denseFile.open(QIODevice::WriteOnly) || !smallFile.open(QIODevice::WriteOnly))
+            return 1;
+        for (int i = 0; i < int(denseMB); ++i)
+            denseFile.write(block);
+        denseFile.close();
+        smallFile.write("<p>small page</p>");
+        smallFile.close();
+        const double size = double(QFileInfo(dense).size()) / kMB;
+        window.inputFiles().Append(dense);
+        window.inputFiles().Append(small);
+        choose(window, 1);
+        dialogs.shown.clear();
+        events.start();
+        clock.start();
+        window.PushButton7_Click();
+        const double seconds = double(clock.nsecsElapsed()) / 1e9;
+        events.finish();
+        struct rusage children = {};
+        getrusage(RUSAGE_CHILDREN, &children);
+        std::printf("option 1 on a %.0f MB page of <p>x and a small page: %.2f s, longest gap %.1f ms, rows: %s; "
+                    "largest worker peak %.0f MB\nthe window said: %s\n",
+                    size, seconds, events.longestGapMs(), qPrintable(window.results().Texts().mid(0, 3).join(" | ")),
+                    double(children.ru_maxrss) / 1024.0,
+                    qPrintable(dialogs.shown.join(" // ").replace("\r\n", " / ").replace('\r', " / ")));
+        window.results().Clear();
+        window.inputFiles().Clear();
+        QFile::remove(dense);
+        QFile::remove(small);
+    }
+
+    // 4. Deeply nested elements in option 4, closed while the worker parses.
     {
         const QString path = scratch.filePath("deep.html");
         {
