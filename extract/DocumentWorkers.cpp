@@ -395,11 +395,11 @@ int ServeDocuments(const QStringList& arguments)
     }
     if (parent > 0)
         WorkerChannel::EndWithParent(parent);
-#if defined(__SANITIZE_ADDRESS__)
-    // AddressSanitizer reserves far more address space than any limit would allow.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    // The sanitizers reserve far more address space than any limit would allow.
     memoryLimit = 0;
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
     memoryLimit = 0;
 #endif
 #endif
