@@ -16,7 +16,8 @@ if [ "${1:-}" = "--sanitizers" ]; then
 elif [ "${1:-}" = "--thread" ]; then
     export QUILLORY_BUILD_DIR=${QUILLORY_BUILD_DIR:-$root/build-thread}
     export QUILLORY_CMAKE_ARGS="-DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLORY_SANITIZE_THREAD=ON"
-    export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+    # die_after_fork=0: some tests fork a child that gives up its privileges, and that child starts threads.
+    export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:die_after_fork=0:suppressions=$root/tests/thread.supp
 elif [ $# -gt 0 ]; then
     echo "usage: scripts/test.sh [--sanitizers | --thread]" >&2
     exit 2
