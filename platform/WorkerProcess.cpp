@@ -178,6 +178,11 @@ Result<std::unique_ptr<WorkerProcess>> WorkerProcess::start(const QString& progr
     int sockets[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) != 0)
         return Failure{QString::fromLocal8Bit(std::strerror(errno))};
+    // Room for a good run of rows in the pipe, so that the worker goes on making rows while the caller takes them
+    // instead of the two waking each other for every few dozen kilobytes.
+    const int bufferBytes = 1 << 20;
+    for (const int end : sockets)
+        ::setsockopt(end, SOL_SOCKET, SO_SNDBUF, &bufferBytes, sizeof bufferBytes);
     std::vector<QByteArray> parts{FileNames::toNative(program)};
     for (const QString& argument : arguments)
         parts.push_back(FileNames::toNative(argument));
