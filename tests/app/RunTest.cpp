@@ -114,6 +114,16 @@ private Q_SLOTS:
         QCOMPARE(window.pointer(), 0);
         if (!focus.isEmpty())
             QCOMPARE(QApplication::focusWidget()->objectName(), focus);
+
+        // A refused run leaves nothing behind that stops the next one.
+        if (!withFile)
+            window.inputFiles().Append(h.file("p.html", "<p>x</p>"));
+        h.find<QRadioButton>("Option1")->setChecked(true);
+        h.dialogs.expectMessage();
+        QTest::mouseClick(h.find<QPushButton>("PushButton7"), Qt::LeftButton);
+        QCOMPARE(h.dialogs.transcript().size(), 2);
+        QCOMPARE(h.dialogs.transcript().back(), ::message("Done."));
+        QCOMPARE(window.results().Texts(), QStringList({"x"}));
     }
 
     void emptyTextsOfOtherOptionsAreNoObstacle()
