@@ -279,7 +279,44 @@ TEST(AddFolder, ScanTakesMatchingFilesButNotLockOrDotFiles)
               (QStringList{tree.path("three.txt"), tree.path("three.txt")}));
 }
 
+// A folder whose path (with its separator) reaches 260 characters still gives its own files, but the walk goes no
+// deeper: one character shorter, and its sub-folders are walked too.
+TEST(AddFolder, TheWalkStopsBelowFoldersWhosePathReaches260Characters)
+{
+    Tree tree;
+    const qsizetype room = 259 - tree.root().size() - 1; // the name that makes the folder's path 259 characters
+    ASSERT_GT(room, 10);
+    ASSERT_LT(room, 255);
+    const QString near(room, u'n');
+    const QString far(room + 1, u'f');
+    tree.folder(near + "/deeper");
+    tree.folder(far + "/deeper");
+    tree.file(near + "/top.htm");
+    tree.file(near + "/deeper/in.htm");
+    tree.file(far + "/top.htm");
+    tree.file(far + "/deeper/out.htm");
+    ASSERT_EQ((tree.root() + near + u'/').size(), 259);
+    CountingPump pump;
+    QStringList found = tree.relative(AddFolder::ScanFolder(tree.path(""), QStringLiteral("*.htm"), pump));
+    found.replaceInStrings(near, "near").replaceInStrings(far, "far");
+    EXPECT_EQ(found.join(' ').toStdString(), "far/top.htm near/top.htm near/deeper/in.htm");
+}
+
 #ifdef Q_OS_UNIX
+// Only a file whose attributes are exactly hidden + archive is left out: a hidden link (which also carries the
+// reparse point) is taken.
+TEST(AddFolder, ScanLeavesOutOnlyFilesThatAreExactlyHiddenAndArchive)
+{
+    Tree tree;
+    tree.file("shown.htm");
+    tree.file(".plain.htm");
+    tree.link(".linked.htm", tree.path("shown.htm"));
+    ASSERT_EQ(FileAttributes(tree.path(".linked.htm")), 2 + 32 + 1024);
+    CountingPump pump;
+    EXPECT_EQ(tree.relative(AddFolder::ScanFolder(tree.path(""), QStringLiteral("*.htm"), pump)),
+              (QStringList{".linked.htm", "shown.htm"}));
+}
+
 TEST(AddFolder, LinkLoopsEndAndOtherLinksAreFollowed)
 {
     QTemporaryDir outside;
