@@ -113,10 +113,9 @@ MainWindow::MainWindow(WindowServices services, QWidget* parent)
     buildControls();
     wireHandlers();
 
-    m_documents = m_services.makeDocuments
-                      ? m_services.makeDocuments()
-                      : createWorkerDocuments(
-                            DefaultDocumentWorkers(FileNames::programFolder() + QStringLiteral("/quillory-worker")));
+    m_documents = m_services.makeDocuments ? m_services.makeDocuments()
+                                           : createWorkerDocuments(DefaultDocumentWorkers(
+                                                 FileNames::programFolder() + QStringLiteral("/quillory-worker")));
     RunControls controls{
         [this] {
             for (int i = 0; i < 4; ++i)
@@ -536,6 +535,8 @@ void MainWindow::PushButton12_Click()
 void MainWindow::PushButton11_Click()
 {
     ErrorTrap trap(m_services.dialogs, location("PushButton11_Click"));
+    // Copying hundreds of thousands of rows takes seconds: the busy pointer shows it, as for the saves.
+    setPointer(Hourglass);
     trap.step(106, [this] {
         // The results list has no check marks and the message says the results were copied:
         // every row is taken.
@@ -551,6 +552,7 @@ void MainWindow::PushButton11_Click()
         if (std::optional<Failure> failure = CopyListToClipboard(rows, m_services.clipboard, m_services.events))
             Fail(*failure);
     });
+    setPointer(DefaultPointer);
     trap.step(108, [this] {
         m_services.dialogs.message(ShortTitle::Get(),
                                    QStringLiteral("Results have been copied to the clipboard.\r\rClick a text area "

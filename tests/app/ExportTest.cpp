@@ -360,8 +360,13 @@ private Q_SLOTS:
         for (const QString& row :
              {QString("abc  "), QString("x"), QString("   "), QString(), QStringLiteral("\u20AC\u03A9 a\tb ")})
             window.results().Append(row);
+        // The busy pointer while the rows are copied, the ordinary one again once they are.
+        int busySeen = 0;
+        h.events.everyCall([&] { busySeen += window.pointer() == MainWindow::Hourglass; });
         h.dialogs.expectMessage();
         QTest::mouseClick(copy, Qt::LeftButton);
+        QVERIFY(busySeen > 0);
+        QCOMPARE(window.pointer(), 0);
         QCOMPARE(h.clipboard.text, std::optional<QString>(QStringLiteral("abc\r\nx\r\n\r\n\r\n\u20AC? a\tb\r\n")));
         QCOMPARE(h.dialogs.transcript(), QList<FakeDialogs::Box>({{FakeDialogs::Kind::Message, "Quillory", kCopied},
                                                                   {FakeDialogs::Kind::Message, "Quillory", kCopied}}));
