@@ -158,11 +158,9 @@ std::optional<Failure> DocumentWorker::take(const RowSink& sink)
 {
     if (m_queued.empty())
         return Failure{QStringLiteral("Internal error (no file was asked for)")};
-    std::optional<Failure> failure;
     if (!m_process)
         m_sent = 0;
-    if (!failure)
-        failure = start();
+    std::optional<Failure> failure = start();
     for (; !failure && m_sent < m_queued.size(); ++m_sent) {
         if (!m_process->send(kWhole, m_queued[m_sent]))
             failure = lost();

@@ -691,31 +691,14 @@ private:
 
 } // namespace
 
-// Replaces MyHTML's own definition, which the library calls through its symbol table. Its version
-// drops the white space that opens a document's first text by moving the string's start forward
-// while keeping its capacity, so text merged into that string later is written past the end of
-// its block, over the strings that follow it. This one moves the text down instead.
-extern "C" size_t mycore_string_crop_whitespace_from_begin(mycore_string_t* target)
-{
-    char* data = target->data;
-    std::size_t count = 0;
-    while (count < target->length && isAsciiSpace(data[count]))
-        ++count;
-    if (count) {
-        std::memmove(data, data + count, target->length - count);
-        target->length -= count;
-        data[target->length] = '\0';
-    }
-    return count;
-}
-
-// Replaces MyHTML's own definition too, for its other callers: the split of a text's leading white
-// space into a text of its own (white space before the body goes to the head, the rest to the
-// body) and the newline dropped after <pre>, <listing> and <textarea>. The library's version moves
-// the start of the block forward by the bytes cut, but the string keeps the capacity it had, so a
-// later text merged into it writes that many bytes past the block's end, over the next string
-// (the white space given to the head, say). This one moves the bytes down and keeps the block
-// where it was, so the capacity stays true.
+// Replaces MyHTML's own definition, which the library calls through its symbol table wherever it cuts
+// the first characters off a text: the white space that opens a document's first text, the split of
+// a text's leading white space into a text of its own (white space before the body goes to the
+// head, the rest to the body), and the newline dropped after <pre>, <listing> and <textarea>. The
+// library's version moves the start of the block forward by the bytes cut, but the string keeps the
+// capacity it had, so a later text merged into it writes that many bytes past the block's end, over
+// the next string (the white space given to the head, say). This one moves the bytes down and keeps
+// the block where it was, so the capacity stays true.
 extern "C" char* mchar_async_crop_first_chars_without_cache(char* data, size_t crop_len)
 {
     if (data == nullptr)
