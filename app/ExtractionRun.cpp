@@ -15,8 +15,8 @@
 
 namespace {
 
-// The step labels of one document mode: selection test, document creation, the two steps of the
-// wait, and the loop over what is visited.
+// The step labels of one document mode: the document's creation, the two steps of the wait for it (the state test
+// and the events let through), and the walk that makes its rows.
 struct DocumentSteps
 {
     int create;
@@ -207,23 +207,30 @@ void ExtractionRun::Steps::extractRows(LoadedDocument& document, ExtractionMode 
 void ExtractionRun::Steps::run()
 {
     RunControls& controls = m_run.m_controls;
-    // The checks; a text is checked only when its option is the selected one.
-    if (m_trap.test(104, [&] { return m_run.m_inputs.Count() == 0; })) {
+    // The checks; a text is checked only when its option is the selected one. A check that cannot be made refuses
+    // the run, after its report.
+    std::optional<QString> refusal;
+    if (!m_trap.step(104, [&] {
+            refusal = CheckRunInputs(m_run.m_inputs.Count(), static_cast<ExtractionMode>(controls.selectedOption()),
+                                     controls.tagName(), controls.searchText());
+        }))
+        return;
+    if (refusal == kNoFilesAdded) {
         m_trap.step(198, [&] { message(kNoFilesAdded); });
         return;
     }
-    if (m_trap.test(106, [&] { return controls.selectedOption() == 2 && IsBlank(controls.tagName()); })) {
+    if (refusal == kForgotTagName) {
         m_trap.step(108, [&] { message(kForgotTagName); });
         m_trap.step(110, [&] { controls.focusTagName(); });
         return;
     }
-    if (m_trap.test(112, [&] { return controls.selectedOption() == 3 && IsBlank(controls.searchText()); })) {
+    if (refusal == kForgotTagOrData) {
         m_trap.step(114, [&] { message(kForgotTagOrData); });
         m_trap.step(116, [&] { controls.focusSearchText(); });
         return;
     }
 
-    m_trap.step(118, [&] { controls.setPointer(11); });
+    m_trap.step(118, [&] { controls.setBusy(true); });
     m_trap.step(120, [&] { m_run.m_results.Clear(); });
     int count = 0;
     m_trap.step(122, [&] { count = m_run.m_inputs.Count(); });
@@ -235,7 +242,7 @@ void ExtractionRun::Steps::run()
     }
     // A run that stopped early, or whose last turns were in option 3, may leave the next file loading.
     dropPrefetch();
-    m_trap.step(194, [&] { controls.setPointer(0); });
+    m_trap.step(194, [&] { controls.setBusy(false); });
     if (!m_resultsFull)
         m_trap.step(196, [&] { message(QStringLiteral("Done.")); });
 }

@@ -22,7 +22,8 @@ struct RunControls
     std::function<QString()> searchText;
     std::function<void()> focusTagName;
     std::function<void()> focusSearchText;
-    std::function<void(int)> setPointer;
+    // The busy pointer, which also keeps the window's other buttons from starting work of their own.
+    std::function<void(bool)> setBusy;
 };
 
 // "Start Extracting": checks there is something to do, empties the results and turns every

@@ -127,7 +127,7 @@ MainWindow::MainWindow(WindowServices services, QWidget* parent)
         [this] { return m_text2->text(); },
         [this] { m_text1->setFocus(); },
         [this] { m_text2->setFocus(); },
-        [this](int value) { setPointer(value); },
+        [this](bool busy) { setPointer(busy ? Hourglass : DefaultPointer); },
     };
     recordSampleFiles = [this] {
         if (std::optional<Failure> failure =

@@ -4,9 +4,9 @@
 #include <QString>
 #include <QtGlobal>
 
-// Paths arrive from dialogs, drops, folder walks and the saved list, often glued together with one separator too
-// many. They are tidied once, before they enter the input list, so that the same file is not listed twice under
-// two spellings.
+// Paths built by joining a folder and a name (several files chosen in the open dialog, the files a folder scan finds)
+// can have a separator too many where the parts meet. Such paths are tidied before they enter the input list; a
+// file chosen alone or dropped goes in exactly as it came.
 
 #ifdef Q_OS_WIN
 inline constexpr QChar kPathSeparator = u'\\';

@@ -19,7 +19,7 @@ public:
     // 1 <= position <= Count().
     QString ItemText(int position) const;
     const QStringList& Texts() const { return m_texts; }
-    // Exact, case-sensitive comparison of whole texts: paths are tidied by FixPath before they get here.
+    // Exact, case-sensitive comparison of whole texts: one file listed under two spellings counts as two paths.
     bool IsInList(const QString& path) const;
 
     // Later items move up one place.

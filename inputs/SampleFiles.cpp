@@ -1,12 +1,11 @@
 #include "SampleFiles.h"
 
+#include "AddFolder.h"
 #include "AnsiCodec.h"
 #include "FileAttributes.h"
 #include "FileNames.h"
 #include "FileSystem.h"
 #include "FixPath.h"
-
-#include <algorithm>
 
 namespace {
 
@@ -121,15 +120,8 @@ QString SamplesFolder(const QString& programFolder)
 std::optional<Failure> RecordSampleFiles(SettingsStore& settings, const QString& programFolder, EventPump& events)
 {
     const QString folder = SamplesFolderPath(programFolder);
-    // Sockets and the like count as files too, as long as they can be looked at; a dangling link cannot.
-    QStringList names;
-    if (const Result<QStringList> entries = ListDirectory(folder, QStringLiteral("*"), false)) {
-        for (const QString& name : *entries)
-            if (FileExists(folder + kPathSeparator + name))
-                names.append(name);
-    }
-    // An ordinal order, so the record does not change with the user's locale.
-    std::sort(names.begin(), names.end());
+    // The folder scan's own listing, so that the samples come in the order a scan of their folder gives them.
+    const QStringList names = AddFolder::ListFiles(folder, QStringLiteral("*.*"));
 
     QStringList paths;
     for (const QString& name : names)

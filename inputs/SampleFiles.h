@@ -10,8 +10,8 @@
 
 #include <optional>
 
-// The samples that ship beside the program are offered once, on the first start: their paths are remembered under
-// "Snapshot", lightly scrambled so that a user browsing the settings file does not take them for a list to edit.
+// The samples that ship beside the program: their paths are remembered under "Snapshot" at a start that finds the
+// record empty, lightly scrambled so that a user browsing the settings file does not take them for a list to edit.
 
 // Each character's code-page value is shifted by the matching key character's value, the key repeating; both stay
 // within 1..255 by wrapping at 255, so unscrambling with the same key gives back every character from 1 to 255.
@@ -27,8 +27,8 @@ inline constexpr char kRecordKey[] = "lanterns";
 QString SamplesFolder(const QString& programFolder);
 
 // Remembers the full path of every file now in the samples folder (hidden ones too, sub-folders not visited), in
-// name order; a missing folder is remembered as no files. Paths the code page cannot spell are remembered by their
-// bytes instead, so that every path can be named. Fails when the settings cannot be written.
+// the order a folder scan lists them; a missing folder is remembered as no files. Paths the code page cannot spell are
+// remembered by their bytes instead, so that every path can be named. Fails when the settings cannot be written.
 std::optional<Failure> RecordSampleFiles(SettingsStore& settings, const QString& programFolder, EventPump& events);
 
 // The remembered samples that still exist and are not in the list yet, in the order they were remembered. The

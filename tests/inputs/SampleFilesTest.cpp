@@ -102,8 +102,9 @@ protected:
         m_program = m_dir.path() + "/program";
         for (const char* name : {"apple.html", ".notes", "Zoo.htm", "extra/inner.htm"})
             m_dir.write(QStringLiteral("program/Samples/") + name, "<p>sample</p>");
-        m_samples = {SamplesFolder(m_program) + ".notes", SamplesFolder(m_program) + "Zoo.htm",
-                     SamplesFolder(m_program) + "apple.html"};
+        // The order of a folder scan, which sorts without regard to case.
+        m_samples = {SamplesFolder(m_program) + ".notes", SamplesFolder(m_program) + "apple.html",
+                     SamplesFolder(m_program) + "Zoo.htm"};
     }
 
     QStringList toLoad(const QStringList& listed)
@@ -122,7 +123,7 @@ protected:
     QStringList m_samples;
 };
 
-TEST_F(SampleFilesTest, RecordHoldsTheScrambledPathsInNameOrder)
+TEST_F(SampleFilesTest, RecordHoldsTheScrambledPathsInTheOrderOfAFolderScan)
 {
     FakeEventPump events;
     ASSERT_FALSE(RecordSampleFiles(m_settings, m_program, events));
