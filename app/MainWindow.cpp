@@ -433,9 +433,10 @@ void MainWindow::PushButton5_Click()
     trap.step(333, [&] { m_lastFolder = folder; });
     trap.step(334, [&] { Unwrap(m_services.settings, QStringLiteral("LastFolder"), m_lastFolder); });
     trap.step(110, [this] { setPointer(Hourglass); });
-    trap.step(114, [&] {
-        m_inputFiles->AppendMany(AddFolder::ScanFolder(folder, QStringLiteral("*.") + extension, m_services.events));
-    });
+    ErrorTrap walk(m_services.dialogs, AddFolder::kWalkLocation);
+    const QStringList found =
+        AddFolder::ScanFolder(folder, QStringLiteral("*.") + extension, m_services.events, trap, walk);
+    trap.step(128, [&] { m_inputFiles->AppendMany(found); });
     trap.step(132, [this] { setPointer(DefaultPointer); });
 }
 
@@ -475,10 +476,15 @@ void MainWindow::ListView1_OLEDragDrop(const QMimeData* data)
         // A path that vanished between the drag and the drop is passed over; a link counts even when dangling.
         if (FileAttributes(path) == -1)
             continue;
-        if (AddFolder::IsFolder(path))
-            m_inputFiles->AppendMany(AddFolder::ScanFolder(path, QStringLiteral("*.*"), m_services.events));
-        else
+        if (AddFolder::IsFolder(path)) {
+            // A drop has no report of its own: a file that fails is left out. The walk reports its own failures.
+            Steps dropSteps([](int, const QString&) {});
+            ErrorTrap walk(m_services.dialogs, AddFolder::kWalkLocation);
+            m_inputFiles->AppendMany(
+                AddFolder::ScanFolder(path, QStringLiteral("*.*"), m_services.events, dropSteps, walk));
+        } else {
             m_inputFiles->Append(path);
+        }
     }
 }
 

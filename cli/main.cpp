@@ -10,6 +10,7 @@
 #include "ResultsFormat.h"
 #include "RunChecks.h"
 #include "SaveFile.h"
+#include "Steps.h"
 
 #include <QThread>
 
@@ -228,7 +229,9 @@ int main(int argc, char** argv)
             chunk.append(row.data(), qsizetype(row.size()));
             chunk.append('\n');
         };
-        deliver = [](const QByteArray& chunk) { std::fwrite(chunk.constData(), 1, std::size_t(chunk.size()), stdout); };
+        deliver = [](const QByteArray& chunk) {
+            std::fwrite(chunk.constData(), 1, std::size_t(chunk.size()), stdout);
+        };
     }
 
     int status = 0;
@@ -249,9 +252,15 @@ int main(int argc, char** argv)
             status = 1;
             continue;
         }
+        // A folder or file the scan cannot take is reported and left out; the rest of the folder still counts.
+        Steps scanSteps([&](int step, const QString& description) {
+            std::fprintf(stderr, "quillory-extract: %s: %s (step %d)\n", argument.c_str(),
+                         description.toLocal8Bit().constData(), step);
+            status = 1;
+        });
         const QStringList found = AddFolder::ScanFolder(
             path, options.extension.isEmpty() ? QStringLiteral("*.*") : QStringLiteral("*.") + options.extension,
-            noEvents);
+            noEvents, scanSteps, scanSteps);
         files.insert(files.end(), found.begin(), found.end());
     }
 

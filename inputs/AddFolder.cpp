@@ -5,6 +5,7 @@
 #include "FileAttributes.h"
 #include "FileSystem.h"
 #include "FixPath.h"
+#include "Steps.h"
 
 #include <vector>
 
@@ -61,49 +62,68 @@ bool isAncestor(const std::vector<WalkedFolder>& walked, qsizetype node, const Q
 }
 
 // Lists the sub-folders of one level and returns the next level. Folders that cannot be listed are dropped from the
-// level itself.
-Level nextLevel(Level& level, std::vector<WalkedFolder>& walked, EventPump& events)
+// level itself. Each step that fails is reported with its number and passed over, so one folder costs only itself.
+Level nextLevel(Level& level, std::vector<WalkedFolder>& walked, EventPump& events, Steps& walk)
 {
     Level next;
     qsizetype i = 0;
     while (i < level.paths.size()) {
         const QString entry = level.paths[i];
         const qsizetype node = level.nodes[std::size_t(i)];
-        if (!IsFolder(entry) || entry.size() >= kMaxPath) {
+        // A test that cannot be made leaves the folder alone rather than going where it may not lead.
+        if (walk.test(108, [&] { return !IsFolder(entry); }) ||
+            walk.test(110, [&] { return entry.size() >= kMaxPath; })) {
             ++i;
             continue;
         }
-        events.processEvents();
-        if (!mayBeListed(entry)) {
+        walk.step(114, [&] { events.processEvents(); });
+        if (!walk.test(116, [&] { return mayBeListed(entry); })) {
             ++i;
             continue;
         }
-        Result<QStringList> names = ListDirectory(entry, QStringLiteral("*"), true);
+        Result<QStringList> names = Failure{QString()};
+        if (!walk.step(118, [&] { names = ListDirectory(entry, QStringLiteral("*"), true); })) {
+            ++i;
+            continue;
+        }
         if (!names) {
             const QString& why = names.failure().description;
-            if (why == QStringLiteral("Permission denied") || why == QStringLiteral("Path not found")) {
-                // The first equal entry is at or before this one, so the entry that followed is now at i.
-                const qsizetype first = level.paths.indexOf(entry);
-                level.paths.removeAt(first);
-                level.nodes.erase(level.nodes.begin() + first);
-            } else {
-                ++i;
-            }
+            if ((why == QStringLiteral("Permission denied") || why == QStringLiteral("Path not found")) &&
+                walk.step(148, [&] {
+                    // The first equal entry is at or before this one, so the entry that followed is now at i.
+                    const qsizetype first = level.paths.indexOf(entry);
+                    level.nodes.erase(level.nodes.begin() + first);
+                    level.paths.removeAt(first);
+                }))
+                continue;
+            ++i;
             continue;
         }
         for (const QString& name : *names) {
-            events.processEvents();
-            if (name.size() >= kMaxPath || HasOddCharacters(name) || name.contains(u'?') || name == u"." ||
-                name == u"..")
+            walk.step(120, [&] { events.processEvents(); });
+            if (walk.test(124, [&] { return name.size() >= kMaxPath; }) ||
+                walk.test(126, [&] { return HasOddCharacters(name); }) ||
+                walk.test(128, [&] { return name.contains(u'?'); }) ||
+                walk.test(130, [&] { return name == u"." || name == u".."; }))
                 continue;
-            const QString path = entry + name + kPathSeparator;
-            // A folder that is really one of those above it would lead the walk round in a circle for ever.
-            const QString canonical = FileSystem::canonicalPath(path);
-            if (!canonical.isEmpty() && isAncestor(walked, node, canonical))
+            QString path;
+            if (!walk.step(132, [&] { path = entry + name + kPathSeparator; }))
                 continue;
-            walked.push_back({canonical, node});
-            next.paths.append(path);
-            next.nodes.push_back(qsizetype(walked.size()) - 1);
+            walk.step(134, [&] {
+                // A folder that is really one of those above it would lead the walk round in a circle for ever.
+                const QString canonical = FileSystem::canonicalPath(path);
+                if (!canonical.isEmpty() && isAncestor(walked, node, canonical))
+                    return;
+                walked.push_back({canonical, node});
+                next.nodes.push_back(qsizetype(walked.size()) - 1);
+                try {
+                    next.paths.append(path);
+                } catch (...) {
+                    // The two lists stay in step whatever fails.
+                    next.nodes.pop_back();
+                    throw;
+                }
+            });
         }
         ++i;
     }
@@ -155,7 +175,7 @@ QStringList ListFiles(const QString& folder, const QString& pattern)
     return files;
 }
 
-void GetSubDirectories2016(QStringList& folders, bool recurse, EventPump& events)
+void GetSubDirectories2016(QStringList& folders, bool recurse, EventPump& events, Steps& walk)
 {
     // The walk goes level by level in a loop rather than by recursion, so that a deep tree cannot exhaust the stack.
     std::vector<WalkedFolder> walked;
@@ -166,7 +186,7 @@ void GetSubDirectories2016(QStringList& folders, bool recurse, EventPump& events
         levels[0].nodes.push_back(qsizetype(walked.size()) - 1);
     }
     while (true) {
-        Level next = nextLevel(levels.back(), walked, events);
+        Level next = nextLevel(levels.back(), walked, events, walk);
         const bool descend = recurse && !next.paths.isEmpty();
         levels.push_back(std::move(next));
         if (!descend)
@@ -177,29 +197,40 @@ void GetSubDirectories2016(QStringList& folders, bool recurse, EventPump& events
     for (std::size_t depth = levels.size() - 1; depth > 0; --depth) {
         QStringList& parentLevel = levels[depth - 1].paths;
         for (const QString& entry : levels[depth].paths) {
-            if (!IsFolder(entry))
+            if (!walk.test(154, [&] { return IsFolder(entry); }))
                 continue;
-            events.processEvents();
-            if (mayBeListed(entry))
-                parentLevel.append(entry);
+            walk.step(156, [&] { events.processEvents(); });
+            if (walk.test(158, [&] { return mayBeListed(entry); }))
+                walk.step(160, [&] { parentLevel.append(entry); });
         }
     }
     folders = std::move(levels[0].paths);
 }
 
-QStringList ScanFolder(const QString& folder, const QString& pattern, EventPump& events)
+QStringList ScanFolder(const QString& folder, const QString& pattern, EventPump& events, Steps& scan, Steps& walk)
 {
-    QStringList folders{folder.endsWith(kPathSeparator) ? folder : folder + kPathSeparator};
-    GetSubDirectories2016(folders, true, events);
+    QStringList folders;
+    scan.step(112, [&] { folders = {folder.endsWith(kPathSeparator) ? folder : folder + kPathSeparator}; });
+    scan.step(114, [&] { GetSubDirectories2016(folders, true, events, walk); });
     QStringList paths;
-    for (QString entry : folders) {
-        entry.chop(1);
-        for (const QString& name : ListFiles(entry, pattern)) {
-            if (name.startsWith(u'~'))
+    for (const QString& found : folders) {
+        QString entry;
+        // Without its own folder a name would be looked for in the root.
+        if (!scan.step(118, [&] { entry = found.chopped(1); }))
+            continue;
+        QStringList names;
+        if (!scan.step(120, [&] { names = ListFiles(entry, pattern); }))
+            continue;
+        for (const QString& name : names) {
+            if (scan.test(124, [&] { return name.startsWith(u'~'); }))
                 continue;
-            const QString path = entry + kPathSeparator + name;
-            if (FileCanBeOpened(path) && FileAttributes(path) != AttributeBit::kHidden + AttributeBit::kArchive)
-                paths.append(FixPath(path));
+            QString path;
+            if (!scan.step(126, [&] { path = entry + kPathSeparator + name; }))
+                continue;
+            scan.step(128, [&] {
+                if (FileCanBeOpened(path) && FileAttributes(path) != AttributeBit::kHidden + AttributeBit::kArchive)
+                    paths.append(FixPath(path));
+            });
         }
     }
     return paths;

@@ -1,4 +1,5 @@
 #include "EscapedName.h"
+#include "Steps.h"
 #include "WindowHarness.h"
 
 #include <QMimeData>
@@ -8,6 +9,7 @@
 #include <QUrl>
 
 #include <cstdio>
+#include <utility>
 
 namespace {
 
@@ -89,6 +91,34 @@ private Q_SLOTS:
         QCOMPARE(h.setting("Extension"), QStringLiteral("txt"));
         QCOMPARE(busyWaits, 0);
         QCOMPARE(window.inputFiles().Count(), 6);
+        QVERIFY(h.dialogs.unexpected().isEmpty());
+    }
+
+    void aFailureInTheFolderWalkIsReportedAsTheWalksOwnAndTheScanGoesOn()
+    {
+        Harness h;
+        MainWindow& window = h.load();
+        const QString top = makeTree(h);
+        // The first time the walk lets events through, for the chosen folder itself, something fails.
+        bool failed = false;
+        h.events.everyCall([&] {
+            if (window.pointer() == MainWindow::Hourglass && !std::exchange(failed, true))
+                Fail(QStringLiteral("Out of stack space"));
+        });
+        h.dialogs.answerPrompt("htm");
+        h.dialogs.answerChooseFolder(top);
+        h.dialogs.expectMessage();
+        QTest::mouseClick(h.find<QPushButton>("PushButton5"), Qt::LeftButton);
+        QVERIFY(failed);
+        QCOMPARE(
+            h.dialogs.transcript().last(),
+            FakeDialogs::Box({FakeDialogs::Kind::Message, "Application Error",
+                              "Out of stack space\r\nin Ostwenna2021/08/31.AddFolder.GetSubDirectories2016 at line "
+                              "114\r\rPlease email screenshot of this message to support@quorvane.com",
+                              Dialogs::Icon::Warning}));
+        QCOMPARE(inputTexts(window),
+                 QStringList({top + "/a.htm", top + "/other/f.htm", top + "/sub/d.html", top + "/sub/deeper/e.htm"}));
+        QCOMPARE(window.pointer(), 0);
         QVERIFY(h.dialogs.unexpected().isEmpty());
     }
 

@@ -3,6 +3,7 @@
 #include "EscapedName.h"
 #include "EventPump.h"
 #include "FileAttributes.h"
+#include "Steps.h"
 #include "TempDir.h"
 
 #include <QDir>
@@ -42,6 +43,23 @@ private:
     int m_passes = 0;
     std::function<void(int)> m_onPass;
 };
+
+// The steps of a walk or scan that is expected to go through without a failure: any report fails the test.
+class NoFailures final : public Steps
+{
+public:
+    NoFailures()
+        : Steps([](int step, const QString& description) {
+              ADD_FAILURE() << "step " << step << " failed: " << description.toStdString();
+          })
+    {}
+};
+
+QStringList scanFolder(const QString& folder, const QString& pattern, EventPump& events)
+{
+    NoFailures steps;
+    return AddFolder::ScanFolder(folder, pattern, events, steps, steps);
+}
 
 bool runningAsRoot()
 {
@@ -86,7 +104,8 @@ public:
     QStringList walk(CountingPump& pump, bool recurse = true) const
     {
         QStringList folders{root()};
-        AddFolder::GetSubDirectories2016(folders, recurse, pump);
+        NoFailures steps;
+        AddFolder::GetSubDirectories2016(folders, recurse, pump, steps);
         return relative(folders);
     }
 
@@ -268,14 +287,14 @@ TEST(AddFolder, ScanTakesMatchingFilesButNotLockOrDotFiles)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pattern);
         CountingPump pump;
-        EXPECT_EQ(tree.relative(AddFolder::ScanFolder(tree.path(""), QString::fromUtf8(c.pattern), pump)), c.expected);
+        EXPECT_EQ(tree.relative(scanFolder(tree.path(""), QString::fromUtf8(c.pattern), pump)), c.expected);
     }
 
     // A folder given with its separator gets no second one, and a second scan adds everything again.
     CountingPump pump;
-    const QStringList once = AddFolder::ScanFolder(tree.root(), QStringLiteral("*.txt"), pump);
+    const QStringList once = scanFolder(tree.root(), QStringLiteral("*.txt"), pump);
     EXPECT_EQ(once, QStringList{tree.path("three.txt")});
-    EXPECT_EQ(once + AddFolder::ScanFolder(tree.root(), QStringLiteral("*.txt"), pump),
+    EXPECT_EQ(once + scanFolder(tree.root(), QStringLiteral("*.txt"), pump),
               (QStringList{tree.path("three.txt"), tree.path("three.txt")}));
 }
 
@@ -297,7 +316,7 @@ TEST(AddFolder, TheWalkStopsBelowFoldersWhosePathReaches260Characters)
     tree.file(far + "/deeper/out.htm");
     ASSERT_EQ((tree.root() + near + u'/').size(), 259);
     CountingPump pump;
-    QStringList found = tree.relative(AddFolder::ScanFolder(tree.path(""), QStringLiteral("*.htm"), pump));
+    QStringList found = tree.relative(scanFolder(tree.path(""), QStringLiteral("*.htm"), pump));
     found.replaceInStrings(near, "near").replaceInStrings(far, "far");
     EXPECT_EQ(found.join(' ').toStdString(), "far/top.htm near/top.htm near/deeper/in.htm");
 }
@@ -313,7 +332,7 @@ TEST(AddFolder, ScanLeavesOutOnlyFilesThatAreExactlyHiddenAndArchive)
     tree.link(".linked.htm", tree.path("shown.htm"));
     ASSERT_EQ(FileAttributes(tree.path(".linked.htm")), 2 + 32 + 1024);
     CountingPump pump;
-    EXPECT_EQ(tree.relative(AddFolder::ScanFolder(tree.path(""), QStringLiteral("*.htm"), pump)),
+    EXPECT_EQ(tree.relative(scanFolder(tree.path(""), QStringLiteral("*.htm"), pump)),
               (QStringList{".linked.htm", "shown.htm"}));
 }
 
@@ -382,7 +401,7 @@ TEST(AddFolder, AFileNameThatIsNotUtf8IsListedByItsBytes)
         std::fclose(file);
     }
     CountingPump pump;
-    EXPECT_EQ(tree.relative(AddFolder::ScanFolder(tree.path(""), QStringLiteral("*.htm"), pump)),
+    EXPECT_EQ(tree.relative(scanFolder(tree.path(""), QStringLiteral("*.htm"), pump)),
               QStringList({EscapedName("caf%E9.htm"), EscapedName("sub/na%EFve.htm")}));
     EXPECT_EQ(FileAttributes(tree.path(EscapedName("caf%E9.htm"))), AttributeBit::kArchive);
 }
@@ -398,8 +417,36 @@ TEST(AddFolder, AFolderNameTheCodePageCannotHoldIsSkippedWithAllBeneathIt)
     tree.file(QStringLiteral("caf\u00E9/kept.htm"));
 
     CountingPump pump;
-    EXPECT_EQ(tree.relative(AddFolder::ScanFolder(tree.path(""), QStringLiteral("*.htm"), pump)),
+    EXPECT_EQ(tree.relative(scanFolder(tree.path(""), QStringLiteral("*.htm"), pump)),
               QStringList{QStringLiteral("caf\u00E9/kept.htm")});
 }
 
 } // namespace
+
+TEST(AddFolder, AFailureInsideTheWalkIsReportedAtItsOwnStepAndTheScanGoesOn)
+{
+    Tree tree;
+    tree.folder("a");
+    tree.folder("b");
+    tree.file("z.htm");
+    tree.file("a/x.htm");
+    tree.file("b/y.htm");
+    // The walk lets events through once per folder listed (114), once per sub-folder found (120) and once per folder
+    // copied up (156): here the root, a and b found in it, a and b listed, a and b copied up.
+    const std::vector<std::pair<int, int>> cases{{1, 114}, {2, 120}, {3, 120}, {4, 114}, {6, 156}, {7, 156}};
+    for (const auto& [pass, step] : cases) {
+        SCOPED_TRACE(pass);
+        CountingPump pump;
+        pump.onPass([pass = pass](int now) {
+            if (now == pass)
+                Fail(QStringLiteral("Out of stack space"));
+        });
+        QList<std::pair<int, QString>> walkReports;
+        Steps walk([&](int number, const QString& description) { walkReports.append({number, description}); });
+        NoFailures scan;
+        const QStringList found = AddFolder::ScanFolder(tree.root(), QStringLiteral("*.htm"), pump, scan, walk);
+        EXPECT_EQ(walkReports, (QList<std::pair<int, QString>>{{step, "Out of stack space"}}));
+        EXPECT_EQ(tree.relative(found), QStringList({"z.htm", "a/x.htm", "b/y.htm"}));
+        EXPECT_EQ(pump.passes(), 7);
+    }
+}
