@@ -179,6 +179,8 @@ void MainWindow::buildControls()
             view->setSelectionBehavior(QAbstractItemView::SelectRows);
             view->setSelectionMode(QAbstractItemView::SingleSelection);
             view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+            // Tab and Shift+Tab leave the list for the next control; the arrow keys move from row to row.
+            view->setTabKeyNavigation(false);
             view->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
             view->verticalHeader()->hide();
             view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);

@@ -22,6 +22,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
+
 #include <unistd.h>
 
 class MainWindowTest : public QObject
@@ -490,6 +492,48 @@ private Q_SLOTS:
         QVERIFY(h.find<QWidget>("Text1x")->y() >= window.height());
         QVERIFY(h.find<QWidget>("Label1")->y() >= window.height());
         QCOMPARE(h.find<QLabel>("Label1")->text(), QStringLiteral("Enter tag without < or / or > :"));
+    }
+
+    void tabMovesBetweenControlsWhileTheListsHoldRows()
+    {
+        Harness h;
+        MainWindow& window = h.load();
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        window.inputFiles().AppendMany({"/a.htm", "/b.htm", "/c.htm"});
+        for (const char* row : {"one", "two", "three"})
+            window.results().Append(QString::fromLatin1(row));
+
+        // From Help round the whole window and back, then the same way back again with Shift+Tab.
+        const QStringList order = {"PushButton2",  "Option1",      "PushButton13", "PushButton14",
+                                   "Text1",        "Text2",        "ListView1",    "ListView2",
+                                   "PushButton1",  "PushButton5",  "PushButton7",  "PushButton6",
+                                   "PushButton12", "PushButton11", "PushButton9",  "PushButton2"};
+        h.find<QWidget>("PushButton2")->setFocus();
+        QStringList forward = {QApplication::focusWidget()->objectName()};
+        for (int i = 1; i < order.size(); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            forward << QApplication::focusWidget()->objectName();
+        }
+        QCOMPARE(forward, order);
+        QStringList backward = {QApplication::focusWidget()->objectName()};
+        for (int i = 1; i < order.size(); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+            backward << QApplication::focusWidget()->objectName();
+        }
+        std::reverse(backward.begin(), backward.end());
+        QCOMPARE(backward, order);
+
+        // Within a list the arrow keys move from row to row.
+        auto* inputs = h.find<QTableView>("ListView1");
+        inputs->setFocus();
+        inputs->setCurrentIndex(inputs->model()->index(0, 0));
+        QTest::keyClick(inputs, Qt::Key_Down);
+        QTest::keyClick(inputs, Qt::Key_Down);
+        QCOMPARE(inputs->currentIndex().row(), 2);
+        QCOMPARE(QApplication::focusWidget(), inputs);
+        QTest::keyClick(inputs, Qt::Key_Up);
+        QCOMPARE(inputs->currentIndex().row(), 1);
     }
 };
 
