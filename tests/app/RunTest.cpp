@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QTableView>
 #include <QThread>
 
 #include <csignal>
@@ -358,6 +359,34 @@ private Q_SLOTS:
         QVERIFY2(std::any_of(countsSeen.begin(), countsSeen.end(),
                              [&](int count) { return count > 0 && count < elements + 3; }),
                  "no events were processed while the rows came");
+    }
+
+    void aVeryLongRowIsShownByItsBeginningAndKeptWhole()
+    {
+        Harness h;
+        MainWindow& window = h.load();
+        // One line of 30 million characters, as option 3 finds in a page written on one line.
+        const QString line = QStringLiteral("<p>") + QString(30'000'000, u'x');
+        window.inputFiles().Append(h.file("one-line.html", line.toLatin1()));
+        h.find<QRadioButton>("Option3")->setChecked(true);
+        h.find<QLineEdit>("Text2")->setText("<p>");
+        h.dialogs.expectMessage();
+        QTest::mouseClick(h.find<QPushButton>("PushButton7"), Qt::LeftButton);
+        QCOMPARE(h.dialogs.transcript().back(), message("Done."));
+        QCOMPARE(window.results().Count(), 1);
+        QCOMPARE(window.results().Text(1), line);
+
+        // The view is given a screenful; a character of two UTF-16 units at the cut is left out whole.
+        window.results().Flush();
+        const QAbstractItemModel* shown = h.find<QTableView>("ListView2")->model();
+        QCOMPARE(shown->index(0, 0).data().toString(), line.left(4096));
+        window.results().Append(QString(4095, u'a') + QStringLiteral("\U0001F600 and more") + QString(5000, u'b'));
+        window.results().Append(QStringLiteral("short"));
+        window.results().Flush();
+        QCOMPARE(shown->index(1, 0).data().toString(), QString(4095, u'a'));
+        QCOMPARE(shown->index(2, 0).data().toString(), QStringLiteral("short"));
+        window.show();
+        QVERIFY(!window.grab().isNull());
     }
 
     void aChangedTagNameCountsFromTheWaitOn()
