@@ -5,6 +5,7 @@
 #include "ErrorTrap.h"
 #include "EventPump.h"
 #include "InputFileList.h"
+#include "ProgressCaption.h"
 #include "ResultsList.h"
 #include "RunChecks.h"
 #include "ShortTitle.h"
@@ -31,6 +32,11 @@ constexpr DocumentSteps kTagSteps{180, 182, 184, 186};
 
 // Thrown through a mode's walk once the results list is full, to end the run's work there.
 struct ResultsFull
+{
+};
+
+// Thrown through a mode's walk when the user stops the run, to end its work there.
+struct RunStopped
 {
 };
 
@@ -89,6 +95,8 @@ void ExtractionRun::Steps::keepAlive()
     } else if (m_sinceEvents.elapsed() >= kMaximumGapMs) {
         m_run.m_events.processEvents();
         m_sinceEvents.start();
+        if (m_run.m_stopRequested)
+            throw RunStopped{};
     }
 }
 
@@ -122,6 +130,7 @@ void ExtractionRun::Steps::dropPrefetch()
 {
     if (!m_next)
         return;
+    m_next->abandon();
     while (m_next->readyState() != QStringLiteral("complete"))
         m_run.m_events.waitForEvents();
     m_next.reset();
@@ -140,8 +149,13 @@ std::unique_ptr<LoadedDocument> ExtractionRun::Steps::loadDocument(const QString
         }))
         return nullptr;
     // The window stays alive while the document loads: clicks, typing, Help and closing all work.
-    while (m_trap.test(steps.stateTest, [&] { return load->readyState() != QStringLiteral("complete"); }))
+    while (!m_run.m_stopRequested &&
+           m_trap.test(steps.stateTest, [&] { return load->readyState() != QStringLiteral("complete"); }))
         m_trap.step(steps.events, [&] { m_run.m_events.waitForEvents(); });
+    if (m_run.m_stopRequested) {
+        load->abandon();
+        return nullptr;
+    }
     m_sinceEvents.start();
     std::unique_ptr<LoadedDocument> document;
     m_trap.step(steps.create, [&] {
@@ -234,20 +248,39 @@ void ExtractionRun::Steps::run()
     m_trap.step(120, [&] { m_run.m_results.Clear(); });
     int count = 0;
     m_trap.step(122, [&] { count = m_run.m_inputs.Count(); });
-    for (int position = 1; position <= count && !m_resultsFull; ++position) {
+    int turnsEnded = 0;
+    ProgressCaption& events = m_run.m_events;
+    events.begin([&] {
+        return QStringLiteral("%1 of %2 files - %3 rows - Esc stops")
+            .arg(GroupedNumber(turnsEnded), GroupedNumber(count), GroupedNumber(m_run.m_results.Count()));
+    });
+    for (int position = 1; position <= count && !m_resultsFull && !m_run.m_stopRequested; ++position) {
         try {
             extractFile(position);
         } catch (const ResultsFull&) {
+        } catch (const RunStopped&) {
         }
+        if (m_run.m_stopRequested)
+            break;
+        ++turnsEnded;
+        // Option 3 lets no events through while it reads; a long run still shows its progress and can be stopped.
+        if (events.due())
+            events.processEvents();
     }
     // A run that stopped early, or whose last turns were in option 3, may leave the next file loading.
     dropPrefetch();
+    events.end();
     m_trap.step(194, [&] { controls.setBusy(false); });
-    if (!m_resultsFull)
+    if (m_run.m_stopRequested)
+        m_trap.step(196, [&] {
+            message(QStringLiteral("Stopped: %1 of %2 files were extracted.")
+                        .arg(GroupedNumber(turnsEnded), GroupedNumber(count)));
+        });
+    else if (!m_resultsFull)
         m_trap.step(196, [&] { message(QStringLiteral("Done.")); });
 }
 
-ExtractionRun::ExtractionRun(Dialogs& dialogs, EventPump& events, InputFileList& inputs, ResultsList& results,
+ExtractionRun::ExtractionRun(Dialogs& dialogs, ProgressCaption& events, InputFileList& inputs, ResultsList& results,
                              RunControls controls, DocumentService& documents)
     : m_dialogs(dialogs), m_events(events), m_inputs(inputs), m_results(results), m_controls(std::move(controls)),
       m_documents(documents)
@@ -258,6 +291,14 @@ void ExtractionRun::PushButton7_Click()
     if (m_runInProgress)
         return;
     m_runInProgress = true;
+    m_stopRequested = false;
     Steps(*this).run();
     m_runInProgress = false;
+    m_stopRequested = false;
+}
+
+void ExtractionRun::Stop()
+{
+    if (m_runInProgress)
+        m_stopRequested = true;
 }

@@ -7,7 +7,7 @@
 #include <functional>
 
 class Dialogs;
-class EventPump;
+class ProgressCaption;
 class DocumentService;
 class InputFileList;
 class ResultsList;
@@ -31,21 +31,25 @@ struct RunControls
 class ExtractionRun
 {
 public:
-    ExtractionRun(Dialogs& dialogs, EventPump& events, InputFileList& inputs, ResultsList& results,
+    ExtractionRun(Dialogs& dialogs, ProgressCaption& events, InputFileList& inputs, ResultsList& results,
                   RunControls controls, DocumentService& documents);
 
     // Returns at once when a run is already in progress.
     void PushButton7_Click();
     bool inProgress() const { return m_runInProgress; }
+    // Ends a run in progress at its next chance: the file being read is abandoned, the rows found so far stay, and
+    // the run says how many files it got through.
+    void Stop();
 
 private:
     class Steps;
 
     Dialogs& m_dialogs;
-    EventPump& m_events;
+    ProgressCaption& m_events;
     InputFileList& m_inputs;
     ResultsList& m_results;
     RunControls m_controls;
     DocumentService& m_documents;
     bool m_runInProgress = false;
+    bool m_stopRequested = false;
 };

@@ -18,6 +18,7 @@
 #include "InputFileList.h"
 #include "OptionHelp.h"
 #include "ProgramIcon.h"
+#include "ProgressCaption.h"
 #include "ResultsExport.h"
 #include "ResultsList.h"
 #include "SampleFiles.h"
@@ -29,6 +30,7 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QDragEnterEvent>
+#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -40,6 +42,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QTableView>
 #include <QUrl>
 
@@ -101,6 +104,11 @@ protected:
     }
 };
 
+QString rowsProgress(int done, int all)
+{
+    return QStringLiteral("%1 of %2 rows").arg(GroupedNumber(done), GroupedNumber(all));
+}
+
 } // namespace
 
 MainWindow::MainWindow(WindowServices services, QWidget* parent)
@@ -134,7 +142,17 @@ MainWindow::MainWindow(WindowServices services, QWidget* parent)
                 RecordSampleFiles(m_services.settings, m_services.programFolder, m_services.events))
             Fail(*failure);
     };
-    m_run = std::make_unique<ExtractionRun>(m_services.dialogs, m_services.events, *m_inputFiles, *m_results,
+    std::function<qint64()> clock = m_services.clock;
+    if (!clock) {
+        auto steady = std::make_shared<QElapsedTimer>();
+        steady->start();
+        clock = [steady] {
+            return steady->elapsed();
+        };
+    }
+    m_progress = std::make_unique<ProgressCaption>(
+        m_services.events, [this](const QString& caption) { setWindowTitle(caption); }, std::move(clock));
+    m_run = std::make_unique<ExtractionRun>(m_services.dialogs, *m_progress, *m_inputFiles, *m_results,
                                             std::move(controls), *m_documents);
 }
 
@@ -277,6 +295,7 @@ void MainWindow::wireHandlers()
     connect(m_text1, &QLineEdit::textChanged, this, &MainWindow::Text1_Change);
     connect(m_text2, &QLineEdit::textChanged, this, &MainWindow::Text2_Change);
     connect(m_listView1, &QAbstractItemView::pressed, this, &MainWindow::ListView1_ItemClick);
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this, &MainWindow::StopWork);
 }
 
 QString MainWindow::besideProgram(const QString& name) const
@@ -303,7 +322,7 @@ void MainWindow::Form_Load()
             recordSampleFiles();
     });
 
-    trap.step(126, [this] { setWindowTitle(QStringLiteral("Quillory")); });
+    trap.step(126, [this] { setWindowTitle(PlainCaption()); });
     trap.step(126, [this] { setWindowIcon(ProgramIcon()); });
     trap.step(126, [] { ShortTitle::SetShortTitle(); });
 
@@ -436,8 +455,16 @@ void MainWindow::PushButton5_Click()
     trap.step(334, [&] { Unwrap(m_services.settings, QStringLiteral("LastFolder"), m_lastFolder); });
     trap.step(110, [this] { setPointer(Hourglass); });
     ErrorTrap walk(m_services.dialogs, AddFolder::kWalkLocation);
+    AddFolder::ScanProgress progress;
+    m_scan = &progress;
+    m_progress->begin([&progress] {
+        return QStringLiteral("%1 folders, %2 files found - Esc stops")
+            .arg(GroupedNumber(progress.foldersFound + 1), GroupedNumber(progress.filesFound));
+    });
     const QStringList found =
-        AddFolder::ScanFolder(folder, QStringLiteral("*.") + extension, m_services.events, trap, walk);
+        AddFolder::ScanFolder(folder, QStringLiteral("*.") + extension, *m_progress, trap, walk, &progress);
+    m_progress->end();
+    m_scan = nullptr;
     trap.step(128, [&] { m_inputFiles->AppendMany(found); });
     trap.step(132, [this] { setPointer(DefaultPointer); });
 }
@@ -520,7 +547,12 @@ void MainWindow::PushButton6_Click()
         return;
     trap.step(128, [this] { setPointer(Hourglass); });
     trap.step(130, [&] {
-        if (std::optional<ExportFailure> failure = SaveResultsAsText(path, *m_results, m_services.events))
+        int written = 0;
+        const int rows = m_results->Count();
+        m_progress->begin([&] { return rowsProgress(written, rows); });
+        const std::optional<ExportFailure> failure = SaveResultsAsText(path, *m_results, *m_progress, &written);
+        m_progress->end();
+        if (failure)
             ErrorReport(m_services.dialogs, failure->description, trap.location(), failure->step);
     });
     trap.step(142, [this] { setPointer(DefaultPointer); });
@@ -534,7 +566,13 @@ void MainWindow::PushButton12_Click()
         return;
     trap.step(128, [this] { setPointer(Hourglass); });
     trap.step(130, [&] {
-        if (std::optional<ExportFailure> failure = SaveResultsAsCommaDelimited(path, *m_results, m_services.events))
+        int written = 0;
+        const int rows = m_results->Count();
+        m_progress->begin([&] { return rowsProgress(written, rows); });
+        const std::optional<ExportFailure> failure =
+            SaveResultsAsCommaDelimited(path, *m_results, *m_progress, &written);
+        m_progress->end();
+        if (failure)
             ErrorReport(m_services.dialogs, failure->description, trap.location(), failure->step);
     });
     trap.step(144, [this] { setPointer(DefaultPointer); });
@@ -557,7 +595,12 @@ void MainWindow::PushButton11_Click()
                                 [](int) {
                                     return true;
                                 }};
-        if (std::optional<Failure> failure = CopyListToClipboard(rows, m_services.clipboard, m_services.events))
+        int copied = 0;
+        const int count = m_results->Count();
+        m_progress->begin([&] { return rowsProgress(copied, count); });
+        const std::optional<Failure> failure = CopyListToClipboard(rows, m_services.clipboard, *m_progress, &copied);
+        m_progress->end();
+        if (failure)
             Fail(*failure);
     });
     setPointer(DefaultPointer);
@@ -696,6 +739,13 @@ void MainWindow::Form_MouseMove()
 {
     if (m_pointer != Hourglass)
         setPointer(DefaultPointer);
+}
+
+void MainWindow::StopWork()
+{
+    m_run->Stop();
+    if (m_scan)
+        m_scan->stopRequested = true;
 }
 
 void MainWindow::Form_QueryUnload()

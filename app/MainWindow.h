@@ -23,6 +23,10 @@ class ResultsList;
 class SettingsStore;
 class ColumnHeaderProxy;
 class ExtractionRun;
+class ProgressCaption;
+namespace AddFolder {
+struct ScanProgress;
+}
 class DocumentService;
 
 // What the window needs of the system, created in main() and by the tests.
@@ -40,6 +44,8 @@ struct WindowServices
     // Makes the service that reads and builds the window's documents; worker processes of the program's
     // quillory-worker when left empty.
     std::function<std::unique_ptr<DocumentService>()> makeDocuments = {};
+    // The milliseconds of a steady clock, which paces the progress shown in the caption; a real one when left empty.
+    std::function<qint64()> clock = {};
 };
 
 class MainWindow : public QWidget
@@ -98,6 +104,8 @@ public:
     void PushButton_MouseMove();
     void Form_MouseMove();
     void Form_QueryUnload();
+    // Escape: stops a run or a folder scan in progress; does nothing otherwise.
+    void StopWork();
 
     // Called at start-up when no sample record exists yet; records the files of Samples/.
     std::function<void()> recordSampleFiles;
@@ -134,7 +142,10 @@ private:
     QLineEdit* m_text2 = nullptr;
 
     std::unique_ptr<DocumentService> m_documents;
+    std::unique_ptr<ProgressCaption> m_progress;
     std::unique_ptr<ExtractionRun> m_run;
+    // The folder scan in progress, if any, for Escape to stop.
+    AddFolder::ScanProgress* m_scan = nullptr;
     int m_pointer = DefaultPointer;
     std::optional<QCursor> m_handCursor;
     std::optional<QCursor> m_dragCursor;

@@ -28,11 +28,7 @@ int main(int argc, char** argv)
     QtShell shell;
     QWidget* shownWindow = nullptr;
     bool ending = false;
-    WindowServices services{dialogs,
-                            clipboard,
-                            shell,
-                            settings,
-                            events,
+    WindowServices services{dialogs, clipboard, shell, settings, events,
                             [&] {
                                 // A close that arrives while the clipboard is being handed over
                                 // lets that hand-over finish; the program ends right after it.

@@ -29,6 +29,9 @@ public:
     virtual QString readyState() const = 0;
     // Once complete: the document, or why there is none.
     virtual Result<std::unique_ptr<LoadedDocument>> take() = 0;
+    // Nobody will take the document: the load may end as soon as it can, with any answer. A load that cannot be cut
+    // short runs to its end.
+    virtual void abandon() {}
 };
 
 // Reads and builds documents away from the caller's thread, so that the window stays alive while they load.

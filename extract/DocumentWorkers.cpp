@@ -308,6 +308,7 @@ public:
     {
         // Started here, on the caller's lasting thread, not on the load's own.
         m_failure = (*m_loan)->start();
+        m_processId = (*m_loan)->processId();
         m_thread = std::thread([this, path, whenComplete = std::move(whenComplete)] {
             if (!m_failure)
                 m_failure = (*m_loan)->load(path);
@@ -327,6 +328,14 @@ public:
         return m_complete.load(std::memory_order_acquire) ? QStringLiteral("complete") : QStringLiteral("loading");
     }
 
+    // The worker is ended under the load, which then fails; its loan goes back to the pool and the next load starts
+    // a fresh worker.
+    void abandon() override
+    {
+        if (!m_complete.load(std::memory_order_acquire))
+            WorkerProcess::Interrupt(m_processId);
+    }
+
     Result<std::unique_ptr<LoadedDocument>> take() override
     {
         if (m_thread.joinable())
@@ -340,6 +349,7 @@ private:
     std::unique_ptr<Loan> m_loan;
     std::optional<Failure> m_failure;
     std::atomic<bool> m_complete{false};
+    qint64 m_processId = 0;
     std::thread m_thread;
 };
 

@@ -63,11 +63,14 @@ bool isAncestor(const std::vector<WalkedFolder>& walked, qsizetype node, const Q
 
 // Lists the sub-folders of one level and returns the next level. Folders that cannot be listed are dropped from the
 // level itself. Each step that fails is reported with its number and passed over, so one folder costs only itself.
-Level nextLevel(Level& level, std::vector<WalkedFolder>& walked, EventPump& events, Steps& walk)
+Level nextLevel(Level& level, std::vector<WalkedFolder>& walked, EventPump& events, Steps& walk, ScanProgress* progress)
 {
+    const auto stopped = [progress] {
+        return progress && progress->stopRequested;
+    };
     Level next;
     qsizetype i = 0;
-    while (i < level.paths.size()) {
+    while (i < level.paths.size() && !stopped()) {
         const QString entry = level.paths[i];
         const qsizetype node = level.nodes[std::size_t(i)];
         // A test that cannot be made leaves the folder alone rather than going where it may not lead.
@@ -101,6 +104,8 @@ Level nextLevel(Level& level, std::vector<WalkedFolder>& walked, EventPump& even
         }
         for (const QString& name : *names) {
             walk.step(120, [&] { events.processEvents(); });
+            if (stopped())
+                break;
             if (walk.test(124, [&] { return name.size() >= kMaxPath; }) ||
                 walk.test(126, [&] { return HasOddCharacters(name); }) ||
                 walk.test(128, [&] { return name.contains(u'?'); }) ||
@@ -123,6 +128,8 @@ Level nextLevel(Level& level, std::vector<WalkedFolder>& walked, EventPump& even
                     next.nodes.pop_back();
                     throw;
                 }
+                if (progress)
+                    ++progress->foldersFound;
             });
         }
         ++i;
@@ -175,7 +182,7 @@ QStringList ListFiles(const QString& folder, const QString& pattern)
     return files;
 }
 
-void GetSubDirectories2016(QStringList& folders, bool recurse, EventPump& events, Steps& walk)
+void GetSubDirectories2016(QStringList& folders, bool recurse, EventPump& events, Steps& walk, ScanProgress* progress)
 {
     // The walk goes level by level in a loop rather than by recursion, so that a deep tree cannot exhaust the stack.
     std::vector<WalkedFolder> walked;
@@ -186,8 +193,8 @@ void GetSubDirectories2016(QStringList& folders, bool recurse, EventPump& events
         levels[0].nodes.push_back(qsizetype(walked.size()) - 1);
     }
     while (true) {
-        Level next = nextLevel(levels.back(), walked, events, walk);
-        const bool descend = recurse && !next.paths.isEmpty();
+        Level next = nextLevel(levels.back(), walked, events, walk, progress);
+        const bool descend = recurse && !next.paths.isEmpty() && !(progress && progress->stopRequested);
         levels.push_back(std::move(next));
         if (!descend)
             break;
@@ -207,13 +214,25 @@ void GetSubDirectories2016(QStringList& folders, bool recurse, EventPump& events
     folders = std::move(levels[0].paths);
 }
 
-QStringList ScanFolder(const QString& folder, const QString& pattern, EventPump& events, Steps& scan, Steps& walk)
+QStringList ScanFolder(const QString& folder, const QString& pattern, EventPump& events, Steps& scan, Steps& walk,
+                       ScanProgress* progress)
 {
+    const auto stopped = [progress] {
+        return progress && progress->stopRequested;
+    };
     QStringList folders;
     scan.step(112, [&] { folders = {folder.endsWith(kPathSeparator) ? folder : folder + kPathSeparator}; });
-    scan.step(114, [&] { GetSubDirectories2016(folders, true, events, walk); });
+    scan.step(114, [&] { GetSubDirectories2016(folders, true, events, walk, progress); });
     QStringList paths;
+    if (stopped())
+        return paths;
     for (const QString& found : folders) {
+        // Only a scan that can be stopped lets events through while it takes each folder's files.
+        if (progress) {
+            events.processEvents();
+            if (stopped())
+                break;
+        }
         QString entry;
         // Without its own folder a name would be looked for in the root.
         if (!scan.step(118, [&] { entry = found.chopped(1); }))
@@ -228,8 +247,11 @@ QStringList ScanFolder(const QString& folder, const QString& pattern, EventPump&
             if (!scan.step(126, [&] { path = entry + kPathSeparator + name; }))
                 continue;
             scan.step(128, [&] {
-                if (FileCanBeOpened(path) && FileAttributes(path) != AttributeBit::kHidden + AttributeBit::kArchive)
+                if (FileCanBeOpened(path) && FileAttributes(path) != AttributeBit::kHidden + AttributeBit::kArchive) {
                     paths.append(FixPath(path));
+                    if (progress)
+                        ++progress->filesFound;
+                }
             });
         }
     }

@@ -24,6 +24,15 @@ bool HasOddCharacters(const QString& name);
 // The names of the files (not folders) in the folder that match the pattern and can be opened.
 QStringList ListFiles(const QString& folder, const QString& pattern);
 
+// How far a scan has come, for the window to show, and the user's wish to stop it, which the scan heeds each time it
+// lets events through: it then ends with what it had found.
+struct ScanProgress
+{
+    qsizetype foldersFound = 0;
+    qsizetype filesFound = 0;
+    bool stopRequested = false;
+};
+
 // Where the walk's own failures are reported.
 inline const QString kWalkLocation = QStringLiteral("in Ostwenna2021/08/31.AddFolder.GetSubDirectories2016 ");
 
@@ -33,12 +42,15 @@ inline const QString kWalkLocation = QStringLiteral("in Ostwenna2021/08/31.AddFo
 // reached through a symbolic link is not entered when it is really one of the folders above it on its own path, so
 // a link loop ends; every other link is followed. A step that fails is reported through walk, with its number, and
 // the walk goes on with the next one.
-void GetSubDirectories2016(QStringList& folders, bool recurse, EventPump& events, Steps& walk);
+void GetSubDirectories2016(QStringList& folders, bool recurse, EventPump& events, Steps& walk,
+                           ScanProgress* progress = nullptr);
 
 // Every file in the folder and the folders beneath it that matches the pattern, can be opened, does not begin with
 // "~" (an editor's lock file) and is not a plain hidden file; as tidied paths, folder by folder in walk order. The
 // scan's own failed steps are reported through scan, the walk's through walk; either way the scan goes on, and a
-// folder or file whose step failed is left out.
-QStringList ScanFolder(const QString& folder, const QString& pattern, EventPump& events, Steps& scan, Steps& walk);
+// folder or file whose step failed is left out. A scan stopped during the walk finds no files; one stopped while the
+// folders' files are taken keeps those taken so far.
+QStringList ScanFolder(const QString& folder, const QString& pattern, EventPump& events, Steps& scan, Steps& walk,
+                       ScanProgress* progress = nullptr);
 
 } // namespace AddFolder

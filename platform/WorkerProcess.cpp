@@ -378,7 +378,8 @@ bool flush()
     _setmode(1, _O_BINARY);
     qsizetype done = 0;
     while (done < queued.size()) {
-        const int count = _write(1, queued.constData() + done, unsigned(std::min<qsizetype>(queued.size() - done, 1 << 30)));
+        const int count =
+            _write(1, queued.constData() + done, unsigned(std::min<qsizetype>(queued.size() - done, 1 << 30)));
         if (count <= 0)
             return false;
         done += count;
@@ -438,6 +439,16 @@ WorkerProcess::End WorkerProcess::end()
 void WorkerProcess::kill()
 {
     m_connection->kill();
+}
+
+void WorkerProcess::Interrupt(qint64 processId)
+{
+#ifdef Q_OS_UNIX
+    if (processId > 0)
+        ::kill(pid_t(processId), SIGKILL);
+#else
+    Q_UNUSED(processId);
+#endif
 }
 
 qint64 WorkerProcess::processId() const

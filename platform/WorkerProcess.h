@@ -40,6 +40,10 @@ public:
     End end();
     // Ends the worker at once.
     void kill();
+    // Ends the worker with that process number from any thread, while the thread using it may be waiting for its
+    // answer (which then fails as if the worker had crashed). Where the system gives no such way, the worker is left
+    // to finish its piece of work.
+    static void Interrupt(qint64 processId);
     qint64 processId() const;
 
     class Connection;

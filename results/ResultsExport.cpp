@@ -36,7 +36,7 @@ std::optional<ExportFailure> writeSafely(const QString& path, int closeStep,
 
 // Hands every row, read afresh by position, to take, letting the window process its events before
 // each one (134). The count is taken once; rows cleared away meanwhile fail at 136.
-std::optional<ExportFailure> forEachRow(const ResultsList& results, EventPump& events,
+std::optional<ExportFailure> forEachRow(const ResultsList& results, EventPump& events, int* rowsDone,
                                         const std::function<std::optional<ExportFailure>(const QString&)>& take)
 {
     const int count = results.Count();
@@ -46,17 +46,20 @@ std::optional<ExportFailure> forEachRow(const ResultsList& results, EventPump& e
             return ExportFailure{136, QStringLiteral("Invalid property value (row %1 is gone)").arg(position)};
         if (std::optional<ExportFailure> failure = take(results.Text(position)))
             return failure;
+        if (rowsDone)
+            *rowsDone = position;
     }
     return std::nullopt;
 }
 
 } // namespace
 
-std::optional<ExportFailure> SaveResultsAsText(const QString& path, const ResultsList& results, EventPump& events)
+std::optional<ExportFailure> SaveResultsAsText(const QString& path, const ResultsList& results, EventPump& events,
+                                               int* rowsDone)
 {
     return writeSafely(path, 140, [&](SaveFile& file) {
         QByteArray line;
-        return forEachRow(results, events, [&](const QString& row) -> std::optional<ExportFailure> {
+        return forEachRow(results, events, rowsDone, [&](const QString& row) -> std::optional<ExportFailure> {
             line.clear();
             ResultsFormat::appendTextLine(line, row);
             if (!file.write(line))
@@ -67,13 +70,13 @@ std::optional<ExportFailure> SaveResultsAsText(const QString& path, const Result
 }
 
 std::optional<ExportFailure> SaveResultsAsCommaDelimited(const QString& path, const ResultsList& results,
-                                                         EventPump& events)
+                                                         EventPump& events, int* rowsDone)
 {
     return writeSafely(path, 142, [&](SaveFile& file) -> std::optional<ExportFailure> {
         // The line goes out as it grows, so that the save never holds a second copy of every row.
         QByteArray line;
         if (std::optional<ExportFailure> failure =
-                forEachRow(results, events, [&](const QString& row) -> std::optional<ExportFailure> {
+                forEachRow(results, events, rowsDone, [&](const QString& row) -> std::optional<ExportFailure> {
                     line.clear();
                     ResultsFormat::appendCommaField(line, row);
                     if (!file.write(line))
@@ -103,7 +106,8 @@ bool SetClipboardText(Clipboard& clipboard, const QString& text, int format)
     return false;
 }
 
-std::optional<Failure> CopyListToClipboard(const CopyableList& list, Clipboard& clipboard, EventPump& events)
+std::optional<Failure> CopyListToClipboard(const CopyableList& list, Clipboard& clipboard, EventPump& events,
+                                           int* rowsDone)
 {
     if (list.rowCount() == 0)
         return std::nullopt;
@@ -148,6 +152,8 @@ std::optional<Failure> CopyListToClipboard(const CopyableList& list, Clipboard& 
         while (text.endsWith(u' '))
             text.chop(1);
         text += QStringLiteral("\r\n");
+        if (rowsDone)
+            *rowsDone = row;
     }
 
     ClearClipboard(clipboard);

@@ -23,10 +23,12 @@ struct ExportFailure
 // it only once every byte is there, so a failure (reported at the step where it happened) or an
 // end of the program midway leaves the old file as it was; pipes, devices, hard-linked files and
 // files in folders that refuse a new file are written in place (see SaveFile).
-std::optional<ExportFailure> SaveResultsAsText(const QString& path, const ResultsList& results, EventPump& events);
+// rowsDone, when given, counts the rows written so far, for the window to show.
+std::optional<ExportFailure> SaveResultsAsText(const QString& path, const ResultsList& results, EventPump& events,
+                                               int* rowsDone = nullptr);
 // The same, as one line of every row followed by a comma, then CR LF.
 std::optional<ExportFailure> SaveResultsAsCommaDelimited(const QString& path, const ResultsList& results,
-                                                         EventPump& events);
+                                                         EventPump& events, int* rowsDone = nullptr);
 
 // Empties the clipboard, trying up to 1000 times; gives up silently.
 void ClearClipboard(Clipboard& clipboard);
@@ -46,5 +48,6 @@ struct CopyableList
 // Lays the rows out as column-aligned text (cells padded to their column's width, a tab between
 // cells, trailing blanks dropped, CR LF after each row) and puts it on the clipboard in the ANSI
 // code page. An empty list leaves the clipboard alone. Fails, with the clipboard untouched, when
-// a row vanishes under the copy.
-std::optional<Failure> CopyListToClipboard(const CopyableList& list, Clipboard& clipboard, EventPump& events);
+// a row vanishes under the copy. rowsDone, when given, counts the rows laid out so far.
+std::optional<Failure> CopyListToClipboard(const CopyableList& list, Clipboard& clipboard, EventPump& events,
+                                           int* rowsDone = nullptr);
