@@ -458,8 +458,9 @@ void MainWindow::PushButton5_Click()
     AddFolder::ScanProgress progress;
     m_scan = &progress;
     m_progress->begin([&progress] {
-        return QStringLiteral("%1 folders, %2 files found - Esc stops")
-            .arg(GroupedNumber(progress.foldersFound + 1), GroupedNumber(progress.filesFound));
+        return QStringLiteral("%1 folder%2, %3 file%4 found - Esc stops")
+            .arg(GroupedNumber(progress.foldersFound + 1), progress.foldersFound == 0 ? QString() : QStringLiteral("s"),
+                 GroupedNumber(progress.filesFound), progress.filesFound == 1 ? QString() : QStringLiteral("s"));
     });
     const QStringList found =
         AddFolder::ScanFolder(folder, QStringLiteral("*.") + extension, *m_progress, trap, walk, &progress);

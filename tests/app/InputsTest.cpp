@@ -122,6 +122,34 @@ private Q_SLOTS:
         QVERIFY(h.dialogs.unexpected().isEmpty());
     }
 
+    void escapeStopsAFolderScanAndKeepsTheFilesFoundSoFar()
+    {
+        Harness h;
+        MainWindow& window = h.load();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        for (const char* name : {"top/a.htm", "top/one/b.htm", "top/two/c.htm"})
+            h.writeBesideProgram(name, "<p>x</p>");
+        const QString top = h.folder.filePath("top");
+        // The walk lets events through seven times here (three folders listed, two found, two copied up); then
+        // once before each folder's files are taken. Escape comes before the second folder's.
+        QStringList captions;
+        h.events.everyCall([&] {
+            if (captions.isEmpty() || captions.last() != window.windowTitle())
+                captions << window.windowTitle();
+        });
+        h.events.onCall(8, [&] { h.now = 600; });
+        h.events.onCall(9, [&] { QTest::keyClick(&window, Qt::Key_Escape); });
+        h.dialogs.answerPrompt("htm");
+        h.dialogs.answerChooseFolder(top);
+        QTest::mouseClick(h.find<QPushButton>("PushButton5"), Qt::LeftButton);
+        QCOMPARE(inputTexts(window), QStringList({top + "/a.htm"}));
+        QCOMPARE(captions, QStringList({"Quillory", "Quillory - 3 folders, 1 file found - Esc stops"}));
+        QCOMPARE(window.windowTitle(), QStringLiteral("Quillory"));
+        QCOMPARE(window.pointer(), 0);
+        QCOMPARE(h.events.calls(), 9);
+        QCOMPARE(h.dialogs.transcript().size(), 2);
+    }
+
     void dropsAddFilesAsGivenAndWalkFolders()
     {
         Harness h;

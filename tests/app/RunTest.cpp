@@ -361,6 +361,97 @@ private Q_SLOTS:
                  "no events were processed while the rows came");
     }
 
+    void theCaptionShowsTheRunsProgressAndEscapeStopsIt()
+    {
+        auto gate = std::make_shared<std::counting_semaphore<1000>>(0);
+        Harness h;
+        h.makeParser = [gate] {
+            return std::make_unique<GatedParser>(gate);
+        };
+        MainWindow& window = h.load();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        for (const char* name : {"a.html", "b.html", "c.html", "d.html"})
+            window.inputFiles().Append(h.file(QString::fromLatin1(name), "<p>x</p><p>y</p>"));
+        window.results().Append("left from the last run");
+
+        // The first file loads for 600 ms before it is let through; the second for 300 ms more, then Escape.
+        QStringList captions;
+        int phase = 0;
+        h.events.everyCall([&] {
+            if (captions.isEmpty() || captions.last() != window.windowTitle())
+                captions << window.windowTitle();
+            if (phase == 0) {
+                h.now = 600;
+                phase = 1;
+            } else if (phase == 1) {
+                gate->release(1);
+                phase = 2;
+            } else if (phase == 2 && window.results().Count() == 2) {
+                h.now = 900;
+                phase = 3;
+            } else if (phase == 3) {
+                QTest::keyClick(&window, Qt::Key_Escape);
+                gate->release(10);
+                phase = 4;
+            }
+        });
+        h.dialogs.expectMessage();
+        QTest::mouseClick(h.find<QPushButton>("PushButton7"), Qt::LeftButton);
+
+        QCOMPARE(phase, 4);
+        QCOMPARE(captions, QStringList({"Quillory", "Quillory - 0 of 4 files - 0 rows - Esc stops",
+                                        "Quillory - 1 of 4 files - 2 rows - Esc stops"}));
+        QCOMPARE(window.windowTitle(), QStringLiteral("Quillory"));
+        QCOMPARE(window.results().Texts(), QStringList({"x", "y"}));
+        QCOMPARE(window.pointer(), 0);
+        QCOMPARE(h.dialogs.transcript(), QList<FakeDialogs::Box>({message("Stopped: 1 of 4 files were extracted.")}));
+
+        // Escape outside a run does nothing, and the next run goes through to the end.
+        QTest::keyClick(&window, Qt::Key_Escape);
+        gate->release(10);
+        h.dialogs.expectMessage();
+        QTest::mouseClick(h.find<QPushButton>("PushButton7"), Qt::LeftButton);
+        QCOMPARE(h.dialogs.transcript().last(), message("Done."));
+        QCOMPARE(window.results().Count(), 8);
+    }
+
+#ifdef Q_OS_LINUX
+    void escapeEndsTheWorkerReadingTheCurrentFile()
+    {
+        Harness h;
+        h.workers = DocumentWorkerSettings{QStringLiteral(QUILLORY_WORKER_PATH), {}, 0};
+        MainWindow& window = h.load();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        window.inputFiles().Append(h.file("small.html", "<p>small page</p>"));
+        window.inputFiles().Append(h.file("big.html", QByteArray("<p>x").repeated(5'000'000)));
+        window.inputFiles().Append(h.file("after.html", "<p>after</p>"));
+
+        // Once the small page's row is in, the run waits for the big page: the worker reading it is one of ours.
+        std::vector<pid_t> workers;
+        h.events.everyCall([&] {
+            if (workers.empty() && window.results().Count() == 1) {
+                workers = ChildProcesses(::getpid(), "quillory-worker");
+                QTest::keyClick(&window, Qt::Key_Escape);
+            }
+        });
+        h.dialogs.expectMessage();
+        QTest::mouseClick(h.find<QPushButton>("PushButton7"), Qt::LeftButton);
+
+        QCOMPARE(h.dialogs.transcript(), QList<FakeDialogs::Box>({message("Stopped: 1 of 3 files were extracted.")}));
+        QCOMPARE(window.results().Texts(), QStringList({"small page"}));
+        QVERIFY(!workers.empty());
+        // The worker that was reading the big page is gone; the one that had finished stays for the next run.
+        QCOMPARE(int(std::count_if(workers.begin(), workers.end(), HasEnded)), 1);
+
+        // A fresh worker takes its place.
+        window.inputFiles().RemoveAt(2);
+        h.dialogs.expectMessage();
+        QTest::mouseClick(h.find<QPushButton>("PushButton7"), Qt::LeftButton);
+        QCOMPARE(h.dialogs.transcript().last(), message("Done."));
+        QCOMPARE(window.results().Texts(), QStringList({"small page", "after"}));
+    }
+#endif
+
     void aVeryLongRowIsShownByItsBeginningAndKeptWhole()
     {
         Harness h;

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "DocumentWorkers.h"
 #include "FakeClipboard.h"
 #include "FakeDialogs.h"
 #include "FakeEventPump.h"
 #include "FakeShell.h"
-#include "DocumentWorkers.h"
 #include "HtmlDocument.h"
 #include "InputFileList.h"
 #include "MainWindow.h"
@@ -40,6 +40,9 @@ struct Harness
     // workers is set: then by the real worker processes, as in the program.
     std::function<std::unique_ptr<HtmlParser>()> makeParser = {};
     std::optional<DocumentWorkerSettings> workers;
+    // The window's clock, in milliseconds: it stands still unless a test moves it, so the caption shows progress
+    // exactly when a test says enough time has passed.
+    qint64 now = 0;
     std::unique_ptr<MainWindow> window;
 
     Harness() { settings = std::make_unique<SettingsStore>(folder.filePath("settings.ini")); }
@@ -71,11 +74,15 @@ struct Harness
                                                                  if (atEnd)
                                                                      atEnd();
                                                              },
-                                                             folder.path(), [this]() -> std::unique_ptr<DocumentService> {
+                                                             folder.path(),
+                                                             [this]() -> std::unique_ptr<DocumentService> {
                                                                  if (workers)
                                                                      return createWorkerDocuments(*workers);
                                                                  return createInProcessDocuments(
                                                                      makeParser ? makeParser : createHtmlParser);
+                                                             },
+                                                             [this] {
+                                                                 return now;
                                                              }});
         if (!recordSamplesForReal)
             window->recordSampleFiles = [this] {
