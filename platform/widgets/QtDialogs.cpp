@@ -1,6 +1,7 @@
 #include "QtDialogs.h"
 
 #include "DialogFilter.h"
+#include "OpenFilesDialog.h"
 
 #include <QDir>
 #include <QFileDialog>
@@ -50,7 +51,10 @@ QString QtDialogs::prompt(const QString& title, const QString& text, const QStri
 // The program builds paths with the platform's own separator, while Qt's dialogs answer with '/'.
 QStringList QtDialogs::openFiles(const QString& title, const QString& filter)
 {
-    QStringList files = QFileDialog::getOpenFileNames(m_parent, title, QString(), QtFileFilter(filter));
+    OpenFilesDialog dialog(m_parent, title, QtFileFilter(filter));
+    if (dialog.exec() != QDialog::Accepted)
+        return {};
+    QStringList files = dialog.chosenFiles();
     for (QString& file : files)
         file = QDir::toNativeSeparators(file);
     return files;
