@@ -68,6 +68,53 @@ class QtDialogsTest : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void typedNamesComeBackInTheirOrder_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QStringList>("expected");
+        // The filter shows *.htm and *.html: three.txt and the other folder's five.txt are hidden.
+        QTest::newRow("hidden, then shown") << R"("three.txt" "one.html")" << QStringList({"three.txt", "one.html"});
+        QTest::newRow("shown, then hidden") << R"("one.html" "three.txt")" << QStringList({"one.html", "three.txt"});
+        QTest::newRow("hidden alone") << "three.txt" << QStringList({"three.txt"});
+        QTest::newRow("shown, typed out of order") << R"("two.htm" "one.html")" << QStringList({"two.htm", "one.html"});
+        QTest::newRow("a subfolder and another folder") << R"("sub/four.htm" "OTHER/five.txt" "one.html")"
+                                                        << QStringList({"sub/four.htm", "OTHER/five.txt", "one.html"});
+    }
+
+    void typedNamesComeBackInTheirOrder()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QStringList, expected);
+        QTemporaryDir folder;
+        QTemporaryDir other;
+        QVERIFY(QDir(folder.path()).mkdir("sub"));
+        for (const char* name : {"one.html", "two.htm", "three.txt", "sub/four.htm"})
+            writeFile(folder.filePath(name));
+        writeFile(other.filePath("five.txt"));
+        typed.replace("OTHER", other.path());
+        for (QString& path : expected)
+            path = path.startsWith("OTHER") ? QDir::toNativeSeparators(path.replace("OTHER", other.path()))
+                                            : QDir::toNativeSeparators(folder.filePath(path));
+
+        QString problem;
+        whenModal(
+            [&](QWidget& box) {
+                auto& dialog = static_cast<QFileDialog&>(box);
+                // The list shows one.html, two.htm and sub.
+                if (!showFolder(dialog, folder.path(), 3))
+                    problem = QStringLiteral("the folder did not show;");
+                auto* names = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+                names->setFocus();
+                QTest::keyClicks(names, typed);
+                QTest::keyClick(names, Qt::Key_Return);
+            },
+            problem);
+        QtDialogs dialogs(nullptr);
+        const QStringList chosen = dialogs.openFiles(kAddTitle, kAddFilter);
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        QCOMPARE(chosen, expected);
+    }
+
     void aLargeSelectionComesBackWhole_data()
     {
         QTest::addColumn<QString>("gesture");
