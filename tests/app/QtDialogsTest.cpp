@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFontMetrics>
 #include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
@@ -68,6 +69,56 @@ class QtDialogsTest : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void shortBoxesShowTheirTitle_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("text");
+        const char* const rows[][4] = {
+            {"done", "message", "Quillory", "Done."},
+            {"nothing added", "message", "Quillory", "No files added."},
+            {"warning", "warning", "Quillory", "Done."},
+            {"question", "question", "Quillory", "Go on?"},
+            {"prompt", "prompt", "Quillory", "Name:"},
+            {"a longer title", "message", "Application Error", "Done."},
+            {"a longer title, asked", "question", "Replace the saved results", "Go on?"},
+            {"a longer title, prompted", "prompt", "Replace the saved results", "Name:"},
+        };
+        for (const auto& row : rows)
+            QTest::newRow(row[0]) << QString(row[1]) << QString(row[2]) << QString(row[3]);
+    }
+
+    // A box narrower than its title bar needs shows the caption cut to "Q..." or not at all.
+    void shortBoxesShowTheirTitle()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, title);
+        QFETCH(QString, text);
+        QString problem;
+        int width = 0;
+        whenModal(
+            [&](QWidget& box) {
+                width = box.width();
+                static_cast<QDialog&>(box).reject();
+            },
+            problem);
+        QtDialogs dialogs(nullptr);
+        if (kind == "message" || kind == "warning")
+            dialogs.message(title, text, kind == "warning" ? Dialogs::Icon::Warning : Dialogs::Icon::None);
+        else if (kind == "question")
+            dialogs.question(title, text, Dialogs::Answer::Yes);
+        else
+            dialogs.prompt(title, text, QString());
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+
+        // Title bars commonly set the caption in bold, beside the window's icon and three buttons
+        // of about 32 pixels each.
+        QFont font = QApplication::font("QMdiSubWindowTitleBar");
+        font.setBold(true);
+        const int needed = QFontMetrics(font).horizontalAdvance(title) + 4 * 32;
+        QVERIFY2(width >= needed, qPrintable(QStringLiteral("%1 < %2").arg(width).arg(needed)));
+    }
+
     void typedNamesComeBackInTheirOrder_data()
     {
         QTest::addColumn<QString>("typed");
