@@ -407,13 +407,13 @@ void MainWindow::PushButton1_Click()
         trap.step(108, [this] { m_services.dialogs.message(ShortTitle::Get(), kTooManyFiles, Dialogs::Icon::None); });
         return;
     }
-    if (trap.test(114, [&] { return files.names.isEmpty(); })) {
-        trap.step(118, [&] { m_inputFiles->Append(files.folder); });
+    if (trap.test(114, [&] { return files.paths.isEmpty(); })) {
+        trap.step(118, [&] { m_inputFiles->Append(files.file); });
         return;
     }
     QStringList paths;
-    for (const QString& name : files.names)
-        trap.step(130, [&] { paths.append(FixPath(files.folder + kPathSeparator + name)); });
+    for (const QString& path : files.paths)
+        trap.step(130, [&] { paths.append(FixPath(path)); });
     trap.step(132, [&] { m_inputFiles->AppendMany(paths); });
 }
 

@@ -1,5 +1,7 @@
 #include "AddFiles.h"
 
+#include "FixPath.h"
+
 #include <QDir>
 #include <QFileInfo>
 
@@ -13,17 +15,20 @@ ChosenFiles SplitChosenFiles(const QStringList& chosen)
 {
     ChosenFiles files;
     if (chosen.size() == 1) {
-        files.folder = chosen.first();
+        files.file = chosen.first();
         // The path and its terminating NUL.
-        files.fit = files.folder.size() + 1 <= kAnswerBuffer;
+        files.fit = files.file.size() + 1 <= kAnswerBuffer;
         return files;
     }
-    // The folder, then each name after a NUL, then two NULs closing the answer.
-    files.folder = QDir::toNativeSeparators(QFileInfo(chosen.first()).path());
-    qsizetype length = files.folder.size() + 2;
+    // The first file's folder, then each name after a NUL (the full path for a file outside that
+    // folder), then two NULs closing the answer.
+    const QString answerFolder = QFileInfo(chosen.first()).path();
+    qsizetype length = QDir::toNativeSeparators(answerFolder).size() + 2;
     for (const QString& path : chosen) {
-        files.names.append(QFileInfo(path).fileName());
-        length += 1 + files.names.last().size();
+        const QFileInfo file(path);
+        const QString folder = QDir::toNativeSeparators(file.path());
+        files.paths.append(folder + kPathSeparator + file.fileName());
+        length += 1 + (file.path() == answerFolder ? file.fileName().size() : path.size());
     }
     files.fit = length <= kAnswerBuffer;
     return files;

@@ -5,6 +5,7 @@ add_executable(quillory_window_tests
     app/RunTest.cpp
     app/ExportTest.cpp
     app/InputsTest.cpp
+    app/QtDialogsTest.cpp
     app/WindowHarness.h
     app/WindowTestMain.cpp
 )

@@ -541,6 +541,7 @@ std::unique_ptr<QObject> makeErrorTrapTest();
 std::unique_ptr<QObject> makeRunTest();
 std::unique_ptr<QObject> makeExportTest();
 std::unique_ptr<QObject> makeInputsTest();
+std::unique_ptr<QObject> makeQtDialogsTest();
 
 std::vector<std::unique_ptr<QObject>> makeWindowSuites()
 {
@@ -550,6 +551,7 @@ std::vector<std::unique_ptr<QObject>> makeWindowSuites()
     suites.push_back(makeRunTest());
     suites.push_back(makeExportTest());
     suites.push_back(makeInputsTest());
+    suites.push_back(makeQtDialogsTest());
     return suites;
 }
 

@@ -733,9 +733,13 @@ private Q_SLOTS:
         QTest::mouseClick(add, Qt::LeftButton);
         h.dialogs.answerOpenFiles({"/a.htm", "/b.html"});
         QTest::mouseClick(add, Qt::LeftButton);
+        // Typed full paths make one selection span folders: each file keeps its own.
+        h.dialogs.answerOpenFiles({"/srv/x/e.htm", "/srv/other//f.htm", "/srv/x/sub/g.htm", "/h.htm"});
+        QTest::mouseClick(add, Qt::LeftButton);
         // A single file as returned; several as folder, separator and name, tidied; twice is twice.
-        QCOMPARE(inputTexts(window), QStringList({"/data//pages/one.htm", "/a.htm", "/b.html", "/srv/x/c.htm",
-                                                  "/srv/x/d.htm", "/a.htm", "/b.html"}));
+        QCOMPARE(inputTexts(window),
+                 QStringList({"/data//pages/one.htm", "/a.htm", "/b.html", "/srv/x/c.htm", "/srv/x/d.htm", "/a.htm",
+                              "/b.html", "/srv/x/e.htm", "/srv/other/f.htm", "/srv/x/sub/g.htm", "/h.htm"}));
         for (const FakeDialogs::Box& box : h.dialogs.transcript()) {
             QCOMPARE(box.kind, FakeDialogs::Kind::OpenFiles);
             QCOMPARE(box.title, title);
@@ -751,7 +755,7 @@ private Q_SLOTS:
         QTest::mouseClick(add, Qt::LeftButton);
         QCOMPARE(h.dialogs.transcript().last(),
                  message("You've selected too many files to add.\r\rPlease try adding via the \"Add All\" button."));
-        QCOMPARE(window.inputFiles().Count(), 7);
+        QCOMPARE(window.inputFiles().Count(), 11);
         QVERIFY(h.dialogs.unexpected().isEmpty());
     }
 
@@ -765,6 +769,13 @@ private Q_SLOTS:
         QVERIFY(SplitChosenFiles(names).fit);
         QVERIFY(SplitChosenFiles({QString(29999, u'p')}).fit);
         QVERIFY(!SplitChosenFiles({QString(30000, u'p')}).fit);
+
+        // A file outside the first one's folder counts with its full path: here
+        // 2 + (1 + 14998) + (1 + 14995 + 3) + 2 = 30002 characters.
+        names = QStringList({"/d/" + QString(14998, u'x'), "/e/" + QString(14995, u'y')});
+        QVERIFY(!SplitChosenFiles(names).fit);
+        names[1].chop(2);
+        QVERIFY(SplitChosenFiles(names).fit);
     }
 };
 
