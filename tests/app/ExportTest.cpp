@@ -142,6 +142,45 @@ private Q_SLOTS:
         QVERIFY(h.dialogs.unexpected().isEmpty());
     }
 
+    void theCaptionShowsHowManyRowsASaveOrCopyHasDone_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::newRow("text") << "PushButton6";
+        QTest::newRow("comma-delimited") << "PushButton12";
+        QTest::newRow("copy") << "PushButton11";
+    }
+    void theCaptionShowsHowManyRowsASaveOrCopyHasDone()
+    {
+        QFETCH(QString, button);
+        Harness h;
+        MainWindow& window = h.load();
+        for (int row = 1; row <= 8; ++row)
+            window.results().Append(QStringLiteral("row %1").arg(row));
+        if (button != "PushButton11")
+            h.dialogs.answerSaveFile(h.folder.filePath("out.txt"));
+        else
+            h.dialogs.expectMessage();
+        // Each pass of the events takes 150 ms: the caption first changes at 600 ms (over half a second), then no
+        // sooner than 200 ms later.
+        QStringList captions;
+        h.events.everyCall([&] {
+            if (captions.isEmpty() || captions.last() != window.windowTitle())
+                captions << window.windowTitle();
+            h.now += 150;
+        });
+        QTest::mouseClick(h.find<QPushButton>(button.toLatin1()), Qt::LeftButton);
+        const QStringList expected =
+            button == "PushButton11"
+                // The copy measures every row before it lays them out.
+                ? QStringList({"Quillory", "Quillory - 0 of 8 rows", "Quillory - 1 of 8 rows", "Quillory - 2 of 8 rows",
+                               "Quillory - 3 of 8 rows", "Quillory - 4 of 8 rows", "Quillory - 5 of 8 rows",
+                               "Quillory - 6 of 8 rows", "Quillory - 7 of 8 rows"})
+                : QStringList({"Quillory", "Quillory - 4 of 8 rows", "Quillory - 6 of 8 rows"});
+        QCOMPARE(captions, expected);
+        QCOMPARE(window.windowTitle(), QStringLiteral("Quillory"));
+        QVERIFY(h.dialogs.unexpected().isEmpty());
+    }
+
     void aFailedSaveLeavesTheOldFileAsItWas()
     {
         for (const char* button : {"PushButton6", "PushButton12"}) {
