@@ -17,16 +17,19 @@ namespace {
 // Runs one file, handing each full chunk to flush. A file of a document mode must have been queued on the worker.
 std::optional<StepFailure> extractInChunks(const OrderedExtraction& settings, const QString& file,
                                            DocumentWorker& worker, const OrderedExtraction::Format& format,
-                                           const std::function<void(QByteArray&&)>& flush)
+                                           const std::function<void(QByteArray&&, std::size_t)>& flush)
 {
     QByteArray chunk;
+    std::size_t rows = 0;
     const RowSink sink = [&](std::string_view row) {
         if (chunk.isEmpty())
             chunk.reserve(qsizetype(settings.chunkBytes) + 4096);
         format(chunk, row);
+        ++rows;
         if (std::size_t(chunk.size()) >= settings.chunkBytes) {
-            flush(std::move(chunk));
+            flush(std::move(chunk), rows);
             chunk = QByteArray();
+            rows = 0;
         }
     };
     std::optional<StepFailure> failure;
@@ -36,7 +39,7 @@ std::optional<StepFailure> extractInChunks(const OrderedExtraction& settings, co
         failure = StepFailure{contentStep(settings.mode), lost->description};
     }
     if (!chunk.isEmpty())
-        flush(std::move(chunk));
+        flush(std::move(chunk), rows);
     return failure;
 }
 
@@ -47,9 +50,15 @@ void queueFile(const OrderedExtraction& settings, const QString& file, DocumentW
 }
 
 // What the workers have made of one file and the writer has not taken yet.
+struct Chunk
+{
+    QByteArray bytes;
+    std::size_t rows = 0;
+};
+
 struct Slot
 {
-    std::deque<QByteArray> chunks;
+    std::deque<Chunk> chunks;
     std::optional<StepFailure> failure;
     bool done = false;
 };
@@ -73,6 +82,12 @@ public:
         for (;;) {
             std::size_t index = ahead;
             const bool queued = aheadQueued;
+            if (stopped()) {
+                // The writer may be waiting for a file nobody will take now.
+                const std::lock_guard lock(m_mutex);
+                m_changed.notify_all();
+                return;
+            }
             if (index >= m_files.size()) {
                 index = m_next.fetch_add(1);
                 if (index >= m_files.size())
@@ -80,7 +95,7 @@ public:
             }
             if (!queued && isLarge(index)) {
                 std::unique_lock lock(m_mutex);
-                m_room.wait(lock, [&] { return index == m_head; });
+                m_room.wait(lock, [&] { return index == m_head || stopped(); });
             }
             if (!queued)
                 queueFile(m_settings, m_files[index], worker);
@@ -88,9 +103,10 @@ public:
             aheadQueued = ahead < m_files.size() && !isLarge(ahead);
             if (aheadQueued)
                 queueFile(m_settings, m_files[ahead], worker);
-            std::optional<StepFailure> failure =
-                extractInChunks(m_settings, m_files[index], worker, m_format,
-                                [this, index](QByteArray&& chunk) { hand(index, std::move(chunk)); });
+            std::optional<StepFailure> failure = extractInChunks(m_settings, m_files[index], worker, m_format,
+                                                                 [this, index](QByteArray&& chunk, std::size_t rows) {
+                                                                     hand(index, Chunk{std::move(chunk), rows});
+                                                                 });
             const std::lock_guard lock(m_mutex);
             m_slots[index].failure = std::move(failure);
             m_slots[index].done = true;
@@ -104,15 +120,19 @@ public:
             Slot& slot = m_slots[index];
             for (;;) {
                 std::unique_lock lock(m_mutex);
-                m_changed.wait(lock, [&] { return !slot.chunks.empty() || slot.done; });
+                m_changed.wait(lock, [&] { return !slot.chunks.empty() || slot.done || stopped(); });
+                if (stopped())
+                    return;
                 if (slot.chunks.empty())
                     break;
-                const QByteArray chunk = std::move(slot.chunks.front());
+                const Chunk chunk = std::move(slot.chunks.front());
                 slot.chunks.pop_front();
-                m_waitingBytes -= std::size_t(chunk.size());
+                m_waitingBytes -= std::size_t(chunk.bytes.size());
                 lock.unlock();
                 m_room.notify_all();
-                deliver(chunk);
+                deliver(chunk.bytes);
+                if (m_settings.rowsDelivered)
+                    m_settings.rowsDelivered(chunk.rows);
             }
             std::optional<StepFailure> failure;
             {
@@ -123,18 +143,21 @@ public:
             m_room.notify_all();
             if (failure)
                 failed(m_files[index], *failure);
+            if (m_settings.fileFinished)
+                m_settings.fileFinished(m_files[index]);
         }
     }
 
 private:
     bool isLarge(std::size_t index) const { return FileSystem::size(m_files[index]) > m_largeFileBytes; }
+    bool stopped() const { return m_settings.stopRequested && m_settings.stopRequested->load(); }
 
-    void hand(std::size_t index, QByteArray&& chunk)
+    void hand(std::size_t index, Chunk&& chunk)
     {
         std::unique_lock lock(m_mutex);
         // The file being written never waits; the others wait for room behind it.
-        m_room.wait(lock, [&] { return index == m_head || m_waitingBytes < m_settings.aheadBudgetBytes; });
-        m_waitingBytes += std::size_t(chunk.size());
+        m_room.wait(lock, [&] { return index == m_head || m_waitingBytes < m_settings.aheadBudgetBytes || stopped(); });
+        m_waitingBytes += std::size_t(chunk.bytes.size());
         m_slots[index].chunks.push_back(std::move(chunk));
         m_changed.notify_all();
     }
@@ -161,15 +184,28 @@ void OrderedExtraction::run(const std::vector<QString>& files, const Format& for
     if (workers <= 1) {
         // One file queued ahead: the worker parses it while the rows of the one before are written.
         DocumentWorker worker(this->workers);
+        const auto stopped = [this] {
+            return stopRequested && stopRequested->load();
+        };
         if (!files.empty())
             queueFile(*this, files.front(), worker);
-        for (std::size_t index = 0; index < files.size(); ++index) {
+        for (std::size_t index = 0; index < files.size() && !stopped(); ++index) {
             if (index + 1 < files.size())
                 queueFile(*this, files[index + 1], worker);
             const std::optional<StepFailure> failure =
-                extractInChunks(*this, files[index], worker, format, [&](QByteArray&& chunk) { deliver(chunk); });
+                extractInChunks(*this, files[index], worker, format, [&](QByteArray&& chunk, std::size_t rows) {
+                    if (stopped())
+                        return;
+                    deliver(chunk);
+                    if (rowsDelivered)
+                        rowsDelivered(rows);
+                });
+            if (stopped())
+                return;
             if (failure)
                 failed(files[index], *failure);
+            if (fileFinished)
+                fileFinished(files[index]);
         }
         return;
     }

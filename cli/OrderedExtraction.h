@@ -6,6 +6,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <atomic>
+
 #include <cstddef>
 #include <functional>
 #include <optional>
@@ -29,6 +31,10 @@ struct OrderedExtraction
     using Deliver = std::function<void(const QByteArray& chunk)>;
     // Hears of a file that gave no rows, after the output of every file before it.
     using Failed = std::function<void(const QString& file, const StepFailure& failure)>;
+    // Hears, on the calling thread and in file order, how many rows came with each chunk delivered, and of each
+    // file whose output has all been delivered: for a progress display.
+    using RowsDelivered = std::function<void(std::size_t rows)>;
+    using FileFinished = std::function<void(const QString& file)>;
 
     ExtractionMode mode = ExtractionMode::LeafTexts;
     ExtractionTexts texts;
@@ -39,6 +45,11 @@ struct OrderedExtraction
     // Files larger than this wait for their turn to be written before they are read, so that at
     // most one of them is in memory at a time; 0 works it out from the machine's memory.
     qint64 largeFileBytes = 0;
+    RowsDelivered rowsDelivered = {};
+    FileFinished fileFinished = {};
+    // Once set (from a signal handler, say), no further file is begun and run() returns after the chunk being
+    // delivered; what was delivered stays delivered.
+    const std::atomic<bool>* stopRequested = nullptr;
 
     void run(const std::vector<QString>& files, const Format& format, const Deliver& deliver,
              const Failed& failed) const;

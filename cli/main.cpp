@@ -6,22 +6,31 @@
 #include "ExtractionModes.h"
 #include "FileAttributes.h"
 #include "FileNames.h"
+#include "FileSystem.h"
 #include "OrderedExtraction.h"
+#include "ProgressLine.h"
 #include "ResultsFormat.h"
 #include "RunChecks.h"
 #include "SaveFile.h"
 #include "Steps.h"
+#include "WorkerProcess.h"
 
 #include <QThread>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -43,13 +52,18 @@ constexpr const char* kUsage =
     "      --ext EXT       for folder arguments: take only files matching *.EXT (default: every file)\n"
     "  -j, --jobs N        parse up to N files at once (default: the number of cores); the rows\n"
     "                      still come out in the files' order, the same bytes as with --jobs 1\n"
+    "      --progress      show how far the run has come on standard error (the default when\n"
+    "                      standard error is a terminal); --no-progress: never\n"
     "  -h, --help          show this help\n"
     "      --version       show the version\n"
     "\n"
     "A folder given as FILE is walked with every folder beneath it, breadth-first.\n"
     "Rows are printed in UTF-8, one per line. A file that cannot be read is reported on\n"
     "standard error and the others are still extracted.\n"
-    "Exit status: 0 done, 1 some file or the save failed, 2 nothing to do or a bad option.\n";
+    "Ctrl+C stops the run: the rows already written stay, and a save in progress leaves the\n"
+    "file it would replace as it was.\n"
+    "Exit status: 0 done, 1 some file or the save failed, 2 nothing to do or a bad option,\n"
+    "130 stopped by Ctrl+C (128 + the signal's number for other signals that end it).\n";
 
 constexpr const char* kWorkerMode = "--document-worker";
 
@@ -61,7 +75,8 @@ struct Options
     std::optional<QString> saveText;
     std::optional<QString> saveCsv;
     QString extension;
-    int jobs = 0; // 0: one per core
+    int jobs = 0;                 // 0: one per core
+    std::optional<bool> progress; // unset: when standard error is a terminal
     std::vector<std::string> files;
 };
 
@@ -93,6 +108,10 @@ Options parseArguments(int argc, char** argv)
         if (argument == "-h" || argument == "--help") {
             std::fputs(kUsage, stdout);
             std::exit(0);
+        }
+        if (argument == "--progress" || argument == "--no-progress") {
+            options.progress = argument == "--progress";
+            continue;
         }
         if (argument == "--version") {
             std::printf("quillory-extract %s\n", QUILLORY_VERSION);
@@ -155,12 +174,47 @@ Options parseArguments(int argc, char** argv)
     return options;
 }
 
-// Nothing to keep alive here: no window.
+// Ctrl+C and the other signals that end a program: the run stops at its next chunk of rows, and the workers, which
+// may be deep in a large page, are ended at once so that it need not wait for them.
+std::atomic<bool> g_stopRequested{false};
+volatile std::sig_atomic_t g_stopSignal = 0;
+
+extern "C" void onStopSignal(int signal)
+{
+    g_stopSignal = signal;
+    g_stopRequested.store(true);
+    WorkerProcess::InterruptAll();
+}
+
+void catchStopSignals()
+{
+#ifdef Q_OS_UNIX
+    struct sigaction action = {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        ::sigaction(signal, &action, nullptr);
+#else
+    std::signal(SIGINT, onStopSignal);
+    std::signal(SIGTERM, onStopSignal);
+#endif
+}
+
+// Thrown out of a folder walk that the user stopped.
+struct Stopped
+{
+};
+
+// The walk lets events through regularly: where a window would, the command line sees whether it was stopped.
 class NoEvents final : public EventPump
 {
 public:
-    void processEvents() override {}
-    void waitForEvents() override {}
+    void processEvents() override
+    {
+        if (g_stopRequested.load())
+            throw Stopped{};
+    }
+    void waitForEvents() override { processEvents(); }
     void wake() override {}
 };
 
@@ -188,6 +242,7 @@ int main(int argc, char** argv)
         return 2;
     }
 
+    catchStopSignals();
     const std::optional<QString>& savePath = options.saveText ? options.saveText : options.saveCsv;
     static char outputBuffer[1 << 20];
     std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
@@ -235,46 +290,76 @@ int main(int argc, char** argv)
     }
 
     int status = 0;
+    // Ends the run the user stopped: what was written stays written, and a save leaves the old target as it was.
+    const auto endStopped = [&] {
+        std::fflush(stdout);
+        if (save)
+            save->cancel();
+        return 128 + int(g_stopSignal);
+    };
+
     // A folder stands for every file in it and beneath it, as when one is dropped on the window.
     NoEvents noEvents;
     std::vector<QString> files;
     files.reserve(options.files.size());
-    for (const std::string& argument : options.files) {
-        const QString path = FileNames::fromNative(argument.c_str());
-        if (!AddFolder::IsFolder(path)) {
-            files.push_back(path);
-            continue;
+    try {
+        for (const std::string& argument : options.files) {
+            const QString path = FileNames::fromNative(argument.c_str());
+            if (!AddFolder::IsFolder(path)) {
+                files.push_back(path);
+                continue;
+            }
+            // The walk passes over folders it cannot list; the one asked for by name is worth a word.
+            if (const Result<QStringList> listing = ListDirectory(path, QStringLiteral("*"), false); !listing) {
+                std::fprintf(stderr, "quillory-extract: %s: %s\n", argument.c_str(),
+                             listing.failure().description.toLocal8Bit().constData());
+                status = 1;
+                continue;
+            }
+            // A folder or file the scan cannot take is reported and left out; the rest of the folder still counts.
+            Steps scanSteps([&](int step, const QString& description) {
+                std::fprintf(stderr, "quillory-extract: %s: %s (step %d)\n", argument.c_str(),
+                             description.toLocal8Bit().constData(), step);
+                status = 1;
+            });
+            AddFolder::ScanProgress scanned;
+            const QStringList found = AddFolder::ScanFolder(
+                path, options.extension.isEmpty() ? QStringLiteral("*.*") : QStringLiteral("*.") + options.extension,
+                noEvents, scanSteps, scanSteps, &scanned);
+            files.insert(files.end(), found.begin(), found.end());
         }
-        // The walk passes over folders it cannot list; the one asked for by name is worth a word.
-        if (const Result<QStringList> listing = ListDirectory(path, QStringLiteral("*"), false); !listing) {
-            std::fprintf(stderr, "quillory-extract: %s: %s\n", argument.c_str(),
-                         listing.failure().description.toLocal8Bit().constData());
-            status = 1;
-            continue;
-        }
-        // A folder or file the scan cannot take is reported and left out; the rest of the folder still counts.
-        Steps scanSteps([&](int step, const QString& description) {
-            std::fprintf(stderr, "quillory-extract: %s: %s (step %d)\n", argument.c_str(),
-                         description.toLocal8Bit().constData(), step);
-            status = 1;
-        });
-        const QStringList found = AddFolder::ScanFolder(
-            path, options.extension.isEmpty() ? QStringLiteral("*.*") : QStringLiteral("*.") + options.extension,
-            noEvents, scanSteps, scanSteps);
-        files.insert(files.end(), found.begin(), found.end());
+    } catch (const Stopped&) {
+        return endStopped();
     }
+    if (g_stopRequested.load())
+        return endStopped();
 
+    ProgressLine progress(stderr, options.progress.value_or(::isatty(STDERR_FILENO) != 0), files.size());
     OrderedExtraction extraction;
     extraction.mode = options.mode;
     extraction.texts = ExtractionTexts{options.tagName, options.searchText};
     extraction.jobs = options.jobs > 0 ? options.jobs : std::max(1, QThread::idealThreadCount());
     extraction.workers = DefaultDocumentWorkers(FileNames::programPath(), {QString::fromLatin1(kWorkerMode)});
-    extraction.run(files, format, deliver, [&status](const QString& file, const StepFailure& failure) {
+    extraction.stopRequested = &g_stopRequested;
+    extraction.rowsDelivered = [&progress](std::size_t rows) {
+        progress.rowsDelivered(rows);
+    };
+    extraction.fileFinished = [&progress](const QString& file) {
+        progress.fileFinished(FileSystem::size(file));
+    };
+    extraction.run(files, format, deliver, [&](const QString& file, const StepFailure& failure) {
+        // A file lost to the stop is no failure of its own.
+        if (g_stopRequested.load())
+            return;
+        progress.clear();
         std::fflush(stdout);
         std::fprintf(stderr, "quillory-extract: %s: %s (step %d)\n", FileNames::toNative(file).constData(),
                      failure.description.toLocal8Bit().constData(), failure.step);
         status = 1;
     });
+    progress.clear();
+    if (g_stopRequested.load())
+        return endStopped();
 
     if (save) {
         if ((options.saveCsv && !save->write(ResultsFormat::kLineEnd)) || !save->commit()) {

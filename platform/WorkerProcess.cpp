@@ -4,6 +4,7 @@
 
 #include <QThread>
 
+#include <atomic>
 #include <cstring>
 #include <vector>
 
@@ -66,10 +67,36 @@ bool takeFrame(QByteArray& buffered, qsizetype& start, char& kind, QByteArray& p
 
 #ifdef Q_OS_UNIX
 
+namespace {
+
+// The workers running, for InterruptAll: plain atomic slots, which a signal handler may read.
+constexpr int kRunningSlots = 1024;
+std::atomic<pid_t> g_running[kRunningSlots];
+
+void noteRunning(pid_t process)
+{
+    for (std::atomic<pid_t>& slot : g_running) {
+        pid_t empty = 0;
+        if (slot.compare_exchange_strong(empty, process))
+            return;
+    }
+}
+
+void noteEnded(pid_t process)
+{
+    for (std::atomic<pid_t>& slot : g_running) {
+        pid_t expected = process;
+        if (slot.compare_exchange_strong(expected, 0))
+            return;
+    }
+}
+
+} // namespace
+
 class WorkerProcess::Connection
 {
 public:
-    Connection(pid_t process, int socket) : m_process(process), m_socket(socket) {}
+    Connection(pid_t process, int socket) : m_process(process), m_socket(socket) { noteRunning(process); }
     ~Connection()
     {
         kill();
@@ -150,6 +177,8 @@ private:
         } while (reaped < 0 && errno == EINTR);
         if (reaped == 0)
             return false;
+        // Forgotten as soon as it is reaped, before the system can give its number to another process.
+        noteEnded(m_process);
         if (reaped == m_process) {
             m_end.signaled = WIFSIGNALED(status);
             m_end.code = m_end.signaled ? WTERMSIG(status) : WEXITSTATUS(status);
@@ -439,6 +468,17 @@ WorkerProcess::End WorkerProcess::end()
 void WorkerProcess::kill()
 {
     m_connection->kill();
+}
+
+void WorkerProcess::InterruptAll()
+{
+#ifdef Q_OS_UNIX
+    for (const std::atomic<pid_t>& slot : g_running) {
+        const pid_t process = slot.load();
+        if (process > 0)
+            ::kill(process, SIGKILL);
+    }
+#endif
 }
 
 void WorkerProcess::Interrupt(qint64 processId)

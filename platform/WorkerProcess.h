@@ -44,6 +44,9 @@ public:
     // answer (which then fails as if the worker had crashed). Where the system gives no such way, the worker is left
     // to finish its piece of work.
     static void Interrupt(qint64 processId);
+    // Ends every worker this program has running at once. Safe in a signal handler: a program stopped by the user
+    // need not wait for the pages its workers are reading.
+    static void InterruptAll();
     qint64 processId() const;
 
     class Connection;

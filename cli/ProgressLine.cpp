@@ -1,0 +1,61 @@
+#include "ProgressLine.h"
+
+#include <QLocale>
+
+namespace {
+
+// Back to the start of the line, then erase to its end.
+constexpr char kClearLine[] = "\r\x1b[K";
+
+} // namespace
+
+ProgressLine::ProgressLine(std::FILE* terminal, bool shown, std::size_t files)
+    : m_terminal(terminal), m_shown(shown), m_files(files), m_begun(Clock::now())
+{}
+
+QString ProgressLine::Text(std::size_t filesDone, std::size_t files, std::size_t rows, double bytesPerSecond)
+{
+    static const QLocale english(QLocale::English, QLocale::UnitedStates);
+    return QStringLiteral("%1/%2 files, %3 rows, %4 MB/s")
+        .arg(filesDone)
+        .arg(files)
+        .arg(english.toString(qulonglong(rows)))
+        .arg(qint64(bytesPerSecond / 1e6 + 0.5));
+}
+
+void ProgressLine::rowsDelivered(std::size_t rows)
+{
+    m_rows += rows;
+    update();
+}
+
+void ProgressLine::fileFinished(qint64 bytes)
+{
+    ++m_filesDone;
+    m_bytes += bytes;
+    update();
+}
+
+void ProgressLine::clear()
+{
+    if (!m_onScreen)
+        return;
+    std::fputs(kClearLine, m_terminal);
+    std::fflush(m_terminal);
+    m_onScreen = false;
+}
+
+void ProgressLine::update()
+{
+    if (!m_shown)
+        return;
+    const Clock::time_point now = Clock::now();
+    if (now - m_begun < kFirstAfter || (m_onScreen && now - m_lastShown < kEvery))
+        return;
+    m_lastShown = now;
+    const double seconds = std::chrono::duration<double>(now - m_begun).count();
+    const QByteArray line = Text(m_filesDone, m_files, m_rows, double(m_bytes) / seconds).toLocal8Bit();
+    std::fprintf(m_terminal, "\r%s\x1b[K", line.constData());
+    std::fflush(m_terminal);
+    m_onScreen = true;
+}

@@ -1,0 +1,154 @@
+#include "Processes.h"
+#include "TempDir.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+// A run that cannot finish before the test lets it: its rows (two megabytes of them) are more than the pipe to the
+// test and the program's own output buffer hold, so it waits on its output until the test starts reading.
+struct HeldRun
+{
+    TempDir dir;
+    QString first = dir.write("a.html", "<p>a</p>");
+    QString many = dir.write("many.html", QByteArray("<p>x").repeated(1'000'000));
+    QString last = dir.write("c.html", "<p>c</p>");
+    QByteArray rows = "a\n" + QByteArray("x\n").repeated(1'000'000) + "c\n";
+};
+
+struct TerminalOutcome
+{
+    int status = -1;
+    QByteArray out;
+    QByteArray terminal;
+};
+
+// Runs quillory-extract with its standard error on a pseudo-terminal and its standard output on a pipe that is
+// read only after heldMs.
+TerminalOutcome runOnTerminal(const QStringList& arguments, unsigned long heldMs)
+{
+    int master = -1;
+    int slave = -1;
+    int out[2];
+    if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0 || ::pipe(out) != 0) {
+        ADD_FAILURE() << "no pseudo-terminal or pipe: " << std::strerror(errno);
+        return {};
+    }
+    std::vector<QByteArray> parts{QByteArrayLiteral(QUILLORY_EXTRACT_PATH)};
+    for (const QString& argument : arguments)
+        parts.push_back(QFile::encodeName(argument));
+    std::vector<char*> argv;
+    for (QByteArray& part : parts)
+        argv.push_back(part.data());
+    argv.push_back(nullptr);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::dup2(out[1], 1);
+        ::dup2(slave, 2);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    ::close(slave);
+    ::close(out[1]);
+    QThread::msleep(heldMs);
+    TerminalOutcome outcome;
+    char block[65536];
+    for (ssize_t count; (count = ::read(out[0], block, sizeof block)) > 0;)
+        outcome.out.append(block, count);
+    ::close(out[0]);
+    // EIO once the program has gone.
+    for (ssize_t count; (count = ::read(master, block, sizeof block)) > 0;)
+        outcome.terminal.append(block, count);
+    ::close(master);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return outcome;
+}
+
+QByteArray contents(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+// One or more progress lines, each rewritten over the last, then the line cleared.
+const QRegularExpression kProgress(QStringLiteral("^(\r\\d/3 files, [\\d,]+ rows, \\d+ MB/s\x1b\\[K)+\r\x1b\\[K$"));
+
+} // namespace
+
+TEST(QuilloryExtractProgress, ALineOnATerminalForALongRunAndNeverOnAPipe)
+{
+    const HeldRun files;
+    // On a terminal: the line appears once the run has lasted a second, and is cleared at the end; --no-progress
+    // keeps it off.
+    const TerminalOutcome shown = runOnTerminal({"-j1", files.first, files.many, files.last}, 1300);
+    EXPECT_EQ(shown.status, 0);
+    EXPECT_EQ(shown.out, files.rows);
+    EXPECT_TRUE(kProgress.match(QString::fromLatin1(shown.terminal)).hasMatch()) << shown.terminal.toStdString();
+    const TerminalOutcome off = runOnTerminal({"-j1", "--no-progress", files.first, files.many, files.last}, 1300);
+    EXPECT_EQ(off.status, 0);
+    EXPECT_EQ(off.out, files.rows);
+    EXPECT_EQ(off.terminal, QByteArray());
+
+    // A pipe: nothing, unless asked for with --progress.
+    for (const bool forced : {false, true}) {
+        SCOPED_TRACE(forced ? "--progress" : "default");
+        QProcess process;
+        QStringList arguments{"-j1", files.first, files.many, files.last};
+        if (forced)
+            arguments.prepend("--progress");
+        process.start(QStringLiteral(QUILLORY_EXTRACT_PATH), arguments);
+        ASSERT_TRUE(process.waitForStarted());
+        QThread::msleep(1300);
+        ASSERT_TRUE(process.waitForFinished(60000));
+        EXPECT_EQ(process.exitCode(), 0);
+        EXPECT_EQ(process.readAllStandardOutput(), files.rows);
+        const QByteArray err = process.readAllStandardError();
+        if (forced)
+            EXPECT_TRUE(kProgress.match(QString::fromLatin1(err)).hasMatch()) << err.toStdString();
+        else
+            EXPECT_EQ(err, QByteArray());
+    }
+}
+
+TEST(QuilloryExtractStop, CtrlCKeepsTheRowsWrittenAndTheOldTargetAndLeavesNoTemporaryFile)
+{
+    TempDir dir;
+    const QString first = dir.write("a.html", "<p>a</p>");
+    // A page whose parse takes long enough to be interrupted.
+    const QString big = dir.write("big.html", QByteArray("<p>x").repeated(4'000'000));
+    const QString target = dir.write("target.txt", "old\r\n");
+    for (const bool saving : {false, true}) {
+        SCOPED_TRACE(saving ? "saving" : "printing");
+        QStringList arguments{"-j1", first, big};
+        if (saving)
+            arguments = QStringList{"--save-text", target} + arguments;
+        QProcess process;
+        process.start(QStringLiteral(QUILLORY_EXTRACT_PATH), arguments);
+        ASSERT_TRUE(process.waitForStarted());
+        // The first page's rows are out and the worker is deep in the big one when the user presses Ctrl+C.
+        ASSERT_NE(WaitForBusyChild(pid_t(process.processId()), "quillory-extrac", 100'000, 30), 0);
+        ::kill(pid_t(process.processId()), SIGINT);
+        ASSERT_TRUE(process.waitForFinished(20000));
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(process.exitCode(), 130);
+        EXPECT_EQ(process.readAllStandardOutput(), saving ? QByteArray() : QByteArray("a\n"));
+        EXPECT_EQ(process.readAllStandardError(), QByteArray());
+        EXPECT_EQ(contents(target), "old\r\n");
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::System | QDir::Hidden, QDir::Name),
+                  QStringList({"a.html", "big.html", "target.txt"}));
+        EXPECT_TRUE(ChildProcesses(pid_t(process.processId()), "quillory-extrac").empty());
+    }
+}
