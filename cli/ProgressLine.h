@@ -17,6 +17,7 @@ public:
 
     ProgressLine(std::FILE* terminal, bool shown, std::size_t files);
 
+    bool shown() const { return m_shown; }
     void rowsDelivered(std::size_t rows);
     void fileFinished(qint64 bytes);
     // Takes the line off the terminal; the next change puts it back.

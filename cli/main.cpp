@@ -341,12 +341,14 @@ int main(int argc, char** argv)
     extraction.jobs = options.jobs > 0 ? options.jobs : std::max(1, QThread::idealThreadCount());
     extraction.workers = DefaultDocumentWorkers(FileNames::programPath(), {QString::fromLatin1(kWorkerMode)});
     extraction.stopRequested = &g_stopRequested;
-    extraction.rowsDelivered = [&progress](std::size_t rows) {
-        progress.rowsDelivered(rows);
-    };
-    extraction.fileFinished = [&progress](const QString& file) {
-        progress.fileFinished(FileSystem::size(file));
-    };
+    if (progress.shown()) {
+        extraction.rowsDelivered = [&progress](std::size_t rows) {
+            progress.rowsDelivered(rows);
+        };
+        extraction.fileFinished = [&progress](const QString& file) {
+            progress.fileFinished(FileSystem::size(file));
+        };
+    }
     extraction.run(files, format, deliver, [&](const QString& file, const StepFailure& failure) {
         // A file lost to the stop is no failure of its own.
         if (g_stopRequested.load())
