@@ -122,8 +122,7 @@ MainWindow::MainWindow(WindowServices services, QWidget* parent)
     wireHandlers();
 
     m_documents = m_services.makeDocuments ? m_services.makeDocuments()
-                                           : createWorkerDocuments(DefaultDocumentWorkers(
-                                                 FileNames::programFolder() + QStringLiteral("/quillory-worker")));
+                                           : createWorkerDocuments(DefaultDocumentWorkers(WorkerProgram()));
     RunControls controls{
         [this] {
             for (int i = 0; i < 4; ++i)
@@ -138,8 +137,7 @@ MainWindow::MainWindow(WindowServices services, QWidget* parent)
         [this](bool busy) { setPointer(busy ? Hourglass : DefaultPointer); },
     };
     recordSampleFiles = [this] {
-        if (std::optional<Failure> failure =
-                RecordSampleFiles(m_services.settings, m_services.programFolder, m_services.events))
+        if (std::optional<Failure> failure = RecordSampleFiles(m_services.settings, samplesOwner(), m_services.events))
             Fail(*failure);
     };
     std::function<qint64()> clock = m_services.clock;
@@ -300,7 +298,25 @@ void MainWindow::wireHandlers()
 
 QString MainWindow::besideProgram(const QString& name) const
 {
-    return QDir(m_services.programFolder).filePath(name);
+    const QString beside = QDir(m_services.programFolder).filePath(name);
+    if (m_services.dataFolder.isEmpty() || FileAttributes(beside) != -1)
+        return beside;
+    const QString shared = QDir(m_services.dataFolder).filePath(name);
+    return FileAttributes(shared) != -1 ? shared : beside;
+}
+
+QString MainWindow::samplesOwner() const
+{
+    const QString samples = besideProgram(QStringLiteral("Samples"));
+    return samples.left(samples.lastIndexOf(u'/'));
+}
+
+QString WorkerProgram()
+{
+    const QString folder = FileNames::programFolder();
+    const QString beside = folder + QStringLiteral("/quillory-worker");
+    const QString installed = QDir::cleanPath(folder + QStringLiteral("/../libexec/quillory/quillory-worker"));
+    return !FileSystem::isOpenableFile(beside) && FileSystem::isOpenableFile(installed) ? installed : beside;
 }
 
 void MainWindow::Form_Load()
@@ -482,7 +498,7 @@ void MainWindow::PushButton13_Click()
                            "that you can view them before working with them)?"),
             Dialogs::Answer::Yes);
         if (answer == Dialogs::Answer::Yes)
-            m_services.shell.openFolder(SamplesFolder(m_services.programFolder));
+            m_services.shell.openFolder(SamplesFolder(samplesOwner()));
     });
     trap.step(112, [this] { m_options[0]->setChecked(true); });
 }
@@ -500,21 +516,30 @@ void MainWindow::ListView1_OLEDragDrop(const QMimeData* data)
     if (!ListView1_OLEDragOver(data))
         return;
     for (const QUrl& url : data->urls()) {
-        if (!url.isLocalFile())
-            continue;
-        const QString path = FileNames::fromLocalFileUrl(url);
-        // A path that vanished between the drag and the drop is passed over; a link counts even when dangling.
-        if (FileAttributes(path) == -1)
-            continue;
-        if (AddFolder::IsFolder(path)) {
-            // A drop has no report of its own: a file that fails is left out. The walk reports its own failures.
-            Steps dropSteps([](int, const QString&) {});
-            ErrorTrap walk(m_services.dialogs, AddFolder::kWalkLocation);
-            m_inputFiles->AppendMany(
-                AddFolder::ScanFolder(path, QStringLiteral("*.*"), m_services.events, dropSteps, walk));
-        } else {
-            m_inputFiles->Append(path);
-        }
+        if (url.isLocalFile())
+            addDroppedPath(FileNames::fromLocalFileUrl(url));
+    }
+}
+
+void MainWindow::AddGivenPaths(const QStringList& paths)
+{
+    for (const QString& path : paths)
+        addDroppedPath(path);
+}
+
+void MainWindow::addDroppedPath(const QString& path)
+{
+    // A path that vanished between the drag and the drop is passed over; a link counts even when dangling.
+    if (FileAttributes(path) == -1)
+        return;
+    if (AddFolder::IsFolder(path)) {
+        // A drop has no report of its own: a file that fails is left out. The walk reports its own failures.
+        Steps dropSteps([](int, const QString&) {});
+        ErrorTrap walk(m_services.dialogs, AddFolder::kWalkLocation);
+        m_inputFiles->AppendMany(
+            AddFolder::ScanFolder(path, QStringLiteral("*.*"), m_services.events, dropSteps, walk));
+    } else {
+        m_inputFiles->Append(path);
     }
 }
 

@@ -39,14 +39,21 @@ struct WindowServices
     EventPump& events;
     // Ends the program at once, wherever it stands.
     std::function<void()> endProgram;
-    // Where HAND-M.CUR, x/o.cjs, drag.ico and Samples/ are looked for.
+    // Where HAND-M.CUR, x/o.cjs, drag.ico and Samples/ are looked for first.
     QString programFolder;
     // Makes the service that reads and builds the window's documents; worker processes of the program's
     // quillory-worker when left empty.
     std::function<std::unique_ptr<DocumentService>()> makeDocuments = {};
     // The milliseconds of a steady clock, which paces the progress shown in the caption; a real one when left empty.
     std::function<qint64()> clock = {};
+    // Where the files looked for beside the program are looked for next: the program's shared data folder
+    // (share/quillory) once it is installed; empty when there is none.
+    QString dataFolder = {};
 };
+
+// The window's worker program: beside the program in a build tree or an unpacked copy, in libexec/quillory/ once
+// installed.
+QString WorkerProgram();
 
 class MainWindow : public QWidget
 {
@@ -88,6 +95,8 @@ public:
     // Drops of files and folders on the input list.
     bool ListView1_OLEDragOver(const class QMimeData* data);
     void ListView1_OLEDragDrop(const class QMimeData* data);
+    // Files and folders given to the program when it was started ("Open with"), taken as a drop of them.
+    void AddGivenPaths(const QStringList& paths);
     void PushButton14_Click();
     void Option1_Click();
     void Option2_Click();
@@ -125,6 +134,9 @@ private:
     QString chooseSaveTarget(class ErrorTrap& trap);
     void removeSelectedInput();
     QString besideProgram(const QString& name) const;
+    // The folder whose Samples/ the program offers: its own, or the shared data folder's when it has none.
+    QString samplesOwner() const;
+    void addDroppedPath(const QString& path);
 
     template <typename T> T* control(const char* name) const;
 

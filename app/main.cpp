@@ -2,6 +2,7 @@
 
 #include "ClipboardHandOver.h"
 #include "EventPump.h"
+#include "FileAttributes.h"
 #include "FileNames.h"
 #include "MainWindow.h"
 #include "QtClipboard.h"
@@ -10,10 +11,22 @@
 #include "SettingsStore.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QScreen>
 
 #include <cstdio>
 #include <cstdlib>
+
+namespace {
+
+// An installed program keeps its samples and optional files in share/quillory beside its bin folder.
+QString InstalledDataFolder()
+{
+    const QString folder = QDir::cleanPath(FileNames::programFolder() + QStringLiteral("/../share/quillory"));
+    return FileAttributes(folder) != -1 ? folder : QString();
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -28,7 +41,11 @@ int main(int argc, char** argv)
     QtShell shell;
     QWidget* shownWindow = nullptr;
     bool ending = false;
-    WindowServices services{dialogs, clipboard, shell, settings, events,
+    WindowServices services{dialogs,
+                            clipboard,
+                            shell,
+                            settings,
+                            events,
                             [&] {
                                 // A close that arrives while the clipboard is being handed over
                                 // lets that hand-over finish; the program ends right after it.
@@ -48,12 +65,20 @@ int main(int argc, char** argv)
                             },
                             // Spelled as the system spells it, so that a folder whose name is not
                             // UTF-8 still leads to the files beside the program.
-                            FileNames::programFolder()};
+                            FileNames::programFolder(),
+                            {},
+                            {},
+                            InstalledDataFolder()};
 
     MainWindow window(services);
     shownWindow = &window;
     dialogs.setParent(&window);
     window.Form_Load();
+    // Files handed to the program ("Open with", a launcher's %F) join the list as if dropped on it.
+    QStringList given;
+    for (int i = 1; i < argc; ++i)
+        given << FileNames::fromCommandLine(argv[i]);
+    window.AddGivenPaths(given);
     if (const QScreen* screen = window.screen())
         window.move(screen->availableGeometry().center() - window.rect().center());
     window.show();

@@ -3,10 +3,13 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QUrl>
 
 #ifdef Q_OS_UNIX
+#include <cerrno>
 #include <climits>
+#include <cstring>
 #include <unistd.h>
 #endif
 
@@ -126,6 +129,30 @@ QString fromLocalFileUrl(const QUrl& url)
         return fromNative(QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()));
 #endif
     return QDir::toNativeSeparators(url.toLocalFile());
+}
+
+QString fromCommandLine(QByteArrayView argument)
+{
+    if (argument.startsWith("file:"))
+        return fromLocalFileUrl(QUrl::fromEncoded(argument.toByteArray()));
+#ifdef Q_OS_UNIX
+    if (!argument.startsWith('/')) {
+        // The current folder's own bytes: its name need not be UTF-8 either.
+        QByteArray folder(4096, Qt::Uninitialized);
+        while (!::getcwd(folder.data(), std::size_t(folder.size()))) {
+            if (errno != ERANGE)
+                return fromNative(argument);
+            folder.resize(folder.size() * 2);
+        }
+        folder.truncate(qsizetype(std::strlen(folder.constData())));
+        if (!folder.endsWith('/'))
+            folder += '/';
+        return fromNative(folder + argument.toByteArray());
+    }
+    return fromNative(argument);
+#else
+    return QDir::toNativeSeparators(QFileInfo(QString::fromLocal8Bit(argument)).absoluteFilePath());
+#endif
 }
 
 QString forDisplay(const QString& path)

@@ -21,6 +21,9 @@ QByteArray toNative(const QString& path);
 // The path of a dropped or pasted local-file URL, its percent-encoded bytes kept as they are.
 QString fromLocalFileUrl(const QUrl& url);
 
+// A file named on the program's command line: a path, made absolute from the current folder, or a file: URL.
+QString fromCommandLine(QByteArrayView argument);
+
 // The path as it is shown: each byte that is not UTF-8 appears as the replacement mark U+FFFD.
 QString forDisplay(const QString& path);
 

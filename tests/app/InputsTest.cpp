@@ -201,6 +201,40 @@ private Q_SLOTS:
         QCOMPARE(model.data(model.index(0, 0)).toString(), base + QStringLiteral("/caf\uFFFD.htm"));
     }
 
+    void anInstalledProgramFindsItsSamplesInItsDataFolder()
+    {
+        Harness h;
+        h.recordSamplesForReal = true;
+        h.dataFolder = h.folder.filePath("share/quillory");
+        for (const char* name : {"share/quillory/Samples/figures.html", "share/quillory/Samples/notes.txt"})
+            h.writeBesideProgram(name, "<p>sample</p>");
+        MainWindow& window = h.load();
+        const QString samples = h.dataFolder + "/Samples/";
+        h.dialogs.answerQuestion(Dialogs::Answer::Yes);
+        QTest::mouseClick(h.find<QPushButton>("PushButton13"), Qt::LeftButton);
+        QCOMPARE(inputTexts(window), QStringList({samples + "figures.html", samples + "notes.txt"}));
+        QCOMPARE(h.shell.opened, QStringList({samples}));
+
+        // Files and folders handed to the program when it starts join the list as a drop of them would.
+        window.inputFiles().Clear();
+        window.AddGivenPaths({samples + "notes.txt", h.dataFolder, h.folder.filePath("gone.html")});
+        QCOMPARE(inputTexts(window),
+                 QStringList({samples + "notes.txt", samples + "figures.html", samples + "notes.txt"}));
+    }
+
+    void samplesBesideTheProgramComeBeforeThoseOfTheDataFolder()
+    {
+        Harness h;
+        h.recordSamplesForReal = true;
+        h.dataFolder = h.folder.filePath("share/quillory");
+        h.writeBesideProgram("share/quillory/Samples/shared.html", "<p>sample</p>");
+        h.writeBesideProgram("Samples/own.html", "<p>sample</p>");
+        MainWindow& window = h.load();
+        h.dialogs.answerQuestion(Dialogs::Answer::No);
+        QTest::mouseClick(h.find<QPushButton>("PushButton13"), Qt::LeftButton);
+        QCOMPARE(inputTexts(window), QStringList({h.folder.path() + "/Samples/own.html"}));
+    }
+
     void samplesAreRecordedAtStartAndLoadedOnce()
     {
         Harness h;

@@ -43,6 +43,8 @@ struct Harness
     // The window's clock, in milliseconds: it stands still unless a test moves it, so the caption shows progress
     // exactly when a test says enough time has passed.
     qint64 now = 0;
+    // Where files missing beside the program are looked for next, as in an installed program.
+    QString dataFolder;
     std::unique_ptr<MainWindow> window;
 
     Harness() { settings = std::make_unique<SettingsStore>(folder.filePath("settings.ini")); }
@@ -81,9 +83,7 @@ struct Harness
                                                                  return createInProcessDocuments(
                                                                      makeParser ? makeParser : createHtmlParser);
                                                              },
-                                                             [this] {
-                                                                 return now;
-                                                             }});
+                                                             [this] { return now; }, dataFolder});
         if (!recordSamplesForReal)
             window->recordSampleFiles = [this] {
                 ++sampleRecords;

@@ -3,12 +3,16 @@
 #include "FileSystem.h"
 #include "TempDir.h"
 
+#include <QFile>
 #include <QRandomGenerator>
 #include <QUrl>
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 TEST(FileNames, BytesThatAreNotUtf8BecomeLoneSurrogatesAndComeBackUnchanged)
 {
@@ -69,4 +73,30 @@ TEST(FileNames, AFileWhoseNameIsNotUtf8IsFoundAndRead)
     EXPECT_EQ(*bytes, "<p>x</p>");
     // The same name spelled with U+FFFD, as Qt would spell it, is another file.
     EXPECT_FALSE(FileExists(FileNames::forDisplay(path)));
+}
+
+TEST(FileNames, AFileNamedOnTheCommandLineIsMadeAbsoluteFromTheCurrentFolder)
+{
+    TempDir dir;
+    const QByteArray folder = QFile::encodeName(dir.path());
+    ASSERT_EQ(::mkdir((folder + "/caf\xE9").constData(), 0700), 0);
+    char previous[4096];
+    ASSERT_TRUE(::getcwd(previous, sizeof previous));
+    ASSERT_EQ(::chdir((folder + "/caf\xE9").constData()), 0);
+    const struct
+    {
+        const char* argument;
+        QByteArray native;
+    } cases[] = {
+        {"page.html", folder + "/caf\xE9/page.html"},
+        {"sub/../p\xE9.html", folder + "/caf\xE9/sub/../p\xE9.html"},
+        {"/srv/a b.htm", "/srv/a b.htm"},
+        {"file:///srv/caf%E9.htm", "/srv/caf\xE9.htm"},
+        {"file:///srv/a%20b.htm", "/srv/a b.htm"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.argument);
+        EXPECT_EQ(FileNames::toNative(FileNames::fromCommandLine(c.argument)), c.native);
+    }
+    ASSERT_EQ(::chdir(previous), 0);
 }
