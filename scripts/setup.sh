@@ -9,6 +9,7 @@ packages=(
     libgtest-dev libgmock-dev
     libxcb1-dev pkg-config
     xvfb xauth fonts-liberation
+    desktop-file-utils appstream file
 )
 if [ "${1:-}" = "--fuzz" ]; then
     packages+=(clang)
