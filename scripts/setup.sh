@@ -5,10 +5,11 @@ set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build
-    qt6-base-dev libmodest-dev libicu-dev
+    qt6-base-dev qt6-svg-dev libmodest-dev libicu-dev
     libgtest-dev libgmock-dev
     libxcb1-dev pkg-config
     xvfb xauth fonts-liberation
+    desktop-file-utils appstream file
 )
 if [ "${1:-}" = "--fuzz" ]; then
     packages+=(clang)
