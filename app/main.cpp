@@ -32,6 +32,8 @@ int main(int argc, char** argv)
 {
     QApplication application(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Quorvane"));
+    // The desktop matches the window to its menu entry, and so to its icon, by this name.
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.quorvane.Quillory"));
 
     // The real services, created here and nowhere else.
     SettingsStore settings;
