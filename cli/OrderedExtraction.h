@@ -45,6 +45,8 @@ struct OrderedExtraction
     // Files larger than this wait for their turn to be written before they are read, so that at
     // most one of them is in memory at a time; 0 works it out from the machine's memory.
     qint64 largeFileBytes = 0;
+    // The bytes put before every row of a file (its name, say), worked out once per file. Runs on the workers.
+    std::function<QByteArray(const QString& file)> rowPrefix = {};
     RowsDelivered rowsDelivered = {};
     FileFinished fileFinished = {};
     // Once set (from a signal handler, say), no further file is begun and run() returns after the chunk being

@@ -10,6 +10,7 @@
 #include "OrderedExtraction.h"
 #include "ProgressLine.h"
 #include "ResultsFormat.h"
+#include "RowFormats.h"
 #include "RunChecks.h"
 #include "SaveFile.h"
 #include "Steps.h"
@@ -52,6 +53,11 @@ constexpr const char* kUsage =
     "      --ext EXT       for folder arguments: take only files matching *.EXT (default: every file)\n"
     "  -j, --jobs N        parse up to N files at once (default: the number of cores); the rows\n"
     "                      still come out in the files' order, the same bytes as with --jobs 1\n"
+    "  -H, --with-filename print each row after its file's name and a tab (the name as given, or as\n"
+    "                      found under a folder); --no-filename: not (the default)\n"
+    "      --format F      how rows are printed: text (the default), tsv (name, tab, row; tab, line\n"
+    "                      feed, carriage return and backslash written \\t \\n \\r \\\\) or jsonl (one\n"
+    "                      {\"file\": ..., \"row\": ...} object a line; bytes that are not UTF-8 as \\udcXX)\n"
     "      --progress      show how far the run has come on standard error (the default when\n"
     "                      standard error is a terminal); --no-progress: never\n"
     "  -h, --help          show this help\n"
@@ -77,6 +83,8 @@ struct Options
     QString extension;
     int jobs = 0;                 // 0: one per core
     std::optional<bool> progress; // unset: when standard error is a terminal
+    RowFormats::Format format = RowFormats::Format::Text;
+    bool withFileName = false;
     std::vector<std::string> files;
 };
 
@@ -109,6 +117,10 @@ Options parseArguments(int argc, char** argv)
             std::fputs(kUsage, stdout);
             std::exit(0);
         }
+        if (argument == "-H" || argument == "--with-filename" || argument == "--no-filename") {
+            options.withFileName = argument != "--no-filename";
+            continue;
+        }
         if (argument == "--progress" || argument == "--no-progress") {
             options.progress = argument == "--progress";
             continue;
@@ -136,7 +148,7 @@ Options parseArguments(int argc, char** argv)
         }
         const bool known = name == "-m" || name == "--mode" || name == "-t" || name == "--tag" || name == "-s" ||
                            name == "--search" || name == "--save-text" || name == "--save-csv" || name == "--ext" ||
-                           name == "-j" || name == "--jobs";
+                           name == "-j" || name == "--jobs" || name == "--format";
         if (!known)
             usageError("unknown option '" + argument + "'");
         if (!hasValue) {
@@ -160,6 +172,15 @@ Options parseArguments(int argc, char** argv)
             if (value.empty() || *end != '\0' || errno != 0 || jobs < 1 || jobs > 256)
                 usageError("the number of jobs must be from 1 to 256, not '" + value + "'");
             options.jobs = int(jobs);
+        } else if (name == "--format") {
+            if (value == "text")
+                options.format = RowFormats::Format::Text;
+            else if (value == "tsv")
+                options.format = RowFormats::Format::Tsv;
+            else if (value == "jsonl")
+                options.format = RowFormats::Format::Jsonl;
+            else
+                usageError("the format must be text, tsv or jsonl, not '" + value + "'");
         } else if (name == "--ext") {
             options.extension = fromArgument(value.c_str());
         } else {
@@ -171,6 +192,8 @@ Options parseArguments(int argc, char** argv)
     }
     if (options.saveText && options.saveCsv)
         usageError("--save-text and --save-csv cannot be used together");
+    if ((options.saveText || options.saveCsv) && (options.withFileName || options.format != RowFormats::Format::Text))
+        usageError("--with-filename and --format are for printed rows, not for --save-text or --save-csv");
     return options;
 }
 
@@ -280,9 +303,9 @@ int main(int argc, char** argv)
             std::_Exit(1);
         };
     } else {
-        format = [](QByteArray& chunk, std::string_view row) {
-            chunk.append(row.data(), qsizetype(row.size()));
-            chunk.append('\n');
+        const RowFormats::Format printed = options.format;
+        format = [printed](QByteArray& chunk, std::string_view row) {
+            RowFormats::AppendRow(printed, chunk, row);
         };
         deliver = [](const QByteArray& chunk) {
             std::fwrite(chunk.constData(), 1, std::size_t(chunk.size()), stdout);
@@ -341,6 +364,11 @@ int main(int argc, char** argv)
     extraction.jobs = options.jobs > 0 ? options.jobs : std::max(1, QThread::idealThreadCount());
     extraction.workers = DefaultDocumentWorkers(FileNames::programPath(), {QString::fromLatin1(kWorkerMode)});
     extraction.stopRequested = &g_stopRequested;
+    if (!save && (options.withFileName || options.format != RowFormats::Format::Text)) {
+        extraction.rowPrefix = [&options](const QString& file) {
+            return RowFormats::Prefix(options.format, options.withFileName, FileNames::toNative(file));
+        };
+    }
     if (progress.shown()) {
         extraction.rowsDelivered = [&progress](std::size_t rows) {
             progress.rowsDelivered(rows);

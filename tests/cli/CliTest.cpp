@@ -191,6 +191,56 @@ TEST(QuilloryExtract, FolderArgumentsAreWalkedLikeADroppedFolder)
     EXPECT_EQ(htm.out, "a\nc\n");
 }
 
+TEST(QuilloryExtract, RowsCanCarryTheirFileInEachFormatWhateverTheJobs)
+{
+    TempDir dir;
+    QDir(dir.path()).mkpath("site/sub");
+    const QString site = dir.path() + "/site";
+    dir.write("site/a.htm", "<pre>one\ttwo\\three</pre>");
+    dir.write("site/sub/c.html", "<p>say \"hi\"</p><p>x</p>");
+    const QString single = dir.write("single.htm", "<p>single</p>");
+    const QByteArray a = site.toUtf8() + "/a.htm";
+    const QByteArray c = site.toUtf8() + "/sub/c.html";
+    const QByteArray s = single.toUtf8();
+    const struct
+    {
+        const char* name;
+        QStringList options;
+        QByteArray expected;
+    } cases[] = {
+        {"text", {}, "one\ttwo\\three\nsay \"hi\"\nx\nsingle\n"},
+        {"text with names", {"-H"}, a + "\tone\ttwo\\three\n" + c + "\tsay \"hi\"\n" + c + "\tx\n" + s + "\tsingle\n"},
+        {"names turned off again", {"--with-filename", "--no-filename"}, "one\ttwo\\three\nsay \"hi\"\nx\nsingle\n"},
+        {"tsv",
+         {"--format", "tsv"},
+         a + "\tone\\ttwo\\\\three\n" + c + "\tsay \"hi\"\n" + c + "\tx\n" + s + "\tsingle\n"},
+        {"jsonl",
+         {"--format=jsonl"},
+         "{\"file\": \"" + a + "\", \"row\": \"one\\ttwo\\\\three\"}\n{\"file\": \"" + c +
+             "\", \"row\": \"say \\\"hi\\\"\"}\n{\"file\": \"" + c + "\", \"row\": \"x\"}\n{\"file\": \"" + s +
+             "\", \"row\": \"single\"}\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const char* jobs : {"1", "2"}) {
+            SCOPED_TRACE(jobs);
+            const Outcome outcome = run(QStringList{"-j", jobs} + c.options + QStringList{site, single});
+            EXPECT_EQ(outcome.status, 0);
+            EXPECT_EQ(outcome.out, c.expected);
+            EXPECT_EQ(outcome.err, QByteArray());
+        }
+    }
+
+    // The formats are for printed rows.
+    const Outcome unknown = run({"--format", "xml", single});
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_EQ(unknown.err, "quillory-extract: the format must be text, tsv or jsonl, not 'xml'\n"
+                           "Try 'quillory-extract --help'.\n");
+    const Outcome saving = run({"-H", "--save-text", dir.path() + "/out.txt", single});
+    EXPECT_EQ(saving.status, 2);
+    EXPECT_FALSE(QFile::exists(dir.path() + "/out.txt"));
+}
+
 // The cases that once came out wrong, end to end: a Japanese page whose decoding lost step after
 // the first character (and every element after it), text holding NUL bytes, repeated and nameless
 // attributes, and a page nested deeper than a browser nests.

@@ -1,0 +1,52 @@
+#include "RowFormats.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+using RowFormats::Format;
+
+QByteArray printed(Format format, bool withFileName, const QByteArray& path, const std::string& row)
+{
+    QByteArray out = RowFormats::Prefix(format, withFileName, path);
+    RowFormats::AppendRow(format, out, row);
+    return out;
+}
+
+} // namespace
+
+TEST(RowFormats, EachFormatWritesTheExactBytes)
+{
+    const struct
+    {
+        const char* name;
+        Format format;
+        bool withFileName;
+        QByteArray path;
+        std::string row;
+        QByteArray expected;
+    } cases[] = {
+        {"text", Format::Text, false, "p.html", "a\tb", "a\tb\n"},
+        {"text with the name", Format::Text, true, "dir/p q.html", "row", "dir/p q.html\trow\n"},
+        {"text keeps other bytes", Format::Text, true, "caf\xE9.html", "x\xFFy", "caf\xE9.html\tx\xFFy\n"},
+        {"tsv", Format::Tsv, false, "p.html", "plain", "p.html\tplain\n"},
+        {"tsv escapes", Format::Tsv, false, "a\tb\\c.html", "1\t2\n3\r4\\5\"6",
+         "a\\tb\\\\c.html\t1\\t2\\n3\\r4\\\\5\"6\n"},
+        {"tsv keeps other bytes", Format::Tsv, false, "caf\xE9.html", "\xC3\xA9", "caf\xE9.html\t\xC3\xA9\n"},
+        {"jsonl", Format::Jsonl, false, "p.html", "x", "{\"file\": \"p.html\", \"row\": \"x\"}\n"},
+        {"jsonl escapes", Format::Jsonl, false, "q\"\\.html", "t\tn\nr\r\x01\x1F\x7F",
+         "{\"file\": \"q\\\"\\\\.html\", \"row\": \"t\\tn\\nr\\r\\u0001\\u001f\x7F\"}\n"},
+        {"jsonl keeps UTF-8", Format::Jsonl, false, "\xE2\x82\xAC.html", "caf\xC3\xA9 \xF0\x9F\x98\x80",
+         "{\"file\": \"\xE2\x82\xAC.html\", \"row\": \"caf\xC3\xA9 \xF0\x9F\x98\x80\"}\n"},
+        {"jsonl escapes bytes that are not UTF-8", Format::Jsonl, true, "caf\xE9.html",
+         "\xC0\xAF\xED\xA0\x80\xF4\x90\x80\x80\xE2\x82",
+         "{\"file\": \"caf\\udce9.html\", \"row\": "
+         "\"\\udcc0\\udcaf\\udced\\udca0\\udc80\\udcf4\\udc90\\udc80\\udc80\\udce2\\udc82\"}\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(printed(c.format, c.withFileName, c.path, c.row), c.expected);
+    }
+}
