@@ -1,10 +1,29 @@
 #include "RowFormats.h"
 
+#include <array>
+#include <cstring>
+
 namespace RowFormats {
 
 namespace {
 
 constexpr char kHex[] = "0123456789abcdef";
+
+// The bytes a JSON string holds as they are: printable ASCII other than the quote and the backslash.
+// The bytes a TSV field writes as an escape.
+constexpr auto kTsvEscaped = [] {
+    std::array<bool, 256> escaped{};
+    for (const char c : {'\t', '\n', '\r', '\\'})
+        escaped[static_cast<unsigned char>(c)] = true;
+    return escaped;
+}();
+
+constexpr auto kPlainJson = [] {
+    std::array<bool, 256> plain{};
+    for (int c = 0x20; c < 0x80; ++c)
+        plain[std::size_t(c)] = c != '"' && c != '\\';
+    return plain;
+}();
 
 // The length of the valid UTF-8 sequence at the start of text, or 0 when its first byte does not begin one.
 std::size_t validSequence(std::string_view text)
@@ -45,42 +64,53 @@ std::size_t validSequence(std::string_view text)
 
 void AppendTsvField(QByteArray& out, std::string_view text)
 {
+    const char* const data = text.data();
+    const std::size_t size = text.size();
     std::size_t plain = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        const char* escape = c == '\t' ? "\\t" : c == '\n' ? "\\n" : c == '\r' ? "\\r" : c == '\\' ? "\\\\" : nullptr;
-        if (!escape)
-            continue;
-        out.append(text.data() + plain, qsizetype(i - plain));
-        out.append(escape, 2);
-        plain = i + 1;
+    std::size_t i = 0;
+    for (;;) {
+        while (i < size && !kTsvEscaped[static_cast<unsigned char>(data[i])])
+            ++i;
+        out.append(data + plain, qsizetype(i - plain));
+        if (i == size)
+            return;
+        const char c = data[i];
+        out.append(c == '\t' ? "\\t" : c == '\n' ? "\\n" : c == '\r' ? "\\r" : "\\\\", 2);
+        plain = ++i;
     }
-    out.append(text.data() + plain, qsizetype(text.size() - plain));
 }
 
-void AppendJsonString(QByteArray& out, std::string_view text)
+namespace {
+
+// The inside of a JSON string: bytes that stand for themselves are copied a run at a time.
+void appendJsonText(QByteArray& out, std::string_view text)
 {
-    out.append('"');
+    const char* const data = text.data();
+    const std::size_t size = text.size();
+    std::size_t plain = 0;
     std::size_t i = 0;
-    while (i < text.size()) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c >= 0x20 && c < 0x80 && c != '"' && c != '\\') {
-            out.append(char(c));
+    const auto flush = [&] {
+        out.append(data + plain, qsizetype(i - plain));
+    };
+    while (i < size) {
+        while (i < size && kPlainJson[static_cast<unsigned char>(data[i])])
             ++i;
-            continue;
-        }
+        if (i == size)
+            break;
+        const auto c = static_cast<unsigned char>(data[i]);
         if (c >= 0x80) {
             if (const std::size_t length = validSequence(text.substr(i))) {
-                out.append(text.data() + i, qsizetype(length));
                 i += length;
-            } else {
-                out.append("\\udc", 4);
-                out.append(kHex[c >> 4]);
-                out.append(kHex[c & 0xF]);
-                ++i;
+                continue;
             }
+            flush();
+            out.append("\\udc", 4);
+            out.append(kHex[c >> 4]);
+            out.append(kHex[c & 0xF]);
+            plain = ++i;
             continue;
         }
+        flush();
         switch (c) {
         case '"':
             out.append("\\\"", 2);
@@ -103,8 +133,17 @@ void AppendJsonString(QByteArray& out, std::string_view text)
             out.append(kHex[c & 0xF]);
             break;
         }
-        ++i;
+        plain = ++i;
     }
+    flush();
+}
+
+} // namespace
+
+void AppendJsonString(QByteArray& out, std::string_view text)
+{
+    out.append('"');
+    appendJsonText(out, text);
     out.append('"');
 }
 
@@ -122,13 +161,103 @@ QByteArray Prefix(Format format, bool withFileName, const QByteArray& nativePath
         prefix.append('\t');
         break;
     case Format::Jsonl:
+        // The row's opening quote too: one copy less for every row.
         prefix = "{\"file\": ";
         AppendJsonString(prefix, path);
-        prefix.append(", \"row\": ");
+        prefix.append(", \"row\": \"");
         break;
     }
     return prefix;
 }
+
+namespace {
+
+// Room at the end of out for at most `most` bytes, written through the pointer returned; finish() keeps what was
+// written. One resize for a whole row, rather than one append for each piece of it.
+char* room(QByteArray& out, std::size_t most)
+{
+    const qsizetype at = out.size();
+    out.resize(at + qsizetype(most));
+    return out.data() + at;
+}
+
+void finish(QByteArray& out, const char* end)
+{
+    out.truncate(qsizetype(end - out.constData()));
+}
+
+void appendTsvRow(QByteArray& out, std::string_view row)
+{
+    char* p = room(out, row.size() * 2 + 1);
+    for (const char c : row) {
+        if (kTsvEscaped[static_cast<unsigned char>(c)]) {
+            *p++ = '\\';
+            *p++ = c == '\t' ? 't' : c == '\n' ? 'n' : c == '\r' ? 'r' : '\\';
+        } else {
+            *p++ = c;
+        }
+    }
+    *p++ = '\n';
+    finish(out, p);
+}
+
+void appendJsonlRow(QByteArray& out, std::string_view row)
+{
+    // Six bytes at most for each byte of the row (\udcXX, \u00XX), and the closing quote, brace and line feed.
+    char* p = room(out, row.size() * 6 + 3);
+    const char* const data = row.data();
+    const std::size_t size = row.size();
+    std::size_t i = 0;
+    while (i < size) {
+        const auto c = static_cast<unsigned char>(data[i]);
+        if (kPlainJson[c]) {
+            *p++ = char(c);
+            ++i;
+            continue;
+        }
+        if (c >= 0x80) {
+            if (const std::size_t length = validSequence(row.substr(i))) {
+                std::memcpy(p, data + i, length);
+                p += length;
+                i += length;
+                continue;
+            }
+            std::memcpy(p, "\\udc", 4);
+            p[4] = kHex[c >> 4];
+            p[5] = kHex[c & 0xF];
+            p += 6;
+            ++i;
+            continue;
+        }
+        *p++ = '\\';
+        switch (c) {
+        case '"':
+        case '\\':
+            *p++ = char(c);
+            break;
+        case '\n':
+            *p++ = 'n';
+            break;
+        case '\r':
+            *p++ = 'r';
+            break;
+        case '\t':
+            *p++ = 't';
+            break;
+        default:
+            std::memcpy(p, "u00", 3);
+            p[3] = kHex[c >> 4];
+            p[4] = kHex[c & 0xF];
+            p += 5;
+            break;
+        }
+        ++i;
+    }
+    std::memcpy(p, "\"}\n", 3);
+    finish(out, p + 3);
+}
+
+} // namespace
 
 void AppendRow(Format format, QByteArray& out, std::string_view row)
 {
@@ -138,12 +267,10 @@ void AppendRow(Format format, QByteArray& out, std::string_view row)
         out.append('\n');
         break;
     case Format::Tsv:
-        AppendTsvField(out, row);
-        out.append('\n');
+        appendTsvRow(out, row);
         break;
     case Format::Jsonl:
-        AppendJsonString(out, row);
-        out.append("}\n", 2);
+        appendJsonlRow(out, row);
         break;
     }
 }

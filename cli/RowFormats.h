@@ -19,7 +19,7 @@ enum class Format
     Jsonl,
 };
 
-// What comes before each row of the file whose name is nativePath.
+// What comes before each row of the file whose name is nativePath (in jsonl, up to the row's opening quote).
 QByteArray Prefix(Format format, bool withFileName, const QByteArray& nativePath);
 // The row itself and what ends it.
 void AppendRow(Format format, QByteArray& out, std::string_view row);
