@@ -61,18 +61,22 @@ struct Chunk
 
 struct Slot
 {
+    QString file;
     std::deque<Chunk> chunks;
     std::optional<StepFailure> failure;
     bool done = false;
 };
 
+constexpr std::size_t kNone = std::size_t(-1);
+// The most files claimed and not yet written.
+constexpr std::size_t kMostAhead = 256;
+
 class Pipeline
 {
 public:
-    Pipeline(const OrderedExtraction& settings, const std::vector<QString>& files,
+    Pipeline(const OrderedExtraction& settings, const OrderedExtraction::Source& next,
              const OrderedExtraction::Format& format, qint64 largeFileBytes)
-        : m_settings(settings), m_files(files), m_format(format), m_largeFileBytes(largeFileBytes),
-          m_slots(files.size())
+        : m_settings(settings), m_next(next), m_format(format), m_largeFileBytes(largeFileBytes)
     {}
 
     void work()
@@ -80,10 +84,12 @@ public:
         DocumentWorker worker(m_settings.workers);
         // The file taken next, claimed before this one's rows are made, and queued on the worker unless it is
         // large: the worker parses it meanwhile.
-        std::size_t ahead = m_files.size();
+        std::size_t ahead = kNone;
+        QString aheadFile;
         bool aheadQueued = false;
         for (;;) {
             std::size_t index = ahead;
+            QString file = aheadFile;
             const bool queued = aheadQueued;
             if (stopped()) {
                 // The writer may be waiting for a file nobody will take now.
@@ -91,41 +97,49 @@ public:
                 m_changed.notify_all();
                 return;
             }
-            if (index >= m_files.size()) {
-                index = m_next.fetch_add(1);
-                if (index >= m_files.size())
+            if (index == kNone) {
+                index = claim(file, true);
+                if (index == kNone)
                     return;
             }
-            if (!queued && isLarge(index)) {
+            if (!queued && isLarge(file)) {
                 std::unique_lock lock(m_mutex);
                 m_room.wait(lock, [&] { return index == m_head || stopped(); });
             }
             if (!queued)
-                queueFile(m_settings, m_files[index], worker);
-            ahead = m_next.fetch_add(1);
-            aheadQueued = ahead < m_files.size() && !isLarge(ahead);
+                queueFile(m_settings, file, worker);
+            ahead = claim(aheadFile, false);
+            aheadQueued = ahead != kNone && !isLarge(aheadFile);
             if (aheadQueued)
-                queueFile(m_settings, m_files[ahead], worker);
-            std::optional<StepFailure> failure = extractInChunks(m_settings, m_files[index], worker, m_format,
+                queueFile(m_settings, aheadFile, worker);
+            std::optional<StepFailure> failure = extractInChunks(m_settings, file, worker, m_format,
                                                                  [this, index](QByteArray&& chunk, std::size_t rows) {
                                                                      hand(index, Chunk{std::move(chunk), rows});
                                                                  });
             const std::lock_guard lock(m_mutex);
-            m_slots[index].failure = std::move(failure);
-            m_slots[index].done = true;
+            Slot& slot = m_slots[index - m_base];
+            slot.failure = std::move(failure);
+            slot.done = true;
             m_changed.notify_all();
         }
     }
 
     void write(const OrderedExtraction::Deliver& deliver, const OrderedExtraction::Failed& failed)
     {
-        for (std::size_t index = 0; index < m_files.size(); ++index) {
-            Slot& slot = m_slots[index];
+        for (std::size_t index = 0;; ++index) {
             for (;;) {
                 std::unique_lock lock(m_mutex);
-                m_changed.wait(lock, [&] { return !slot.chunks.empty() || slot.done || stopped(); });
-                if (stopped())
+                m_changed.wait(lock, [&] {
+                    if (stopped())
+                        return true;
+                    if (index >= m_base + m_slots.size())
+                        return m_listEnded;
+                    const Slot& slot = m_slots[index - m_base];
+                    return !slot.chunks.empty() || slot.done;
+                });
+                if (stopped() || index >= m_base + m_slots.size())
                     return;
+                Slot& slot = m_slots[index - m_base];
                 if (slot.chunks.empty())
                     break;
                 const Chunk chunk = std::move(slot.chunks.front());
@@ -138,22 +152,55 @@ public:
                     m_settings.rowsDelivered(chunk.rows);
             }
             std::optional<StepFailure> failure;
+            QString file;
             {
+                // The file's slot goes once it is written, so a list of any length holds only the files in hand.
                 const std::lock_guard lock(m_mutex);
-                failure = std::move(slot.failure);
+                failure = std::move(m_slots.front().failure);
+                file = std::move(m_slots.front().file);
+                m_slots.pop_front();
+                ++m_base;
                 m_head = index + 1;
             }
             m_room.notify_all();
             if (failure)
-                failed(m_files[index], *failure);
+                failed(file, *failure);
             if (m_settings.fileFinished)
-                m_settings.fileFinished(m_files[index]);
+                m_settings.fileFinished(file);
         }
     }
 
 private:
-    bool isLarge(std::size_t index) const { return FileSystem::size(m_files[index]) > m_largeFileBytes; }
+    bool isLarge(const QString& file) const { return FileSystem::size(file) > m_largeFileBytes; }
     bool stopped() const { return m_settings.stopRequested && m_settings.stopRequested->load(); }
+
+    // Takes the next file of the list and gives it a slot; kNone at the end of the list.
+    // wait: whether to wait for room when too many files are claimed ahead of the writer. The file claimed ahead of
+    // one in hand never waits, since the writer may be waiting for the one in hand: it is simply not claimed.
+    std::size_t claim(QString& file, bool wait)
+    {
+        std::unique_lock lock(m_mutex);
+        // Files that give no rows (missing ones, say) cost the writer nothing to wait for: without a limit the
+        // workers would claim the whole list ahead of it.
+        const auto room = [&] {
+            return m_slots.size() < kMostAhead || stopped();
+        };
+        if (wait)
+            m_room.wait(lock, room);
+        else if (!room())
+            return kNone;
+        if (m_listEnded || stopped())
+            return kNone;
+        std::optional<QString> next = m_next();
+        if (!next) {
+            m_listEnded = true;
+            m_changed.notify_all();
+            return kNone;
+        }
+        file = *next;
+        m_slots.push_back(Slot{std::move(*next), {}, {}, false});
+        return m_base + m_slots.size() - 1;
+    }
 
     void hand(std::size_t index, Chunk&& chunk)
     {
@@ -161,18 +208,19 @@ private:
         // The file being written never waits; the others wait for room behind it.
         m_room.wait(lock, [&] { return index == m_head || m_waitingBytes < m_settings.aheadBudgetBytes || stopped(); });
         m_waitingBytes += std::size_t(chunk.bytes.size());
-        m_slots[index].chunks.push_back(std::move(chunk));
+        m_slots[index - m_base].chunks.push_back(std::move(chunk));
         m_changed.notify_all();
     }
 
     const OrderedExtraction& m_settings;
-    const std::vector<QString>& m_files;
+    const OrderedExtraction::Source& m_next;
     const OrderedExtraction::Format& m_format;
     const qint64 m_largeFileBytes;
-    std::vector<Slot> m_slots;
-    std::atomic<std::size_t> m_next{0};
     std::mutex m_mutex;
-    std::condition_variable m_changed; // a slot got a chunk or finished
+    std::deque<Slot> m_slots; // the files claimed and not yet written, from the one being written on
+    std::size_t m_base = 0;   // the index of m_slots.front()
+    bool m_listEnded = false;
+    std::condition_variable m_changed; // a slot got a chunk or finished, or the list ended
     std::condition_variable m_room;    // the writer took bytes or moved on to the next file
     std::size_t m_waitingBytes = 0;
     std::size_t m_head = 0; // the file being written
@@ -183,20 +231,39 @@ private:
 void OrderedExtraction::run(const std::vector<QString>& files, const Format& format, const Deliver& deliver,
                             const Failed& failed) const
 {
-    const std::size_t workers = std::min<std::size_t>(std::size_t(std::max(jobs, 1)), files.size());
+    std::size_t next = 0;
+    const Source source = [&]() -> std::optional<QString> {
+        if (next < files.size())
+            return files[next++];
+        return std::nullopt;
+    };
+    run(source, std::min<std::size_t>(std::size_t(std::max(jobs, 1)), files.size()), format, deliver, failed);
+}
+
+void OrderedExtraction::run(const Source& next, const Format& format, const Deliver& deliver,
+                            const Failed& failed) const
+{
+    run(next, std::size_t(std::max(jobs, 1)), format, deliver, failed);
+}
+
+void OrderedExtraction::run(const Source& next, std::size_t workers, const Format& format, const Deliver& deliver,
+                            const Failed& failed) const
+{
     if (workers <= 1) {
         // One file queued ahead: the worker parses it while the rows of the one before are written.
         DocumentWorker worker(this->workers);
         const auto stopped = [this] {
             return stopRequested && stopRequested->load();
         };
-        if (!files.empty())
-            queueFile(*this, files.front(), worker);
-        for (std::size_t index = 0; index < files.size() && !stopped(); ++index) {
-            if (index + 1 < files.size())
-                queueFile(*this, files[index + 1], worker);
+        std::optional<QString> current = next();
+        if (current)
+            queueFile(*this, *current, worker);
+        while (current && !stopped()) {
+            std::optional<QString> following = next();
+            if (following)
+                queueFile(*this, *following, worker);
             const std::optional<StepFailure> failure =
-                extractInChunks(*this, files[index], worker, format, [&](QByteArray&& chunk, std::size_t rows) {
+                extractInChunks(*this, *current, worker, format, [&](QByteArray&& chunk, std::size_t rows) {
                     if (stopped())
                         return;
                     deliver(chunk);
@@ -206,9 +273,10 @@ void OrderedExtraction::run(const std::vector<QString>& files, const Format& for
             if (stopped())
                 return;
             if (failure)
-                failed(files[index], *failure);
+                failed(*current, *failure);
             if (fileFinished)
-                fileFinished(files[index]);
+                fileFinished(*current);
+            current = std::move(following);
         }
         return;
     }
@@ -220,7 +288,7 @@ void OrderedExtraction::run(const std::vector<QString>& files, const Format& for
             mode == ExtractionMode::MatchingLines ? RFTSFSO::LargestFileBytes() : LargestDocumentBytes();
         large = std::max<qint64>(1, largest / qint64(workers));
     }
-    Pipeline pipeline(*this, files, format, large);
+    Pipeline pipeline(*this, next, format, large);
     std::vector<std::thread> threads;
     threads.reserve(workers);
     for (std::size_t i = 0; i < workers; ++i)

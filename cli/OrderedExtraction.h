@@ -55,4 +55,13 @@ struct OrderedExtraction
 
     void run(const std::vector<QString>& files, const Format& format, const Deliver& deliver,
              const Failed& failed) const;
+    // The same over a list read as it is used: next() gives each file in turn, then nothing. Only the files in
+    // hand are held, so a list of any length costs no more memory than a short one. next() runs on any thread,
+    // one call at a time.
+    using Source = std::function<std::optional<QString>()>;
+    void run(const Source& next, const Format& format, const Deliver& deliver, const Failed& failed) const;
+
+private:
+    void run(const Source& next, std::size_t workers, const Format& format, const Deliver& deliver,
+             const Failed& failed) const;
 };

@@ -16,10 +16,10 @@ ProgressLine::ProgressLine(std::FILE* terminal, bool shown, std::size_t files)
 QString ProgressLine::Text(std::size_t filesDone, std::size_t files, std::size_t rows, double bytesPerSecond)
 {
     static const QLocale english(QLocale::English, QLocale::UnitedStates);
-    return QStringLiteral("%1/%2 files, %3 rows, %4 MB/s")
-        .arg(filesDone)
-        .arg(files)
-        .arg(english.toString(qulonglong(rows)))
+    // A list read as the run goes has no count of its own until its end.
+    const QString done = files > 0 ? QStringLiteral("%1/%2").arg(filesDone).arg(files) : QString::number(filesDone);
+    return QStringLiteral("%1 files, %2 rows, %3 MB/s")
+        .arg(done, english.toString(qulonglong(rows)))
         .arg(qint64(bytesPerSecond / 1e6 + 0.5));
 }
 

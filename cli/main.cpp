@@ -25,6 +25,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <optional>
 #include <string>
 #include <vector>
@@ -58,6 +59,9 @@ constexpr const char* kUsage =
     "      --format F      how rows are printed: text (the default), tsv (name, tab, row; tab, line\n"
     "                      feed, carriage return and backslash written \\t \\n \\r \\\\) or jsonl (one\n"
     "                      {\"file\": ..., \"row\": ...} object a line; bytes that are not UTF-8 as \\udcXX)\n"
+    "      --files-from F  also extract the files named in F, one a line (- for standard input),\n"
+    "                      after those named as arguments; the list is read as the run goes\n"
+    "  -0, --null          names in the list end with a NUL byte, as find's print0 writes them\n"
     "      --progress      show how far the run has come on standard error (the default when\n"
     "                      standard error is a terminal); --no-progress: never\n"
     "  -h, --help          show this help\n"
@@ -84,6 +88,8 @@ struct Options
     int jobs = 0;                 // 0: one per core
     std::optional<bool> progress; // unset: when standard error is a terminal
     RowFormats::Format format = RowFormats::Format::Text;
+    std::optional<std::string> filesFrom; // "-": standard input
+    bool nulSeparated = false;
     bool withFileName = false;
     std::vector<std::string> files;
 };
@@ -117,6 +123,10 @@ Options parseArguments(int argc, char** argv)
             std::fputs(kUsage, stdout);
             std::exit(0);
         }
+        if (argument == "-0" || argument == "--null") {
+            options.nulSeparated = true;
+            continue;
+        }
         if (argument == "-H" || argument == "--with-filename" || argument == "--no-filename") {
             options.withFileName = argument != "--no-filename";
             continue;
@@ -148,7 +158,7 @@ Options parseArguments(int argc, char** argv)
         }
         const bool known = name == "-m" || name == "--mode" || name == "-t" || name == "--tag" || name == "-s" ||
                            name == "--search" || name == "--save-text" || name == "--save-csv" || name == "--ext" ||
-                           name == "-j" || name == "--jobs" || name == "--format";
+                           name == "-j" || name == "--jobs" || name == "--format" || name == "--files-from";
         if (!known)
             usageError("unknown option '" + argument + "'");
         if (!hasValue) {
@@ -172,6 +182,10 @@ Options parseArguments(int argc, char** argv)
             if (value.empty() || *end != '\0' || errno != 0 || jobs < 1 || jobs > 256)
                 usageError("the number of jobs must be from 1 to 256, not '" + value + "'");
             options.jobs = int(jobs);
+        } else if (name == "--files-from") {
+            if (value.empty())
+                usageError("option '--files-from' needs a file name, not an empty one");
+            options.filesFrom = value;
         } else if (name == "--format") {
             if (value == "text")
                 options.format = RowFormats::Format::Text;
@@ -223,6 +237,49 @@ void catchStopSignals()
 #endif
 }
 
+// A list of file names, one an entry, read one entry at a time so that a list of any length costs the same memory.
+// Empty entries (blank lines) are passed over.
+class ListReader
+{
+public:
+    ListReader(std::string path, bool nulSeparated) : m_path(std::move(path)), m_delimiter(nulSeparated ? '\0' : '\n')
+    {}
+    ~ListReader()
+    {
+        std::free(m_line);
+        if (m_file && m_file != stdin)
+            std::fclose(m_file);
+    }
+    ListReader(const ListReader&) = delete;
+    ListReader& operator=(const ListReader&) = delete;
+
+    bool open()
+    {
+        m_file = m_path == "-" ? stdin : std::fopen(m_path.c_str(), "rb");
+        return m_file != nullptr;
+    }
+
+    std::optional<QByteArray> next()
+    {
+        for (;;) {
+            ssize_t length = ::getdelim(&m_line, &m_capacity, m_delimiter, m_file);
+            if (length < 0)
+                return std::nullopt;
+            if (length > 0 && m_line[length - 1] == m_delimiter)
+                --length;
+            if (length > 0)
+                return QByteArray(m_line, qsizetype(length));
+        }
+    }
+
+private:
+    std::string m_path;
+    int m_delimiter;
+    std::FILE* m_file = nullptr;
+    char* m_line = nullptr;
+    std::size_t m_capacity = 0;
+};
+
 // Thrown out of a folder walk that the user stopped.
 struct Stopped
 {
@@ -260,7 +317,8 @@ int main(int argc, char** argv)
     }
     const Options options = parseArguments(argc, argv);
     if (const std::optional<QString> message =
-            CheckRunInputs(qsizetype(options.files.size()), options.mode, options.tagName, options.searchText)) {
+            CheckRunInputs(qsizetype(options.files.size()) + (options.filesFrom ? 1 : 0), options.mode, options.tagName,
+                           options.searchText)) {
         std::fprintf(stderr, "%s\n", message->toLocal8Bit().constData());
         return 2;
     }
@@ -321,43 +379,75 @@ int main(int argc, char** argv)
         return 128 + int(g_stopSignal);
     };
 
-    // A folder stands for every file in it and beneath it, as when one is dropped on the window.
+    // A folder stands for every file in it and beneath it, as when one is dropped on the window. Runs on the
+    // workers too, for the entries of a list of files.
     NoEvents noEvents;
-    std::vector<QString> files;
-    files.reserve(options.files.size());
-    try {
-        for (const std::string& argument : options.files) {
-            const QString path = FileNames::fromNative(argument.c_str());
-            if (!AddFolder::IsFolder(path)) {
-                files.push_back(path);
-                continue;
-            }
-            // The walk passes over folders it cannot list; the one asked for by name is worth a word.
-            if (const Result<QStringList> listing = ListDirectory(path, QStringLiteral("*"), false); !listing) {
-                std::fprintf(stderr, "quillory-extract: %s: %s\n", argument.c_str(),
-                             listing.failure().description.toLocal8Bit().constData());
-                status = 1;
-                continue;
-            }
-            // A folder or file the scan cannot take is reported and left out; the rest of the folder still counts.
-            Steps scanSteps([&](int step, const QString& description) {
-                std::fprintf(stderr, "quillory-extract: %s: %s (step %d)\n", argument.c_str(),
-                             description.toLocal8Bit().constData(), step);
-                status = 1;
-            });
-            AddFolder::ScanProgress scanned;
-            const QStringList found = AddFolder::ScanFolder(
-                path, options.extension.isEmpty() ? QStringLiteral("*.*") : QStringLiteral("*.") + options.extension,
-                noEvents, scanSteps, scanSteps, &scanned);
-            files.insert(files.end(), found.begin(), found.end());
+    std::atomic<bool> namesFailed{false};
+    const auto expand = [&](const QByteArray& argument, std::deque<QString>& into) {
+        const QString path = FileNames::fromNative(argument);
+        if (!AddFolder::IsFolder(path)) {
+            into.push_back(path);
+            return;
         }
+        // The walk passes over folders it cannot list; the one asked for by name is worth a word.
+        if (const Result<QStringList> listing = ListDirectory(path, QStringLiteral("*"), false); !listing) {
+            std::fprintf(stderr, "quillory-extract: %s: %s\n", argument.constData(),
+                         listing.failure().description.toLocal8Bit().constData());
+            namesFailed = true;
+            return;
+        }
+        // A folder or file the scan cannot take is reported and left out; the rest of the folder still counts.
+        Steps scanSteps([&](int step, const QString& description) {
+            std::fprintf(stderr, "quillory-extract: %s: %s (step %d)\n", argument.constData(),
+                         description.toLocal8Bit().constData(), step);
+            namesFailed = true;
+        });
+        AddFolder::ScanProgress scanned;
+        const QStringList found = AddFolder::ScanFolder(
+            path, options.extension.isEmpty() ? QStringLiteral("*.*") : QStringLiteral("*.") + options.extension,
+            noEvents, scanSteps, scanSteps, &scanned);
+        into.insert(into.end(), found.begin(), found.end());
+    };
+    std::deque<QString> pending;
+    try {
+        for (const std::string& argument : options.files)
+            expand(QByteArray::fromStdString(argument), pending);
     } catch (const Stopped&) {
         return endStopped();
     }
     if (g_stopRequested.load())
         return endStopped();
 
-    ProgressLine progress(stderr, options.progress.value_or(::isatty(STDERR_FILENO) != 0), files.size());
+    // The list of files, read as the run takes its entries.
+    std::optional<ListReader> list;
+    if (options.filesFrom) {
+        list.emplace(*options.filesFrom, options.nulSeparated);
+        if (!list->open()) {
+            std::fprintf(stderr, "quillory-extract: %s: %s\n", options.filesFrom->c_str(), std::strerror(errno));
+            return 2;
+        }
+    }
+    const std::size_t named = pending.size();
+    const OrderedExtraction::Source source = [&]() -> std::optional<QString> {
+        try {
+            while (pending.empty() && list) {
+                const std::optional<QByteArray> entry = list->next();
+                if (!entry)
+                    break;
+                expand(*entry, pending);
+            }
+        } catch (const Stopped&) {
+            return std::nullopt;
+        }
+        if (pending.empty())
+            return std::nullopt;
+        QString file = std::move(pending.front());
+        pending.pop_front();
+        return file;
+    };
+
+    // With a list of files the whole count is not known in advance.
+    ProgressLine progress(stderr, options.progress.value_or(::isatty(STDERR_FILENO) != 0), list ? 0 : named);
     OrderedExtraction extraction;
     extraction.mode = options.mode;
     extraction.texts = ExtractionTexts{options.tagName, options.searchText};
@@ -377,7 +467,7 @@ int main(int argc, char** argv)
             progress.fileFinished(FileSystem::size(file));
         };
     }
-    extraction.run(files, format, deliver, [&](const QString& file, const StepFailure& failure) {
+    extraction.run(source, format, deliver, [&](const QString& file, const StepFailure& failure) {
         // A file lost to the stop is no failure of its own.
         if (g_stopRequested.load())
             return;
@@ -390,6 +480,8 @@ int main(int argc, char** argv)
     progress.clear();
     if (g_stopRequested.load())
         return endStopped();
+    if (namesFailed.load())
+        status = 1;
 
     if (save) {
         if ((options.saveCsv && !save->write(ResultsFormat::kLineEnd)) || !save->commit()) {

@@ -10,7 +10,9 @@
 
 #include <cerrno>
 #include <csignal>
+#include <fcntl.h>
 #include <pty.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -151,4 +153,108 @@ TEST(QuilloryExtractStop, CtrlCKeepsTheRowsWrittenAndTheOldTargetAndLeavesNoTemp
                   QStringList({"a.html", "big.html", "target.txt"}));
         EXPECT_TRUE(ChildProcesses(pid_t(process.processId()), "quillory-extrac").empty());
     }
+}
+
+namespace {
+
+struct Measured
+{
+    int status = -1;
+    long peakKilobytes = 0;
+};
+
+// Runs quillory-extract with its output thrown away, and tells its peak memory.
+Measured runMeasured(const QStringList& arguments)
+{
+    std::vector<QByteArray> parts{QByteArrayLiteral(QUILLORY_EXTRACT_PATH)};
+    for (const QString& argument : arguments)
+        parts.push_back(QFile::encodeName(argument));
+    std::vector<char*> argv;
+    for (QByteArray& part : parts)
+        argv.push_back(part.data());
+    argv.push_back(nullptr);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, 1);
+        ::dup2(null, 2);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    struct rusage usage = {};
+    ::wait4(child, &status, 0, &usage);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, usage.ru_maxrss};
+}
+
+} // namespace
+
+TEST(QuilloryExtractLists, FilesComeFromAListOfEitherKindAfterTheArguments)
+{
+    TempDir dir;
+    const QString a = dir.write("a.html", "<p>a</p>");
+    const QString b = dir.write("b.html", "<p>b</p>");
+    const QString c = dir.write("c.html", "<p>c</p>");
+    const QString missing = dir.path() + "/missing.html";
+    const QString lines = dir.write("lines.txt", (b + "\n\n" + missing + "\n" + c).toUtf8());
+    const QString nuls =
+        dir.write("nuls.txt", b.toUtf8() + QByteArray(1, '\0') + missing.toUtf8() + QByteArray(2, '\0') + c.toUtf8());
+    const QByteArray report = "quillory-extract: " + missing.toUtf8() + ": File not found (step 128)\n";
+    for (const char* jobs : {"1", "2"}) {
+        SCOPED_TRACE(jobs);
+        for (const QStringList& list :
+             {QStringList{"--files-from", lines}, QStringList{"-0", "--files-from=" + nuls}}) {
+            SCOPED_TRACE(list.join(' ').toStdString());
+            QProcess process;
+            process.start(QStringLiteral(QUILLORY_EXTRACT_PATH), QStringList{"-j", jobs, "-H"} + list + QStringList{a});
+            ASSERT_TRUE(process.waitForFinished(60000));
+            EXPECT_EQ(process.exitCode(), 1);
+            EXPECT_EQ(process.readAllStandardOutput(),
+                      a.toUtf8() + "\ta\n" + b.toUtf8() + "\tb\n" + c.toUtf8() + "\tc\n");
+            EXPECT_EQ(process.readAllStandardError(), report);
+        }
+        // "-": the list comes on standard input.
+        QProcess process;
+        process.start(QStringLiteral(QUILLORY_EXTRACT_PATH), {"-j", jobs, "--files-from", "-"});
+        process.write((c + "\n" + a + "\n").toUtf8());
+        process.closeWriteChannel();
+        ASSERT_TRUE(process.waitForFinished(60000));
+        EXPECT_EQ(process.exitCode(), 0);
+        EXPECT_EQ(process.readAllStandardOutput(), "c\na\n");
+    }
+    QProcess process;
+    process.start(QStringLiteral(QUILLORY_EXTRACT_PATH), {"--files-from", dir.path() + "/no-list.txt"});
+    ASSERT_TRUE(process.waitForFinished(60000));
+    EXPECT_EQ(process.exitCode(), 2);
+    EXPECT_EQ(process.readAllStandardError(),
+              "quillory-extract: " + dir.path().toUtf8() + "/no-list.txt: No such file or directory\n");
+}
+
+TEST(QuilloryExtractLists, AListOfAMillionNamesIsReadWithFlatMemory)
+{
+    TempDir dir;
+    // Missing files, so that the run stays quick: each is reported (to nowhere here) and passed over.
+    const auto writeList = [&](const QString& name, int count) {
+        QFile file(dir.path() + "/" + name);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        QByteArray block;
+        for (int i = 0; i < count; ++i) {
+            block += "/nonexistent/folder/page-" + QByteArray::number(i).rightJustified(7, '0') + ".html\n";
+            if (block.size() > (1 << 20)) {
+                file.write(block);
+                block.clear();
+            }
+        }
+        file.write(block);
+        return file.fileName();
+    };
+    const QString few = writeList("few.txt", 1000);
+    const QString many = writeList("many.txt", 1'000'000);
+    const Measured small = runMeasured({"-j2", "-m", "3", "--files-from", few});
+    const Measured large = runMeasured({"-j2", "-m", "3", "--files-from", many});
+    EXPECT_EQ(small.status, 1);
+    EXPECT_EQ(large.status, 1);
+    // Holding the names would take over 100 MB; reading them as the run goes takes what a short list takes.
+    EXPECT_LT(large.peakKilobytes, small.peakKilobytes + 16 * 1024)
+        << small.peakKilobytes << " KB for 1,000 names, " << large.peakKilobytes << " KB for 1,000,000";
 }
