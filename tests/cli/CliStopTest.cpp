@@ -232,6 +232,10 @@ TEST(QuilloryExtractLists, FilesComeFromAListOfEitherKindAfterTheArguments)
 
 TEST(QuilloryExtractLists, AListOfAMillionNamesIsReadWithFlatMemory)
 {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    // The sanitizers hold freed memory back in quarantine, so peak memory grows with the number of allocations.
+    GTEST_SKIP() << "peak memory means nothing under the sanitizers";
+#endif
     TempDir dir;
     // Missing files, so that the run stays quick: each is reported (to nowhere here) and passed over.
     const auto writeList = [&](const QString& name, int count) {
