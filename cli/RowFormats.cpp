@@ -62,114 +62,6 @@ std::size_t validSequence(std::string_view text)
 
 } // namespace
 
-void AppendTsvField(QByteArray& out, std::string_view text)
-{
-    const char* const data = text.data();
-    const std::size_t size = text.size();
-    std::size_t plain = 0;
-    std::size_t i = 0;
-    for (;;) {
-        while (i < size && !kTsvEscaped[static_cast<unsigned char>(data[i])])
-            ++i;
-        out.append(data + plain, qsizetype(i - plain));
-        if (i == size)
-            return;
-        const char c = data[i];
-        out.append(c == '\t' ? "\\t" : c == '\n' ? "\\n" : c == '\r' ? "\\r" : "\\\\", 2);
-        plain = ++i;
-    }
-}
-
-namespace {
-
-// The inside of a JSON string: bytes that stand for themselves are copied a run at a time.
-void appendJsonText(QByteArray& out, std::string_view text)
-{
-    const char* const data = text.data();
-    const std::size_t size = text.size();
-    std::size_t plain = 0;
-    std::size_t i = 0;
-    const auto flush = [&] {
-        out.append(data + plain, qsizetype(i - plain));
-    };
-    while (i < size) {
-        while (i < size && kPlainJson[static_cast<unsigned char>(data[i])])
-            ++i;
-        if (i == size)
-            break;
-        const auto c = static_cast<unsigned char>(data[i]);
-        if (c >= 0x80) {
-            if (const std::size_t length = validSequence(text.substr(i))) {
-                i += length;
-                continue;
-            }
-            flush();
-            out.append("\\udc", 4);
-            out.append(kHex[c >> 4]);
-            out.append(kHex[c & 0xF]);
-            plain = ++i;
-            continue;
-        }
-        flush();
-        switch (c) {
-        case '"':
-            out.append("\\\"", 2);
-            break;
-        case '\\':
-            out.append("\\\\", 2);
-            break;
-        case '\n':
-            out.append("\\n", 2);
-            break;
-        case '\r':
-            out.append("\\r", 2);
-            break;
-        case '\t':
-            out.append("\\t", 2);
-            break;
-        default:
-            out.append("\\u00", 4);
-            out.append(kHex[c >> 4]);
-            out.append(kHex[c & 0xF]);
-            break;
-        }
-        plain = ++i;
-    }
-    flush();
-}
-
-} // namespace
-
-void AppendJsonString(QByteArray& out, std::string_view text)
-{
-    out.append('"');
-    appendJsonText(out, text);
-    out.append('"');
-}
-
-QByteArray Prefix(Format format, bool withFileName, const QByteArray& nativePath)
-{
-    QByteArray prefix;
-    const std::string_view path(nativePath.constData(), std::size_t(nativePath.size()));
-    switch (format) {
-    case Format::Text:
-        if (withFileName)
-            prefix = nativePath + '\t';
-        break;
-    case Format::Tsv:
-        AppendTsvField(prefix, path);
-        prefix.append('\t');
-        break;
-    case Format::Jsonl:
-        // The row's opening quote too: one copy less for every row.
-        prefix = "{\"file\": ";
-        AppendJsonString(prefix, path);
-        prefix.append(", \"row\": \"");
-        break;
-    }
-    return prefix;
-}
-
 namespace {
 
 // Room at the end of out for at most `most` bytes, written through the pointer returned; finish() keeps what was
@@ -186,7 +78,8 @@ void finish(QByteArray& out, const char* end)
     out.truncate(qsizetype(end - out.constData()));
 }
 
-void appendTsvRow(QByteArray& out, std::string_view row)
+// The text escaped for a TSV field, then the end (a tab or a line feed).
+void appendTsv(QByteArray& out, std::string_view row, char end)
 {
     char* p = room(out, row.size() * 2 + 1);
     for (const char c : row) {
@@ -197,14 +90,15 @@ void appendTsvRow(QByteArray& out, std::string_view row)
             *p++ = c;
         }
     }
-    *p++ = '\n';
+    *p++ = end;
     finish(out, p);
 }
 
-void appendJsonlRow(QByteArray& out, std::string_view row)
+// The inside of a JSON string, then the end (at most three bytes).
+void appendJson(QByteArray& out, std::string_view row, std::string_view end)
 {
-    // Six bytes at most for each byte of the row (\udcXX, \u00XX), and the closing quote, brace and line feed.
-    char* p = room(out, row.size() * 6 + 3);
+    // Six bytes at most for each byte of the row (\udcXX, \u00XX).
+    char* p = room(out, row.size() * 6 + end.size());
     const char* const data = row.data();
     const std::size_t size = row.size();
     std::size_t i = 0;
@@ -253,11 +147,45 @@ void appendJsonlRow(QByteArray& out, std::string_view row)
         }
         ++i;
     }
-    std::memcpy(p, "\"}\n", 3);
-    finish(out, p + 3);
+    std::memcpy(p, end.data(), end.size());
+    finish(out, p + end.size());
 }
 
 } // namespace
+
+void AppendTsvField(QByteArray& out, std::string_view text)
+{
+    appendTsv(out, text, '\t');
+    out.chop(1);
+}
+
+void AppendJsonString(QByteArray& out, std::string_view text)
+{
+    out.append('"');
+    appendJson(out, text, "\"");
+}
+
+QByteArray Prefix(Format format, bool withFileName, const QByteArray& nativePath)
+{
+    QByteArray prefix;
+    const std::string_view path(nativePath.constData(), std::size_t(nativePath.size()));
+    switch (format) {
+    case Format::Text:
+        if (withFileName)
+            prefix = nativePath + '\t';
+        break;
+    case Format::Tsv:
+        appendTsv(prefix, path, '\t');
+        break;
+    case Format::Jsonl:
+        // The row's opening quote too: one copy less for every row.
+        prefix = "{\"file\": ";
+        AppendJsonString(prefix, path);
+        prefix.append(", \"row\": \"");
+        break;
+    }
+    return prefix;
+}
 
 void AppendRow(Format format, QByteArray& out, std::string_view row)
 {
@@ -267,10 +195,10 @@ void AppendRow(Format format, QByteArray& out, std::string_view row)
         out.append('\n');
         break;
     case Format::Tsv:
-        appendTsvRow(out, row);
+        appendTsv(out, row, '\n');
         break;
     case Format::Jsonl:
-        appendJsonlRow(out, row);
+        appendJson(out, row, "\"}\n");
         break;
     }
 }

@@ -29,6 +29,24 @@ struct HeldRun
     QByteArray rows = "a\n" + QByteArray("x\n").repeated(1'000'000) + "c\n";
 };
 
+// quillory-extract's command line for execv: the words, and the pointers to them.
+std::vector<QByteArray> commandLine(const QStringList& arguments)
+{
+    std::vector<QByteArray> parts{QByteArrayLiteral(QUILLORY_EXTRACT_PATH)};
+    for (const QString& argument : arguments)
+        parts.push_back(QFile::encodeName(argument));
+    return parts;
+}
+
+std::vector<char*> pointersTo(std::vector<QByteArray>& parts)
+{
+    std::vector<char*> argv;
+    for (QByteArray& part : parts)
+        argv.push_back(part.data());
+    argv.push_back(nullptr);
+    return argv;
+}
+
 struct TerminalOutcome
 {
     int status = -1;
@@ -47,13 +65,8 @@ TerminalOutcome runOnTerminal(const QStringList& arguments, unsigned long heldMs
         ADD_FAILURE() << "no pseudo-terminal or pipe: " << std::strerror(errno);
         return {};
     }
-    std::vector<QByteArray> parts{QByteArrayLiteral(QUILLORY_EXTRACT_PATH)};
-    for (const QString& argument : arguments)
-        parts.push_back(QFile::encodeName(argument));
-    std::vector<char*> argv;
-    for (QByteArray& part : parts)
-        argv.push_back(part.data());
-    argv.push_back(nullptr);
+    std::vector<QByteArray> parts = commandLine(arguments);
+    std::vector<char*> argv = pointersTo(parts);
     const pid_t child = ::fork();
     if (child == 0) {
         ::dup2(out[1], 1);
@@ -166,13 +179,8 @@ struct Measured
 // Runs quillory-extract with its output thrown away, and tells its peak memory.
 Measured runMeasured(const QStringList& arguments)
 {
-    std::vector<QByteArray> parts{QByteArrayLiteral(QUILLORY_EXTRACT_PATH)};
-    for (const QString& argument : arguments)
-        parts.push_back(QFile::encodeName(argument));
-    std::vector<char*> argv;
-    for (QByteArray& part : parts)
-        argv.push_back(part.data());
-    argv.push_back(nullptr);
+    std::vector<QByteArray> parts = commandLine(arguments);
+    std::vector<char*> argv = pointersTo(parts);
     const pid_t child = ::fork();
     if (child == 0) {
         const int null = ::open("/dev/null", O_WRONLY);
