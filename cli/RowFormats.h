@@ -5,7 +5,7 @@
 #include <string_view>
 
 // How quillory-extract prints its rows for other programs to read.
-//   text   the row and a line feed, as it always has; with the file's name first and a tab when asked for.
+//   text   the row and a line feed; with the file's name first and a tab when asked for.
 //   tsv    the file's name, a tab, the row, a line feed; in both, a tab, line feed, carriage return and backslash
 //          are written \t, \n, \r and \\, so that every row is one line and the name one field.
 //   jsonl  one JSON object a line, {"file": ..., "row": ...}, valid UTF-8: a byte that is not part of UTF-8 (a

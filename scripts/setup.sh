@@ -10,6 +10,7 @@ packages=(
     libxcb1-dev pkg-config
     xvfb xauth fonts-liberation
     desktop-file-utils appstream file
+    parallel findutils
 )
 if [ "${1:-}" = "--fuzz" ]; then
     packages+=(clang)
