@@ -21,13 +21,12 @@ std::optional<StepFailure> extractInChunks(const OrderedExtraction& settings, co
 {
     QByteArray chunk;
     std::size_t rows = 0;
-    const QByteArray prefix = settings.rowPrefix ? settings.rowPrefix(file) : QByteArray();
+    const QByteArray prefixBytes = settings.rowPrefix ? settings.rowPrefix(file) : QByteArray();
+    const std::string_view prefix(prefixBytes.constData(), std::size_t(prefixBytes.size()));
     const RowSink sink = [&](std::string_view row) {
         if (chunk.isEmpty())
             chunk.reserve(qsizetype(settings.chunkBytes) + 4096);
-        if (!prefix.isEmpty())
-            chunk.append(prefix);
-        format(chunk, row);
+        format(chunk, prefix, row);
         ++rows;
         if (std::size_t(chunk.size()) >= settings.chunkBytes) {
             flush(std::move(chunk), rows);

@@ -25,8 +25,9 @@
 // for their turn pass a budget, which keeps memory bounded on any mix of files.
 struct OrderedExtraction
 {
-    // Appends one row, formatted, to a chunk. Runs on the workers.
-    using Format = std::function<void(QByteArray& chunk, std::string_view row)>;
+    // Appends one row, formatted, to a chunk, after the prefix of its file (see rowPrefix; empty without one). Runs
+    // on the workers.
+    using Format = std::function<void(QByteArray& chunk, std::string_view prefix, std::string_view row)>;
     // Takes a chunk of bytes. Runs on the calling thread, in file order.
     using Deliver = std::function<void(const QByteArray& chunk)>;
     // Hears of a file that gave no rows, after the output of every file before it.
@@ -45,7 +46,8 @@ struct OrderedExtraction
     // Files larger than this wait for their turn to be written before they are read, so that at
     // most one of them is in memory at a time; 0 works it out from the machine's memory.
     qint64 largeFileBytes = 0;
-    // The bytes put before every row of a file (its name, say), worked out once per file. Runs on the workers.
+    // The bytes to put before every row of a file (its name, say), worked out once per file and handed to the
+    // format with each row. Runs on the workers.
     std::function<QByteArray(const QString& file)> rowPrefix = {};
     RowsDelivered rowsDelivered = {};
     FileFinished fileFinished = {};

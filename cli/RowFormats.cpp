@@ -1,6 +1,7 @@
 #include "RowFormats.h"
 
 #include <array>
+#include <cstdint>
 #include <cstring>
 
 namespace RowFormats {
@@ -9,15 +10,16 @@ namespace {
 
 constexpr char kHex[] = "0123456789abcdef";
 
-// The bytes a JSON string holds as they are: printable ASCII other than the quote and the backslash.
-// The bytes a TSV field writes as an escape.
-constexpr auto kTsvEscaped = [] {
-    std::array<bool, 256> escaped{};
+// The bytes a TSV field holds as they are: all but tab, line feed, carriage return and backslash.
+constexpr auto kPlainTsv = [] {
+    std::array<bool, 256> plain{};
+    plain.fill(true);
     for (const char c : {'\t', '\n', '\r', '\\'})
-        escaped[static_cast<unsigned char>(c)] = true;
-    return escaped;
+        plain[static_cast<unsigned char>(c)] = false;
+    return plain;
 }();
 
+// The bytes a JSON string holds as they are: printable ASCII other than the quote and the backslash.
 constexpr auto kPlainJson = [] {
     std::array<bool, 256> plain{};
     for (int c = 0x20; c < 0x80; ++c)
@@ -60,9 +62,59 @@ std::size_t validSequence(std::string_view text)
     return length;
 }
 
-} // namespace
+// Eight bytes at a time: most rows have nothing to escape, and these tests find that with a few instructions for
+// each eight bytes. Each is exact as a yes or no for the whole word.
+constexpr std::uint64_t kOnes = 0x0101010101010101u;
+constexpr std::uint64_t kHighs = 0x8080808080808080u;
 
-namespace {
+std::uint64_t load(const char* at)
+{
+    std::uint64_t word;
+    std::memcpy(&word, at, sizeof word);
+    return word;
+}
+
+// Some byte of the word is below n (n at most 128).
+constexpr bool hasBelow(std::uint64_t word, std::uint8_t n)
+{
+    return ((word - kOnes * n) & ~word & kHighs) != 0;
+}
+
+// Some byte of the word is c.
+constexpr bool hasByte(std::uint64_t word, char c)
+{
+    return hasBelow(word ^ (kOnes * static_cast<unsigned char>(c)), 1);
+}
+
+// Tab, line feed and carriage return are all below 14; the bytes below them that also set this off go the slow way.
+bool mayNeedTsvEscape(std::uint64_t word)
+{
+    return hasBelow(word, 14) || hasByte(word, '\\');
+}
+
+bool mayNeedJsonEscape(std::uint64_t word)
+{
+    return hasBelow(word, 0x20) || (word & kHighs) != 0 || hasByte(word, '"') || hasByte(word, '\\');
+}
+
+// Every byte of the text is one that isPlain lets through as it is.
+template <bool (*mayNeedEscape)(std::uint64_t)>
+bool allPlain(std::string_view text, const std::array<bool, 256>& isPlain)
+{
+    const auto plainFrom = [&](std::size_t from, std::size_t to) {
+        for (std::size_t i = from; i < to; ++i) {
+            if (!isPlain[static_cast<unsigned char>(text[i])])
+                return false;
+        }
+        return true;
+    };
+    std::size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        if (mayNeedEscape(load(text.data() + i)) && !plainFrom(i, i + 8))
+            return false;
+    }
+    return plainFrom(i, text.size());
+}
 
 // Room at the end of out for at most `most` bytes, written through the pointer returned; finish() keeps what was
 // written. One resize for a whole row, rather than one append for each piece of it.
@@ -78,12 +130,37 @@ void finish(QByteArray& out, const char* end)
     out.truncate(qsizetype(end - out.constData()));
 }
 
-// The text escaped for a TSV field, then the end (a tab or a line feed).
-void appendTsv(QByteArray& out, std::string_view row, char end)
+// The prefix, the row and the end as they are: the row needs no escape. Most rows take this way, which costs one
+// resize.
+template <std::size_t N>
+void appendPlain(QByteArray& out, std::string_view prefix, std::string_view row, const char (&end)[N])
 {
-    char* p = room(out, row.size() * 2 + 1);
-    for (const char c : row) {
-        if (kTsvEscaped[static_cast<unsigned char>(c)]) {
+    // The end's length is known here, so it is written by a store or two rather than a call.
+    char* p = room(out, prefix.size() + row.size() + N - 1);
+    std::memcpy(p, prefix.data(), prefix.size());
+    p += prefix.size();
+    std::memcpy(p, row.data(), row.size());
+    std::memcpy(p + row.size(), end, N - 1);
+}
+
+// The prefix as it is, then the text escaped for a TSV field, then the end (a tab or a line feed).
+void appendTsv(QByteArray& out, std::string_view prefix, std::string_view row, char end)
+{
+    char* p = room(out, prefix.size() + row.size() * 2 + 1);
+    std::memcpy(p, prefix.data(), prefix.size());
+    p += prefix.size();
+    const char* const data = row.data();
+    const std::size_t size = row.size();
+    std::size_t i = 0;
+    while (i < size) {
+        if (i + 8 <= size && !mayNeedTsvEscape(load(data + i))) {
+            std::memcpy(p, data + i, 8);
+            p += 8;
+            i += 8;
+            continue;
+        }
+        const char c = data[i++];
+        if (!kPlainTsv[static_cast<unsigned char>(c)]) {
             *p++ = '\\';
             *p++ = c == '\t' ? 't' : c == '\n' ? 'n' : c == '\r' ? 'r' : '\\';
         } else {
@@ -94,15 +171,23 @@ void appendTsv(QByteArray& out, std::string_view row, char end)
     finish(out, p);
 }
 
-// The inside of a JSON string, then the end (at most three bytes).
-void appendJson(QByteArray& out, std::string_view row, std::string_view end)
+// The prefix as it is, then the inside of a JSON string, then the end.
+void appendJson(QByteArray& out, std::string_view prefix, std::string_view row, std::string_view end)
 {
     // Six bytes at most for each byte of the row (\udcXX, \u00XX).
-    char* p = room(out, row.size() * 6 + end.size());
+    char* p = room(out, prefix.size() + row.size() * 6 + end.size());
+    std::memcpy(p, prefix.data(), prefix.size());
+    p += prefix.size();
     const char* const data = row.data();
     const std::size_t size = row.size();
     std::size_t i = 0;
     while (i < size) {
+        if (i + 8 <= size && !mayNeedJsonEscape(load(data + i))) {
+            std::memcpy(p, data + i, 8);
+            p += 8;
+            i += 8;
+            continue;
+        }
         const auto c = static_cast<unsigned char>(data[i]);
         if (kPlainJson[c]) {
             *p++ = char(c);
@@ -155,14 +240,13 @@ void appendJson(QByteArray& out, std::string_view row, std::string_view end)
 
 void AppendTsvField(QByteArray& out, std::string_view text)
 {
-    appendTsv(out, text, '\t');
+    appendTsv(out, {}, text, '\t');
     out.chop(1);
 }
 
 void AppendJsonString(QByteArray& out, std::string_view text)
 {
-    out.append('"');
-    appendJson(out, text, "\"");
+    appendJson(out, "\"", text, "\"");
 }
 
 QByteArray Prefix(Format format, bool withFileName, const QByteArray& nativePath)
@@ -175,7 +259,7 @@ QByteArray Prefix(Format format, bool withFileName, const QByteArray& nativePath
             prefix = nativePath + '\t';
         break;
     case Format::Tsv:
-        appendTsv(prefix, path, '\t');
+        appendTsv(prefix, {}, path, '\t');
         break;
     case Format::Jsonl:
         // The row's opening quote too: one copy less for every row.
@@ -187,18 +271,23 @@ QByteArray Prefix(Format format, bool withFileName, const QByteArray& nativePath
     return prefix;
 }
 
-void AppendRow(Format format, QByteArray& out, std::string_view row)
+void AppendRow(Format format, QByteArray& out, std::string_view prefix, std::string_view row)
 {
     switch (format) {
     case Format::Text:
-        out.append(row.data(), qsizetype(row.size()));
-        out.append('\n');
+        appendPlain(out, prefix, row, "\n");
         break;
     case Format::Tsv:
-        appendTsv(out, row, '\n');
+        if (allPlain<mayNeedTsvEscape>(row, kPlainTsv))
+            appendPlain(out, prefix, row, "\n");
+        else
+            appendTsv(out, prefix, row, '\n');
         break;
     case Format::Jsonl:
-        appendJson(out, row, "\"}\n");
+        if (allPlain<mayNeedJsonEscape>(row, kPlainJson))
+            appendPlain(out, prefix, row, "\"}\n");
+        else
+            appendJson(out, prefix, row, "\"}\n");
         break;
     }
 }

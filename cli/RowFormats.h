@@ -21,8 +21,8 @@ enum class Format
 
 // What comes before each row of the file whose name is nativePath (in jsonl, up to the row's opening quote).
 QByteArray Prefix(Format format, bool withFileName, const QByteArray& nativePath);
-// The row itself and what ends it.
-void AppendRow(Format format, QByteArray& out, std::string_view row);
+// The file's prefix, the row itself and what ends it.
+void AppendRow(Format format, QByteArray& out, std::string_view prefix, std::string_view row);
 
 void AppendTsvField(QByteArray& out, std::string_view text);
 void AppendJsonString(QByteArray& out, std::string_view text);

@@ -344,11 +344,11 @@ int main(int argc, char** argv)
     OrderedExtraction::Deliver deliver;
     if (save) {
         if (options.saveText)
-            format = [](QByteArray& chunk, std::string_view row) {
+            format = [](QByteArray& chunk, std::string_view, std::string_view row) {
                 ResultsFormat::appendTextLine(chunk, QString::fromUtf8(row.data(), qsizetype(row.size())));
             };
         else
-            format = [](QByteArray& chunk, std::string_view row) {
+            format = [](QByteArray& chunk, std::string_view, std::string_view row) {
                 ResultsFormat::appendCommaField(chunk, QString::fromUtf8(row.data(), qsizetype(row.size())));
             };
         deliver = [&](const QByteArray& chunk) {
@@ -362,8 +362,8 @@ int main(int argc, char** argv)
         };
     } else {
         const RowFormats::Format printed = options.format;
-        format = [printed](QByteArray& chunk, std::string_view row) {
-            RowFormats::AppendRow(printed, chunk, row);
+        format = [printed](QByteArray& chunk, std::string_view prefix, std::string_view row) {
+            RowFormats::AppendRow(printed, chunk, prefix, row);
         };
         deliver = [](const QByteArray& chunk) {
             std::fwrite(chunk.constData(), 1, std::size_t(chunk.size()), stdout);

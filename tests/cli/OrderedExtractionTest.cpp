@@ -16,7 +16,8 @@ QByteArray transcript(const OrderedExtraction& extraction, const std::vector<QSt
     QByteArray out;
     extraction.run(
         files,
-        [](QByteArray& chunk, std::string_view row) {
+        [](QByteArray& chunk, std::string_view prefix, std::string_view row) {
+            chunk.append(prefix.data(), qsizetype(prefix.size()));
             chunk.append(row.data(), qsizetype(row.size()));
             chunk.append('\n');
         },

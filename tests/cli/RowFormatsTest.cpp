@@ -8,10 +8,12 @@ namespace {
 
 using RowFormats::Format;
 
+// The row as printed after one that came before it in the same chunk.
 QByteArray printed(Format format, bool withFileName, const QByteArray& path, const std::string& row)
 {
-    QByteArray out = RowFormats::Prefix(format, withFileName, path);
-    RowFormats::AppendRow(format, out, row);
+    const QByteArray prefix = RowFormats::Prefix(format, withFileName, path);
+    QByteArray out = "before\n";
+    RowFormats::AppendRow(format, out, std::string_view(prefix.constData(), std::size_t(prefix.size())), row);
     return out;
 }
 
@@ -47,6 +49,43 @@ TEST(RowFormats, EachFormatWritesTheExactBytes)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(printed(c.format, c.withFileName, c.path, c.row), c.expected);
+        EXPECT_EQ(printed(c.format, c.withFileName, c.path, c.row), "before\n" + c.expected);
+    }
+}
+
+TEST(RowFormats, EscapesAreFoundAtEveryPlaceOfALongRow)
+{
+    // Long rows are escaped eight bytes at a time: a byte to escape, or a sequence that is not plain ASCII, at any
+    // place of the row, straddling a block or in the tail, comes out as if the row were taken byte by byte.
+    const struct
+    {
+        Format format;
+        std::string special;
+        std::string written;
+    } cases[] = {
+        {Format::Tsv, "\t", "\\t"},
+        {Format::Tsv, "\n", "\\n"},
+        {Format::Tsv, "\r", "\\r"},
+        {Format::Tsv, "\\", "\\\\"},
+        {Format::Tsv, "\x01\x0B\x0C", "\x01\x0B\x0C"},
+        {Format::Tsv, "\xC3\xA9", "\xC3\xA9"},
+        {Format::Jsonl, "\"", "\\\""},
+        {Format::Jsonl, "\\", "\\\\"},
+        {Format::Jsonl, "\x1F", "\\u001f"},
+        {Format::Jsonl, "\x7F", "\x7F"},
+        {Format::Jsonl, "\xC3\xA9", "\xC3\xA9"},
+        {Format::Jsonl, "\xE2\x82", "\\udce2\\udc82"},
+    };
+    for (const auto& c : cases) {
+        for (std::size_t at = 0; at <= 20; ++at) {
+            SCOPED_TRACE(testing::Message() << "format " << int(c.format) << ", special "
+                                            << testing::PrintToString(c.special) << " at " << at);
+            const std::string row = std::string(at, 'a') + c.special + std::string(20 - at, 'b');
+            const std::string inside = std::string(at, 'a') + c.written + std::string(20 - at, 'b');
+            const QByteArray expected =
+                c.format == Format::Tsv ? QByteArray::fromStdString("p\t" + inside + "\n")
+                                        : QByteArray::fromStdString("{\"file\": \"p\", \"row\": \"" + inside + "\"}\n");
+            EXPECT_EQ(printed(c.format, false, "p", row), "before\n" + expected);
+        }
     }
 }
