@@ -86,34 +86,47 @@ constexpr bool hasByte(std::uint64_t word, char c)
     return hasBelow(word ^ (kOnes * static_cast<unsigned char>(c)), 1);
 }
 
-// Tab, line feed and carriage return are all below 14; the bytes below them that also set this off go the slow way.
-bool mayNeedTsvEscape(std::uint64_t word)
+// What each format writes as it is. mayNeedEscape(word): some byte of the eight may be one to escape (a byte that
+// sets it off needlessly is then looked at on its own); plainAt(text): the length of the character at the start of
+// text when it is written as it is, or 0 when it is escaped.
+struct TsvRule
 {
-    return hasBelow(word, 14) || hasByte(word, '\\');
-}
+    // Tab, line feed and carriage return are all below 14.
+    static bool mayNeedEscape(std::uint64_t word) { return hasBelow(word, 14) || hasByte(word, '\\'); }
+    static std::size_t plainAt(std::string_view text) { return kPlainTsv[static_cast<unsigned char>(text[0])] ? 1 : 0; }
+};
 
-bool mayNeedJsonEscape(std::uint64_t word)
+struct JsonRule
 {
-    return hasBelow(word, 0x20) || (word & kHighs) != 0 || hasByte(word, '"') || hasByte(word, '\\');
-}
-
-// Every byte of the text is one that isPlain lets through as it is.
-template <bool (*mayNeedEscape)(std::uint64_t)>
-bool allPlain(std::string_view text, const std::array<bool, 256>& isPlain)
-{
-    const auto plainFrom = [&](std::size_t from, std::size_t to) {
-        for (std::size_t i = from; i < to; ++i) {
-            if (!isPlain[static_cast<unsigned char>(text[i])])
-                return false;
-        }
-        return true;
-    };
-    std::size_t i = 0;
-    for (; i + 8 <= text.size(); i += 8) {
-        if (mayNeedEscape(load(text.data() + i)) && !plainFrom(i, i + 8))
-            return false;
+    static bool mayNeedEscape(std::uint64_t word)
+    {
+        return hasBelow(word, 0x20) || (word & kHighs) != 0 || hasByte(word, '"') || hasByte(word, '\\');
     }
-    return plainFrom(i, text.size());
+    // A valid UTF-8 sequence is written as it is.
+    static std::size_t plainAt(std::string_view text)
+    {
+        const auto lead = static_cast<unsigned char>(text[0]);
+        if (kPlainJson[lead])
+            return 1;
+        return lead >= 0x80 ? validSequence(text) : 0;
+    }
+};
+
+// The format writes the whole text as it is.
+template <typename Rule> bool allPlain(std::string_view text)
+{
+    std::size_t i = 0;
+    while (i < text.size()) {
+        if (i + 8 <= text.size() && !Rule::mayNeedEscape(load(text.data() + i))) {
+            i += 8;
+            continue;
+        }
+        const std::size_t length = Rule::plainAt(text.substr(i));
+        if (length == 0)
+            return false;
+        i += length;
+    }
+    return true;
 }
 
 // Room at the end of out for at most `most` bytes, written through the pointer returned; finish() keeps what was
@@ -153,7 +166,7 @@ void appendTsv(QByteArray& out, std::string_view prefix, std::string_view row, c
     const std::size_t size = row.size();
     std::size_t i = 0;
     while (i < size) {
-        if (i + 8 <= size && !mayNeedTsvEscape(load(data + i))) {
+        if (i + 8 <= size && !TsvRule::mayNeedEscape(load(data + i))) {
             std::memcpy(p, data + i, 8);
             p += 8;
             i += 8;
@@ -182,25 +195,20 @@ void appendJson(QByteArray& out, std::string_view prefix, std::string_view row, 
     const std::size_t size = row.size();
     std::size_t i = 0;
     while (i < size) {
-        if (i + 8 <= size && !mayNeedJsonEscape(load(data + i))) {
+        if (i + 8 <= size && !JsonRule::mayNeedEscape(load(data + i))) {
             std::memcpy(p, data + i, 8);
             p += 8;
             i += 8;
             continue;
         }
         const auto c = static_cast<unsigned char>(data[i]);
-        if (kPlainJson[c]) {
-            *p++ = char(c);
-            ++i;
+        if (const std::size_t length = JsonRule::plainAt(row.substr(i))) {
+            std::memcpy(p, data + i, length);
+            p += length;
+            i += length;
             continue;
         }
         if (c >= 0x80) {
-            if (const std::size_t length = validSequence(row.substr(i))) {
-                std::memcpy(p, data + i, length);
-                p += length;
-                i += length;
-                continue;
-            }
             std::memcpy(p, "\\udc", 4);
             p[4] = kHex[c >> 4];
             p[5] = kHex[c & 0xF];
@@ -278,13 +286,13 @@ void AppendRow(Format format, QByteArray& out, std::string_view prefix, std::str
         appendPlain(out, prefix, row, "\n");
         break;
     case Format::Tsv:
-        if (allPlain<mayNeedTsvEscape>(row, kPlainTsv))
+        if (allPlain<TsvRule>(row))
             appendPlain(out, prefix, row, "\n");
         else
             appendTsv(out, prefix, row, '\n');
         break;
     case Format::Jsonl:
-        if (allPlain<mayNeedJsonEscape>(row, kPlainJson))
+        if (allPlain<JsonRule>(row))
             appendPlain(out, prefix, row, "\"}\n");
         else
             appendJson(out, prefix, row, "\"}\n");

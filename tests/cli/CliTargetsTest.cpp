@@ -301,8 +301,8 @@ TEST(QuilloryExtractWorkers, AWorkerKilledMidFileCostsOnlyThatFileAndDiesWithThe
     const Outcome outcome = finish(started);
     EXPECT_EQ(outcome.status, 1);
     EXPECT_EQ(outcome.out, "html\nhead\nbody\np\nhtml\nhead\nbody\np\n");
-    EXPECT_EQ(outcome.err,
-              "quillory-extract: " + dense + ": Internal error (the parser stopped with signal 9, Killed) (step 180)\n");
+    EXPECT_EQ(outcome.err, "quillory-extract: " + dense +
+                               ": Internal error (the parser stopped with signal 9, Killed) (step 180)\n");
 
     // The program killed while its worker builds the document: the worker goes with it.
     started = start(dir, {dense});

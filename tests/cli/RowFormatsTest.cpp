@@ -74,6 +74,8 @@ TEST(RowFormats, EscapesAreFoundAtEveryPlaceOfALongRow)
         {Format::Jsonl, "\x1F", "\\u001f"},
         {Format::Jsonl, "\x7F", "\x7F"},
         {Format::Jsonl, "\xC3\xA9", "\xC3\xA9"},
+        {Format::Jsonl, "\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
+        {Format::Jsonl, "\xC3\xA9\t", "\xC3\xA9\\t"},
         {Format::Jsonl, "\xE2\x82", "\\udce2\\udc82"},
     };
     for (const auto& c : cases) {
