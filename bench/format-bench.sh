@@ -1,15 +1,20 @@
 #!/usr/bin/env bash
-# Usage: bench/format-bench.sh [QUILLORY_EXTRACT] [CORPUS] [ROUNDS]
+# Usage: bench/format-bench.sh [QUILLORY_EXTRACT] [CORPUS] [ROUNDS] [JOBS...]
 # How much the machine-readable row formats cost: quillory-extract over the bench corpus (made by
 # quillory-bench) in mode 1, printing every row as text, as text with -H, as tsv and as jsonl, on
-# one core and on all of them. The formats take turns within each round, so a slower spell of
-# the machine falls on all of them alike. Prints the best and the median wall time of each and
+# one core and on all of them (or with each --jobs given as JOBS). The formats take turns within
+# each round, so a slower spell of the machine falls on all of them alike. Prints the best and the median wall time of each and
 # its ratio to text's in the same run. The rows go to /dev/null, so writing them costs nothing.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 extract=${1:-$root/build/cli/quillory-extract}
 corpus=${2:-/tmp/quillory-bench-corpus}
 rounds=${3:-7}
+shift $(($# < 3 ? $# : 3))
+jobsList=("$@")
+if [ ${#jobsList[@]} -eq 0 ]; then
+    jobsList=(1 "$(nproc)")
+fi
 if [ ! -d "$corpus" ]; then
     echo "no corpus at $corpus: run build/bench/quillory-bench once to make it" >&2
     exit 1
@@ -33,7 +38,7 @@ timed() {
 }
 
 echo "quillory-extract -m 1 over $corpus ($(find "$corpus" -type f | wc -l) files), $rounds rounds"
-for jobs in 1 $(nproc); do
+for jobs in "${jobsList[@]}"; do
     declare -A times=()
     for _ in $(seq 1 "$rounds"); do
         for format in "${formats[@]}"; do

@@ -86,18 +86,28 @@ constexpr bool hasByte(std::uint64_t word, char c)
     return hasBelow(word ^ (kOnes * static_cast<unsigned char>(c)), 1);
 }
 
-// What each format writes as it is. mayNeedEscape(word): some byte of the eight may be one to escape (a byte that
-// sets it off needlessly is then looked at on its own); plainAt(text): the length of the character at the start of
-// text when it is written as it is, or 0 when it is escaped.
+// How each format writes a field. mayNeedEscape(word): some byte of the eight may be one to escape (a byte that sets
+// it off needlessly is then looked at on its own); plainAt(text): the length of the character at the start of text
+// when it is written as it is, or 0 when it is escaped; escape(p, c): writes the escape of the byte c at p, at most
+// kMostPerByte bytes, and returns the end.
 struct TsvRule
 {
+    static constexpr std::size_t kMostPerByte = 2;
     // Tab, line feed and carriage return are all below 14.
     static bool mayNeedEscape(std::uint64_t word) { return hasBelow(word, 14) || hasByte(word, '\\'); }
     static std::size_t plainAt(std::string_view text) { return kPlainTsv[static_cast<unsigned char>(text[0])] ? 1 : 0; }
+    static char* escape(char* p, unsigned char c)
+    {
+        *p++ = '\\';
+        *p++ = c == '\t' ? 't' : c == '\n' ? 'n' : c == '\r' ? 'r' : '\\';
+        return p;
+    }
 };
 
 struct JsonRule
 {
+    // \udcXX for a byte that is not part of UTF-8, \u00XX for a control character.
+    static constexpr std::size_t kMostPerByte = 6;
     static bool mayNeedEscape(std::uint64_t word)
     {
         return hasBelow(word, 0x20) || (word & kHighs) != 0 || hasByte(word, '"') || hasByte(word, '\\');
@@ -109,6 +119,30 @@ struct JsonRule
         if (kPlainJson[lead])
             return 1;
         return lead >= 0x80 ? validSequence(text) : 0;
+    }
+    static char* escape(char* p, unsigned char c)
+    {
+        *p++ = '\\';
+        switch (c) {
+        case '"':
+        case '\\':
+            *p++ = char(c);
+            return p;
+        case '\n':
+            *p++ = 'n';
+            return p;
+        case '\r':
+            *p++ = 'r';
+            return p;
+        case '\t':
+            *p++ = 't';
+            return p;
+        default:
+            std::memcpy(p, c >= 0x80 ? "udc" : "u00", 3);
+            p[3] = kHex[c >> 4];
+            p[4] = kHex[c & 0xF];
+            return p + 5;
+        }
     }
 };
 
@@ -156,106 +190,46 @@ void appendPlain(QByteArray& out, std::string_view prefix, std::string_view row,
     std::memcpy(p + row.size(), end, N - 1);
 }
 
-// The prefix as it is, then the text escaped for a TSV field, then the end (a tab or a line feed).
-void appendTsv(QByteArray& out, std::string_view prefix, std::string_view row, char end)
+// The prefix as it is, then the row escaped as the rule says, then the end.
+template <typename Rule>
+void appendEscaped(QByteArray& out, std::string_view prefix, std::string_view row, std::string_view end)
 {
-    char* p = room(out, prefix.size() + row.size() * 2 + 1);
+    char* p = room(out, prefix.size() + row.size() * Rule::kMostPerByte + end.size());
     std::memcpy(p, prefix.data(), prefix.size());
     p += prefix.size();
     const char* const data = row.data();
     const std::size_t size = row.size();
     std::size_t i = 0;
     while (i < size) {
-        if (i + 8 <= size && !TsvRule::mayNeedEscape(load(data + i))) {
+        if (i + 8 <= size && !Rule::mayNeedEscape(load(data + i))) {
             std::memcpy(p, data + i, 8);
             p += 8;
             i += 8;
             continue;
         }
-        const char c = data[i++];
-        if (!kPlainTsv[static_cast<unsigned char>(c)]) {
-            *p++ = '\\';
-            *p++ = c == '\t' ? 't' : c == '\n' ? 'n' : c == '\r' ? 'r' : '\\';
-        } else {
-            *p++ = c;
-        }
-    }
-    *p++ = end;
-    finish(out, p);
-}
-
-// The prefix as it is, then the inside of a JSON string, then the end.
-void appendJson(QByteArray& out, std::string_view prefix, std::string_view row, std::string_view end)
-{
-    // Six bytes at most for each byte of the row (\udcXX, \u00XX).
-    char* p = room(out, prefix.size() + row.size() * 6 + end.size());
-    std::memcpy(p, prefix.data(), prefix.size());
-    p += prefix.size();
-    const char* const data = row.data();
-    const std::size_t size = row.size();
-    std::size_t i = 0;
-    while (i < size) {
-        if (i + 8 <= size && !JsonRule::mayNeedEscape(load(data + i))) {
-            std::memcpy(p, data + i, 8);
-            p += 8;
-            i += 8;
-            continue;
-        }
-        const auto c = static_cast<unsigned char>(data[i]);
-        if (const std::size_t length = JsonRule::plainAt(row.substr(i))) {
+        if (const std::size_t length = Rule::plainAt(row.substr(i))) {
             std::memcpy(p, data + i, length);
             p += length;
             i += length;
             continue;
         }
-        if (c >= 0x80) {
-            std::memcpy(p, "\\udc", 4);
-            p[4] = kHex[c >> 4];
-            p[5] = kHex[c & 0xF];
-            p += 6;
-            ++i;
-            continue;
-        }
-        *p++ = '\\';
-        switch (c) {
-        case '"':
-        case '\\':
-            *p++ = char(c);
-            break;
-        case '\n':
-            *p++ = 'n';
-            break;
-        case '\r':
-            *p++ = 'r';
-            break;
-        case '\t':
-            *p++ = 't';
-            break;
-        default:
-            std::memcpy(p, "u00", 3);
-            p[3] = kHex[c >> 4];
-            p[4] = kHex[c & 0xF];
-            p += 5;
-            break;
-        }
-        ++i;
+        p = Rule::escape(p, static_cast<unsigned char>(data[i++]));
     }
     std::memcpy(p, end.data(), end.size());
     finish(out, p + end.size());
 }
 
+// One row: most need no escape, and are copied whole.
+template <typename Rule, std::size_t N>
+void appendRow(QByteArray& out, std::string_view prefix, std::string_view row, const char (&end)[N])
+{
+    if (allPlain<Rule>(row))
+        appendPlain(out, prefix, row, end);
+    else
+        appendEscaped<Rule>(out, prefix, row, std::string_view(end, N - 1));
+}
+
 } // namespace
-
-void AppendTsvField(QByteArray& out, std::string_view text)
-{
-    appendTsv(out, {}, text, '\t');
-    out.chop(1);
-}
-
-void AppendJsonString(QByteArray& out, std::string_view text)
-{
-    appendJson(out, "\"", text, "\"");
-}
 
 QByteArray Prefix(Format format, bool withFileName, const QByteArray& nativePath)
 {
@@ -267,13 +241,12 @@ QByteArray Prefix(Format format, bool withFileName, const QByteArray& nativePath
             prefix = nativePath + '\t';
         break;
     case Format::Tsv:
-        appendTsv(prefix, {}, path, '\t');
+        appendEscaped<TsvRule>(prefix, {}, path, "\t");
         break;
     case Format::Jsonl:
         // The row's opening quote too: one copy less for every row.
         prefix = "{\"file\": ";
-        AppendJsonString(prefix, path);
-        prefix.append(", \"row\": \"");
+        appendEscaped<JsonRule>(prefix, "\"", path, "\", \"row\": \"");
         break;
     }
     return prefix;
@@ -286,16 +259,10 @@ void AppendRow(Format format, QByteArray& out, std::string_view prefix, std::str
         appendPlain(out, prefix, row, "\n");
         break;
     case Format::Tsv:
-        if (allPlain<TsvRule>(row))
-            appendPlain(out, prefix, row, "\n");
-        else
-            appendTsv(out, prefix, row, '\n');
+        appendRow<TsvRule>(out, prefix, row, "\n");
         break;
     case Format::Jsonl:
-        if (allPlain<JsonRule>(row))
-            appendPlain(out, prefix, row, "\"}\n");
-        else
-            appendJson(out, prefix, row, "\"}\n");
+        appendRow<JsonRule>(out, prefix, row, "\"}\n");
         break;
     }
 }

@@ -24,7 +24,4 @@ QByteArray Prefix(Format format, bool withFileName, const QByteArray& nativePath
 // The file's prefix, the row itself and what ends it.
 void AppendRow(Format format, QByteArray& out, std::string_view prefix, std::string_view row);
 
-void AppendTsvField(QByteArray& out, std::string_view text);
-void AppendJsonString(QByteArray& out, std::string_view text);
-
 } // namespace RowFormats
