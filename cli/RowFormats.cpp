@@ -177,26 +177,29 @@ void finish(QByteArray& out, const char* end)
     out.truncate(qsizetype(end - out.constData()));
 }
 
+// Copies text to p and returns its end. An empty text may have no data at all, which memcpy must not be given.
+char* put(char* p, std::string_view text)
+{
+    if (!text.empty())
+        std::memcpy(p, text.data(), text.size());
+    return p + text.size();
+}
+
 // The prefix, the row and the end as they are: the row needs no escape. Most rows take this way, which costs one
 // resize.
 template <std::size_t N>
 void appendPlain(QByteArray& out, std::string_view prefix, std::string_view row, const char (&end)[N])
 {
     // The end's length is known here, so it is written by a store or two rather than a call.
-    char* p = room(out, prefix.size() + row.size() + N - 1);
-    std::memcpy(p, prefix.data(), prefix.size());
-    p += prefix.size();
-    std::memcpy(p, row.data(), row.size());
-    std::memcpy(p + row.size(), end, N - 1);
+    char* p = put(put(room(out, prefix.size() + row.size() + N - 1), prefix), row);
+    std::memcpy(p, end, N - 1);
 }
 
 // The prefix as it is, then the row escaped as the rule says, then the end.
 template <typename Rule>
 void appendEscaped(QByteArray& out, std::string_view prefix, std::string_view row, std::string_view end)
 {
-    char* p = room(out, prefix.size() + row.size() * Rule::kMostPerByte + end.size());
-    std::memcpy(p, prefix.data(), prefix.size());
-    p += prefix.size();
+    char* p = put(room(out, prefix.size() + row.size() * Rule::kMostPerByte + end.size()), prefix);
     const char* const data = row.data();
     const std::size_t size = row.size();
     std::size_t i = 0;
@@ -215,8 +218,7 @@ void appendEscaped(QByteArray& out, std::string_view prefix, std::string_view ro
         }
         p = Rule::escape(p, static_cast<unsigned char>(data[i++]));
     }
-    std::memcpy(p, end.data(), end.size());
-    finish(out, p + end.size());
+    finish(out, put(p, end));
 }
 
 // One row: most need no escape, and are copied whole.
