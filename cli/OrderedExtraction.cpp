@@ -14,12 +14,15 @@
 
 namespace {
 
-// Runs one file, handing each full chunk to flush. A file of a document mode must have been queued on the worker.
+// Takes the bytes of a full chunk with the number of its rows, and leaves the chunk empty, perhaps with room.
+using Flush = std::function<void(QByteArray& chunk, std::size_t rows)>;
+
+// Runs one file, filling chunk (empty on entry and on return) and handing it to flush each time it is full. A file of
+// a document mode must have been queued on the worker.
 std::optional<StepFailure> extractInChunks(const OrderedExtraction& settings, const QString& file,
                                            DocumentWorker& worker, const OrderedExtraction::Format& format,
-                                           const std::function<void(QByteArray&&, std::size_t)>& flush)
+                                           QByteArray& chunk, const Flush& flush)
 {
-    QByteArray chunk;
     std::size_t rows = 0;
     const QByteArray prefixBytes = settings.rowPrefix ? settings.rowPrefix(file) : QByteArray();
     const std::string_view prefix(prefixBytes.constData(), std::size_t(prefixBytes.size()));
@@ -29,8 +32,7 @@ std::optional<StepFailure> extractInChunks(const OrderedExtraction& settings, co
         format(chunk, prefix, row);
         ++rows;
         if (std::size_t(chunk.size()) >= settings.chunkBytes) {
-            flush(std::move(chunk), rows);
-            chunk = QByteArray();
+            flush(chunk, rows);
             rows = 0;
         }
     };
@@ -41,7 +43,7 @@ std::optional<StepFailure> extractInChunks(const OrderedExtraction& settings, co
         failure = StepFailure{contentStep(settings.mode), lost->description};
     }
     if (!chunk.isEmpty())
-        flush(std::move(chunk), rows);
+        flush(chunk, rows);
     return failure;
 }
 
@@ -69,6 +71,8 @@ struct Slot
 constexpr std::size_t kNone = std::size_t(-1);
 // The most files claimed and not yet written.
 constexpr std::size_t kMostAhead = 256;
+// The most written chunks kept for the workers to fill again: memory that is in use already costs no page faults.
+constexpr std::size_t kMostSpare = 8;
 
 class Pipeline
 {
@@ -81,6 +85,7 @@ public:
     void work()
     {
         DocumentWorker worker(m_settings.workers);
+        QByteArray chunk;
         // The file taken next, claimed before this one's rows are made, and queued on the worker unless it is
         // large: the worker parses it meanwhile.
         std::size_t ahead = kNone;
@@ -111,10 +116,9 @@ public:
             aheadQueued = ahead != kNone && !isLarge(aheadFile);
             if (aheadQueued)
                 queueFile(m_settings, aheadFile, worker);
-            std::optional<StepFailure> failure = extractInChunks(m_settings, file, worker, m_format,
-                                                                 [this, index](QByteArray&& chunk, std::size_t rows) {
-                                                                     hand(index, Chunk{std::move(chunk), rows});
-                                                                 });
+            std::optional<StepFailure> failure =
+                extractInChunks(m_settings, file, worker, m_format, chunk,
+                                [this, index](QByteArray& full, std::size_t rows) { hand(index, full, rows); });
             const std::lock_guard lock(m_mutex);
             Slot& slot = m_slots[index - m_base];
             slot.failure = std::move(failure);
@@ -141,7 +145,7 @@ public:
                 Slot& slot = m_slots[index - m_base];
                 if (slot.chunks.empty())
                     break;
-                const Chunk chunk = std::move(slot.chunks.front());
+                Chunk chunk = std::move(slot.chunks.front());
                 slot.chunks.pop_front();
                 m_waitingBytes -= std::size_t(chunk.bytes.size());
                 lock.unlock();
@@ -149,6 +153,10 @@ public:
                 deliver(chunk.bytes);
                 if (m_settings.rowsDelivered)
                     m_settings.rowsDelivered(chunk.rows);
+                chunk.bytes.truncate(0);
+                lock.lock();
+                if (m_spare.size() < kMostSpare)
+                    m_spare.push_back(std::move(chunk.bytes));
             }
             std::optional<StepFailure> failure;
             QString file;
@@ -201,13 +209,19 @@ private:
         return m_base + m_slots.size() - 1;
     }
 
-    void hand(std::size_t index, Chunk&& chunk)
+    // Takes the bytes of chunk for the file's slot, and gives the worker a written chunk to fill again if there is one.
+    void hand(std::size_t index, QByteArray& chunk, std::size_t rows)
     {
         std::unique_lock lock(m_mutex);
         // The file being written never waits; the others wait for room behind it.
         m_room.wait(lock, [&] { return index == m_head || m_waitingBytes < m_settings.aheadBudgetBytes || stopped(); });
-        m_waitingBytes += std::size_t(chunk.bytes.size());
-        m_slots[index - m_base].chunks.push_back(std::move(chunk));
+        m_waitingBytes += std::size_t(chunk.size());
+        m_slots[index - m_base].chunks.push_back(Chunk{std::move(chunk), rows});
+        chunk = QByteArray();
+        if (!m_spare.empty()) {
+            chunk = std::move(m_spare.back());
+            m_spare.pop_back();
+        }
         m_changed.notify_all();
     }
 
@@ -222,7 +236,8 @@ private:
     std::condition_variable m_changed; // a slot got a chunk or finished, or the list ended
     std::condition_variable m_room;    // the writer took bytes or moved on to the next file
     std::size_t m_waitingBytes = 0;
-    std::size_t m_head = 0; // the file being written
+    std::size_t m_head = 0;          // the file being written
+    std::vector<QByteArray> m_spare; // written chunks, empty, for the workers to fill again
 };
 
 } // namespace
@@ -251,6 +266,7 @@ void OrderedExtraction::run(const Source& next, std::size_t workers, const Forma
     if (workers <= 1) {
         // One file queued ahead: the worker parses it while the rows of the one before are written.
         DocumentWorker worker(this->workers);
+        QByteArray chunk;
         const auto stopped = [this] {
             return stopRequested && stopRequested->load();
         };
@@ -262,12 +278,14 @@ void OrderedExtraction::run(const Source& next, std::size_t workers, const Forma
             if (following)
                 queueFile(*this, *following, worker);
             const std::optional<StepFailure> failure =
-                extractInChunks(*this, *current, worker, format, [&](QByteArray&& chunk, std::size_t rows) {
-                    if (stopped())
-                        return;
-                    deliver(chunk);
-                    if (rowsDelivered)
-                        rowsDelivered(rows);
+                extractInChunks(*this, *current, worker, format, chunk, [&](QByteArray& full, std::size_t rows) {
+                    if (!stopped()) {
+                        deliver(full);
+                        if (rowsDelivered)
+                            rowsDelivered(rows);
+                    }
+                    // The same memory takes the next rows.
+                    full.truncate(0);
                 });
             if (stopped())
                 return;
