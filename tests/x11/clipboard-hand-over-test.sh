@@ -38,8 +38,10 @@ fail() {
 
 # Xvfb picks a free display and names it once it takes clients. Requests of at most 4 MiB (its
 # smallest limit) make Qt send a longer text in pieces (INCR), which the long text below needs.
+# -noreset: between cases every client may have gone, and a server resetting then turns away the
+# next case's program ("could not connect to display").
 mkfifo "$work/display"
-Xvfb -displayfd 3 -nolisten tcp -maxbigreqsize 1 -screen 0 640x480x24 3>"$work/display" 2>"$work/xvfb.log" &
+Xvfb -displayfd 3 -nolisten tcp -noreset -maxbigreqsize 1 -screen 0 640x480x24 3>"$work/display" 2>"$work/xvfb.log" &
 xvfb_pid=$!
 display=""
 read -r -t 30 display <"$work/display" || true
