@@ -14,7 +14,7 @@ void ErrorReport(Dialogs& dialogs, const QString& description, const QString& lo
                     Dialogs::Icon::Warning);
 }
 
-void Unwrap(SettingsStore& settings, const QString& key, const QString& value)
+void SaveSettingOrFail(SettingsStore& settings, const QString& key, const QString& value)
 {
     if (std::optional<Failure> failure = settings.SaveSetting(key, value))
         Fail(*failure);

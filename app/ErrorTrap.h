@@ -14,7 +14,8 @@ inline constexpr char kSupportAddress[] = "support@quorvane.com";
 QString ErrorReportText(const QString& description, const QString& location, int step);
 void ErrorReport(Dialogs& dialogs, const QString& description, const QString& location, int step);
 
-template <typename T> T& Unwrap(Result<T>& result)
+// The value inside a step: a failure fails the step with its description.
+template <typename T> T& ValueOrFail(Result<T>& result)
 {
     if (!result)
         Fail(result.failure());
@@ -22,7 +23,7 @@ template <typename T> T& Unwrap(Result<T>& result)
 }
 
 // Saves a setting inside a step: a write the store refuses fails the step.
-void Unwrap(class SettingsStore& settings, const QString& key, const QString& value);
+void SaveSettingOrFail(class SettingsStore& settings, const QString& key, const QString& value);
 
 // The uniform error trap of a handler: numbered steps run in turn; one that fails shows the
 // error report with its number and the handler's location, and the handler goes on with the next step.

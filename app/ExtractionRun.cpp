@@ -160,7 +160,7 @@ std::unique_ptr<LoadedDocument> ExtractionRun::Steps::loadDocument(const QString
     std::unique_ptr<LoadedDocument> document;
     m_trap.step(steps.create, [&] {
         Result<std::unique_ptr<LoadedDocument>> loaded = load->take();
-        document = std::move(Unwrap(loaded));
+        document = std::move(ValueOrFail(loaded));
     });
     prefetch(m_position + 1);
     return document;
@@ -196,7 +196,7 @@ void ExtractionRun::Steps::extractFile(int position)
         std::optional<LineList> lines;
         if (m_trap.step(168, [&] {
                 Result<LineList> read = RFTSFSO::ReadFileLines(path);
-                lines.emplace(std::move(Unwrap(read)));
+                lines.emplace(std::move(ValueOrFail(read)));
             }))
             m_trap.step(170, [&] { EmitMatchingLines(*lines, m_run.m_controls.searchText(), appending(174)); });
     } else if (m_trap.test(178, [&] { return option == 4; })) {

@@ -455,11 +455,11 @@ void MainWindow::PushButton5_Click()
                            "doc files, etc.)"),
             m_services.settings.GetSetting(QStringLiteral("Extension"), QStringLiteral("htm")));
         if (!extension.isEmpty())
-            Unwrap(m_services.settings, QStringLiteral("Extension"), extension);
+            SaveSettingOrFail(m_services.settings, QStringLiteral("Extension"), extension);
     });
     if (trap.test(102, [&] { return extension.isEmpty(); }))
         return;
-    trap.step(104, [&] { Unwrap(m_services.settings, QStringLiteral("Extension"), extension); });
+    trap.step(104, [&] { SaveSettingOrFail(m_services.settings, QStringLiteral("Extension"), extension); });
     QString folder;
     trap.step(106, [&] {
         m_lastFolder = m_services.settings.GetSetting(QStringLiteral("LastFolder"), QString());
@@ -468,7 +468,7 @@ void MainWindow::PushButton5_Click()
     if (trap.test(108, [&] { return folder.isEmpty(); }))
         return;
     trap.step(333, [&] { m_lastFolder = folder; });
-    trap.step(334, [&] { Unwrap(m_services.settings, QStringLiteral("LastFolder"), m_lastFolder); });
+    trap.step(334, [&] { SaveSettingOrFail(m_services.settings, QStringLiteral("LastFolder"), m_lastFolder); });
     trap.step(110, [this] { setPointer(Hourglass); });
     ErrorTrap walk(m_services.dialogs, AddFolder::kWalkLocation);
     AddFolder::ScanProgress progress;
@@ -491,7 +491,7 @@ void MainWindow::PushButton13_Click()
     ErrorTrap trap(m_services.dialogs, location("PushButton13_Click"));
     trap.step(100, [this] {
         Result<QStringList> samples = SampleFilesToLoad(m_services.settings, *m_inputFiles, m_services.events);
-        m_inputFiles->AppendMany(Unwrap(samples));
+        m_inputFiles->AppendMany(ValueOrFail(samples));
         const Dialogs::Answer answer = m_services.dialogs.question(
             ShortTitle::Get(),
             QStringLiteral("Would you like this software to open the folder where these sample files are stored (so "

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "HtmlEncoding.h"
+#include "Encoding.h"
 
 #include <QByteArray>
 
