@@ -4,10 +4,12 @@
 #include "DocumentService.h"
 #include "ErrorTrap.h"
 #include "EventPump.h"
+#include "FileExtraction.h"
 #include "InputFileList.h"
 #include "ProgressCaption.h"
 #include "ResultsList.h"
 #include "RunChecks.h"
+#include "RunSteps.h"
 #include "ShortTitle.h"
 
 #include <QElapsedTimer>
@@ -16,52 +18,44 @@
 
 namespace {
 
-// The step labels of one document mode: the document's creation, the two steps of the wait for it (the state test
-// and the events let through), and the walk that makes its rows.
-struct DocumentSteps
-{
-    int create;
-    int stateTest;
-    int events;
-    int loop;
-};
-
-constexpr DocumentSteps kLeafSteps{128, 130, 132, 134};
-constexpr DocumentSteps kBlockSteps{144, 146, 148, 150};
-constexpr DocumentSteps kTagSteps{180, 182, 184, 186};
-
 // Thrown through a mode's walk once the results list is full, to end the run's work there.
 struct ResultsFull
 {
 };
 
-// Thrown through a mode's walk when the user stops the run, to end its work there.
+// Thrown through a mode's walk, or out of the wait for a document, when the user stops the run, to end its work
+// there.
 struct RunStopped
 {
 };
 
+constexpr ExtractionMode kModesInOrder[] = {ExtractionMode::LeafTexts, ExtractionMode::ElementBlocks,
+                                            ExtractionMode::MatchingLines, ExtractionMode::TagNames};
+
 } // namespace
 
-// One run's steps, numbered as the error report shows them.
-class ExtractionRun::Steps
+// One run: its checks, its turns over the files, and the documents its turns wait for. The documents are loaded
+// while the window processes its events, and the next file's is started ahead while this one's rows are made.
+class ExtractionRun::Session final : public DocumentSource
 {
 public:
-    Steps(ExtractionRun& run)
+    Session(ExtractionRun& run)
         : m_run(run), m_trap(run.m_dialogs, QStringLiteral("in Pellowin2021/08/31.Form1.PushButton7_Click "))
     {}
 
     void run();
+    DocumentResult open(const QString& path) override;
 
 private:
     void message(const QString& text) { m_run.m_dialogs.message(ShortTitle::Get(), text, Dialogs::Icon::None); }
+    // The selected option's checks; true when the run may go ahead.
+    bool passesChecks();
     void extractFile(int position);
-    // Loads the file's document on the worker while the window processes its events; null when
-    // it could not be created, after the report.
-    std::unique_ptr<LoadedDocument> loadDocument(const QString& path, const DocumentSteps& steps);
-    // Makes the document's rows in a mode, reporting a document lost midway at the loop's step.
-    void extractRows(LoadedDocument& document, ExtractionMode mode, const DocumentSteps& steps,
-                     const std::function<QString()>& tagName, const RowSink& sink);
-    RowSink appending(int step);
+    // The selected option, tested in the order of the buttons; nothing when none is selected.
+    std::optional<ExtractionMode> selectedMode();
+    // Where a mode's rows go: into the results, each row under its step, the window kept alive meanwhile.
+    RowSink rowsOf(ExtractionMode mode);
+    void append(int step, std::string_view row);
     // A file's rows come without a wait between them; the window still processes its events every few dozen
     // milliseconds while they do, so that one file with many rows does not freeze it.
     void keepAlive();
@@ -74,15 +68,16 @@ private:
 
     ExtractionRun& m_run;
     ErrorTrap m_trap;
-    std::unique_ptr<DocumentLoading> m_next;
+    std::unique_ptr<PendingDocument> m_next;
     QString m_nextPath;
     int m_position = 0;
+    ExtractionMode m_mode = ExtractionMode::LeafTexts;
     bool m_resultsFull = false;
     QElapsedTimer m_sinceEvents;
     unsigned m_rowsSinceCheck = 0;
 };
 
-void ExtractionRun::Steps::keepAlive()
+void ExtractionRun::Session::keepAlive()
 {
     // The clock is read every so many rows only: a row costs far less than reading it.
     constexpr unsigned kRowsPerCheck = 256;
@@ -100,24 +95,46 @@ void ExtractionRun::Steps::keepAlive()
     }
 }
 
-RowSink ExtractionRun::Steps::appending(int step)
+void ExtractionRun::Session::append(int step, std::string_view row)
 {
-    return [this, step](std::string_view row) {
-        m_trap.step(step, [&] {
-            if (m_run.m_results.Append(QString::fromUtf8(row.data(), qsizetype(row.size()))))
-                return;
-            // Reported once; the rows already in stay, and the run stops here.
-            m_resultsFull = true;
-            Fail(QStringLiteral("Out of memory (the results list is full at %L1 rows; the rest of this extraction "
-                                "is left out)")
-                     .arg(m_run.m_results.Count()));
-        });
-        if (m_resultsFull)
-            throw ResultsFull{};
+    m_trap.step(step, [&] {
+        if (m_run.m_results.Append(QString::fromUtf8(row.data(), qsizetype(row.size()))))
+            return;
+        // Reported once; the rows already in stay, and the run stops here.
+        m_resultsFull = true;
+        Fail(QStringLiteral("Out of memory (the results list is full at %L1 rows; the rest of this extraction "
+                            "is left out)")
+                 .arg(m_run.m_results.Count()));
+    });
+    if (m_resultsFull)
+        throw ResultsFull{};
+}
+
+RowSink ExtractionRun::Session::rowsOf(ExtractionMode mode)
+{
+    const ModeSteps& steps = StepsOf(mode);
+    switch (mode) {
+    case ExtractionMode::ElementBlocks:
+        return [this, steps](std::string_view row) {
+            keepAlive();
+            append(row == "<tr>" ? steps.openingRow : row == "</tr>" ? steps.closingRow : steps.row, row);
+        };
+    case ExtractionMode::MatchingLines:
+        // Option 3 lets no events through while it reads: its lines come from a file already in memory.
+        return [this, steps](std::string_view row) {
+            append(steps.row, row);
+        };
+    case ExtractionMode::LeafTexts:
+    case ExtractionMode::TagNames:
+        break;
+    }
+    return [this, steps](std::string_view row) {
+        keepAlive();
+        append(steps.row, row);
     };
 }
 
-void ExtractionRun::Steps::prefetch(int position)
+void ExtractionRun::Session::prefetch(int position)
 {
     if (position > m_run.m_inputs.Count())
         return;
@@ -126,7 +143,7 @@ void ExtractionRun::Steps::prefetch(int position)
     m_next = m_run.m_documents.load(m_nextPath, [&events] { events.wake(); });
 }
 
-void ExtractionRun::Steps::dropPrefetch()
+void ExtractionRun::Session::dropPrefetch()
 {
     if (!m_next)
         return;
@@ -136,37 +153,43 @@ void ExtractionRun::Steps::dropPrefetch()
     m_next.reset();
 }
 
-std::unique_ptr<LoadedDocument> ExtractionRun::Steps::loadDocument(const QString& path, const DocumentSteps& steps)
+DocumentResult ExtractionRun::Session::open(const QString& path)
 {
-    std::unique_ptr<DocumentLoading> load;
+    const ModeSteps& steps = StepsOf(m_mode);
+    std::unique_ptr<PendingDocument> load;
     if (m_next && m_nextPath == path)
         load = std::move(m_next);
     // The list was reordered meanwhile: that load is not wanted.
     dropPrefetch();
-    if (!load && !m_trap.step(steps.create, [&] {
-            EventPump& events = m_run.m_events;
-            load = m_run.m_documents.load(path, [&events] { events.wake(); });
-        }))
-        return nullptr;
+    if (!load) {
+        EventPump& events = m_run.m_events;
+        load = m_run.m_documents.load(path, [&events] { events.wake(); });
+    }
     // The window stays alive while the document loads: clicks, typing, Help and closing all work.
     while (!m_run.m_stopRequested &&
            m_trap.test(steps.stateTest, [&] { return load->readyState() != QStringLiteral("complete"); }))
         m_trap.step(steps.events, [&] { m_run.m_events.waitForEvents(); });
     if (m_run.m_stopRequested) {
         load->abandon();
-        return nullptr;
+        throw RunStopped{};
     }
     m_sinceEvents.start();
-    std::unique_ptr<LoadedDocument> document;
-    m_trap.step(steps.create, [&] {
-        Result<std::unique_ptr<LoadedDocument>> loaded = load->take();
-        document = std::move(ValueOrFail(loaded));
-    });
+    DocumentResult document = load->take();
     prefetch(m_position + 1);
     return document;
 }
 
-void ExtractionRun::Steps::extractFile(int position)
+std::optional<ExtractionMode> ExtractionRun::Session::selectedMode()
+{
+    const std::optional<ExtractionMode> selected = ModeFromNumber(m_run.m_controls.selectedOption());
+    for (const ExtractionMode mode : kModesInOrder) {
+        if (m_trap.test(StepsOf(mode).selectionTest, [&] { return selected == mode; }))
+            return mode;
+    }
+    return std::nullopt;
+}
+
+void ExtractionRun::Session::extractFile(int position)
 {
     m_position = position;
     QString path;
@@ -176,56 +199,30 @@ void ExtractionRun::Steps::extractFile(int position)
             path = m_run.m_inputs.ItemText(position);
         }))
         return;
-
-    const int option = m_run.m_controls.selectedOption();
-    const auto noTagName = [] {
-        return QString();
-    };
-    if (m_trap.test(126, [&] { return option == 1; })) {
-        if (std::unique_ptr<LoadedDocument> document = loadDocument(path, kLeafSteps))
-            extractRows(*document, ExtractionMode::LeafTexts, kLeafSteps, noTagName, appending(138));
-    } else if (m_trap.test(142, [&] { return option == 2; })) {
-        if (std::unique_ptr<LoadedDocument> document = loadDocument(path, kBlockSteps)) {
-            // The tag name is read after the wait: a change typed meanwhile already counts.
-            extractRows(*document, ExtractionMode::ElementBlocks, kBlockSteps, m_run.m_controls.tagName,
-                        [&](std::string_view row) {
-                            appending(row == "<tr>" ? 152 : row == "</tr>" ? 162 : 158)(row);
-                        });
-        }
-    } else if (m_trap.test(166, [&] { return option == 3; })) {
-        std::optional<LineList> lines;
-        if (m_trap.step(168, [&] {
-                Result<LineList> read = RFTSFSO::ReadFileLines(path);
-                lines.emplace(std::move(ValueOrFail(read)));
-            }))
-            m_trap.step(170, [&] { EmitMatchingLines(*lines, m_run.m_controls.searchText(), appending(174)); });
-    } else if (m_trap.test(178, [&] { return option == 4; })) {
-        if (std::unique_ptr<LoadedDocument> document = loadDocument(path, kTagSteps))
-            extractRows(*document, ExtractionMode::TagNames, kTagSteps, noTagName, appending(188));
-    }
+    const std::optional<ExtractionMode> mode = selectedMode();
+    if (!mode)
+        return;
+    m_mode = *mode;
+    // The texts are read once the document or the lines are ready: a change typed meanwhile already counts.
+    const RunControls& controls = m_run.m_controls;
+    const std::optional<ExtractionFailure> failure = ExtractFile(
+        path, *mode,
+        [&controls] {
+            return ExtractionTexts{controls.tagName(), controls.searchText()};
+        },
+        *this, rowsOf(*mode));
+    if (failure)
+        m_trap.step(StepOf(*mode, failure->stage), [&] { Fail(failure->description); });
 }
 
-void ExtractionRun::Steps::extractRows(LoadedDocument& document, ExtractionMode mode, const DocumentSteps& steps,
-                                       const std::function<QString()>& tagName, const RowSink& sink)
-{
-    m_trap.step(steps.loop, [&] {
-        const RowSink paced = [&](std::string_view row) {
-            keepAlive();
-            sink(row);
-        };
-        if (std::optional<Failure> failure = document.extract(mode, tagName(), paced))
-            Fail(*failure);
-    });
-}
-
-void ExtractionRun::Steps::run()
+void ExtractionRun::Session::run()
 {
     RunControls& controls = m_run.m_controls;
     // The checks; a text is checked only when its option is the selected one. A check that cannot be made refuses
     // the run, after its report.
     std::optional<QString> refusal;
     if (!m_trap.step(104, [&] {
-            refusal = CheckRunInputs(m_run.m_inputs.Count(), static_cast<ExtractionMode>(controls.selectedOption()),
+            refusal = CheckRunInputs(m_run.m_inputs.Count(), ModeFromNumber(controls.selectedOption()),
                                      controls.tagName(), controls.searchText());
         }))
         return;
@@ -292,7 +289,7 @@ void ExtractionRun::PushButton7_Click()
         return;
     m_runInProgress = true;
     m_stopRequested = false;
-    Steps(*this).run();
+    Session(*this).run();
     m_runInProgress = false;
     m_stopRequested = false;
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ExtractionModes.h"
+#include "ExtractionMode.h"
 
 #include <QString>
 
@@ -42,7 +42,7 @@ public:
     void Stop();
 
 private:
-    class Steps;
+    class Session;
 
     Dialogs& m_dialogs;
     ProgressCaption& m_events;

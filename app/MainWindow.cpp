@@ -6,7 +6,7 @@
 #include "ControlTable.h"
 #include "Cursors.h"
 #include "Dialogs.h"
-#include "DocumentWorkers.h"
+#include "WorkerPool.h"
 #include "ErrorTrap.h"
 #include "EventPump.h"
 #include "ExtractionRun.h"

@@ -12,11 +12,12 @@
 //     the program. This is the last phase: like the real program, the bench ends right there.
 
 #include "BenchServices.h"
-#include "DocumentWorkers.h"
+#include "InProcessDocuments.h"
 #include "InputFileList.h"
 #include "MainWindow.h"
 #include "ResultsList.h"
 #include "SettingsStore.h"
+#include "WorkerPool.h"
 
 #include <QApplication>
 #include <QDir>

@@ -5,11 +5,12 @@
 #include "BenchServices.h"
 #include "Dialogs.h"
 #include "EventPump.h"
+#include "InProcessDocuments.h"
 #include "InputFileList.h"
-#include "DocumentWorkers.h"
 #include "MainWindow.h"
 #include "ResultsList.h"
 #include "SettingsStore.h"
+#include "WorkerPool.h"
 
 #include <QApplication>
 #include <QDir>
@@ -91,7 +92,9 @@ int main(int argc, char** argv)
     NoShell shell;
     const QString worker = QApplication::applicationDirPath() + "/../app/quillory-worker";
     MainWindow window(WindowServices{dialogs, clipboard, shell, settings, events, [] {}, scratch.path(),
-                                     [&] { return createWorkerDocuments(DefaultDocumentWorkers(worker)); }});
+                                     [&] {
+                                         return createWorkerDocuments(DefaultDocumentWorkers(worker));
+                                     }});
     window.recordSampleFiles = [] {
     };
     window.Form_Load();

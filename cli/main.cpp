@@ -1,10 +1,10 @@
 // quillory-extract: the extraction without the window, for scripts and measurements.
 
 #include "AddFolder.h"
-#include "DocumentWorkers.h"
+#include "DocumentWorker.h"
 #include "EventPump.h"
-#include "ExtractionModes.h"
 #include "FileAttributes.h"
+#include "FileExtraction.h"
 #include "FileNames.h"
 #include "FileSystem.h"
 #include "OrderedExtraction.h"
@@ -15,6 +15,7 @@
 #include "SaveFile.h"
 #include "Steps.h"
 #include "WorkerProcess.h"
+#include "WorkerServer.h"
 
 #include <QThread>
 
@@ -298,6 +299,20 @@ public:
     void wake() override {}
 };
 
+// What a file's failure cost, in words.
+const char* stageWords(ExtractionStage stage)
+{
+    switch (stage) {
+    case ExtractionStage::Read:
+        return "cannot read";
+    case ExtractionStage::Parse:
+        return "cannot parse";
+    case ExtractionStage::Rows:
+        break;
+    }
+    return "rows cut short";
+}
+
 void reportSaveFailure(const QString& path, const SaveFile& file)
 {
     std::fprintf(stderr, "quillory-extract: %s: could not be saved: %s\n", FileNames::toNative(path).constData(),
@@ -397,9 +412,9 @@ int main(int argc, char** argv)
             return;
         }
         // A folder or file the scan cannot take is reported and left out; the rest of the folder still counts.
-        Steps scanSteps([&](int step, const QString& description) {
-            std::fprintf(stderr, "quillory-extract: %s: %s (step %d)\n", argument.constData(),
-                         description.toLocal8Bit().constData(), step);
+        Steps scanSteps([&](int, const QString& description) {
+            std::fprintf(stderr, "quillory-extract: %s: %s\n", argument.constData(),
+                         description.toLocal8Bit().constData());
             namesFailed = true;
         });
         AddFolder::ScanProgress scanned;
@@ -467,14 +482,14 @@ int main(int argc, char** argv)
             progress.fileFinished(FileSystem::size(file));
         };
     }
-    extraction.run(source, format, deliver, [&](const QString& file, const StepFailure& failure) {
+    extraction.run(source, format, deliver, [&](const QString& file, const ExtractionFailure& failure) {
         // A file lost to the stop is no failure of its own.
         if (g_stopRequested.load())
             return;
         progress.clear();
         std::fflush(stdout);
-        std::fprintf(stderr, "quillory-extract: %s: %s (step %d)\n", FileNames::toNative(file).constData(),
-                     failure.description.toLocal8Bit().constData(), failure.step);
+        std::fprintf(stderr, "quillory-extract: %s: %s: %s\n", FileNames::toNative(file).constData(),
+                     stageWords(failure.stage), failure.description.toLocal8Bit().constData());
         status = 1;
     });
     progress.clear();

@@ -1,7 +1,6 @@
 #include "ExtractionModes.h"
 
 #include "AnsiCodec.h"
-#include "DocumentLoader.h"
 #include "Utf8.h"
 
 #include <algorithm>
@@ -277,53 +276,5 @@ void EmitDocumentRows(const HtmlDocument& document, ExtractionMode mode, QString
         break;
     case ExtractionMode::MatchingLines:
         break;
-    }
-}
-
-namespace {
-
-std::optional<StepFailure> extractFile(ExtractionMode mode, const QString& path, const ExtractionTexts& texts,
-                                       HtmlParser& parser, const RowSink& sink)
-{
-    if (mode == ExtractionMode::MatchingLines) {
-        Result<LineList> lines = RFTSFSO::ReadFileLines(path);
-        if (!lines)
-            return StepFailure{168, lines.failure().description};
-        EmitMatchingLines(*lines, texts.searchText, sink);
-        return std::nullopt;
-    }
-
-    Result<std::unique_ptr<HtmlDocument>> document = LoadHtmlDocument(path, parser);
-    if (!document)
-        return StepFailure{contentStep(mode), document.failure().description};
-    EmitDocumentRows(**document, mode, texts.tagName, sink);
-    return std::nullopt;
-}
-
-} // namespace
-
-int contentStep(ExtractionMode mode)
-{
-    switch (mode) {
-    case ExtractionMode::LeafTexts:
-        return 128;
-    case ExtractionMode::ElementBlocks:
-        return 144;
-    case ExtractionMode::MatchingLines:
-        return 168;
-    case ExtractionMode::TagNames:
-        return 180;
-    }
-    return 128;
-}
-
-std::optional<StepFailure> ExtractFile(ExtractionMode mode, const QString& path, const ExtractionTexts& texts,
-                                       HtmlParser& parser, const RowSink& sink)
-{
-    // Running out of memory on one file is that file's failure, not the end of the others.
-    try {
-        return extractFile(mode, path, texts, parser, sink);
-    } catch (const std::bad_alloc&) {
-        return StepFailure{contentStep(mode), QStringLiteral("Out of memory")};
     }
 }

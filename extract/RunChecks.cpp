@@ -7,7 +7,7 @@ bool IsBlank(QStringView text)
     return std::all_of(text.begin(), text.end(), [](QChar c) { return c == u' '; });
 }
 
-std::optional<QString> CheckRunInputs(qsizetype fileCount, ExtractionMode mode, QStringView tagName,
+std::optional<QString> CheckRunInputs(qsizetype fileCount, std::optional<ExtractionMode> mode, QStringView tagName,
                                       QStringView searchText)
 {
     if (fileCount == 0)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ExtractionModes.h"
+#include "ExtractionMode.h"
 
 #include <QString>
 #include <QStringView>
@@ -17,5 +17,5 @@ bool IsBlank(QStringView text);
 
 // The message that stops a run before it starts, if any: "No files added.", "You forgot to
 // input tag name." or "You forgot to input tag or data.".
-std::optional<QString> CheckRunInputs(qsizetype fileCount, ExtractionMode mode, QStringView tagName,
+std::optional<QString> CheckRunInputs(qsizetype fileCount, std::optional<ExtractionMode> mode, QStringView tagName,
                                       QStringView searchText);

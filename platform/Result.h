@@ -12,12 +12,13 @@ struct Failure
     QString description;
 };
 
-// A value or the failure that kept it from being made.
-template <typename T> class Result
+// A value or the failure that kept it from being made. A layer whose callers tell failures apart (by the stage of
+// the work that failed, say) names its own failure type.
+template <typename T, typename E = Failure> class Result
 {
 public:
     Result(T value) : m_state(std::move(value)) {}
-    Result(Failure failure) : m_state(std::move(failure)) {}
+    Result(E failure) : m_state(std::move(failure)) {}
 
     bool ok() const { return std::holds_alternative<T>(m_state); }
     explicit operator bool() const { return ok(); }
@@ -29,8 +30,8 @@ public:
     T* operator->() { return &value(); }
     const T* operator->() const { return &value(); }
 
-    const Failure& failure() const { return std::get<Failure>(m_state); }
+    const E& failure() const { return std::get<E>(m_state); }
 
 private:
-    std::variant<T, Failure> m_state;
+    std::variant<T, E> m_state;
 };

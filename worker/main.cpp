@@ -1,7 +1,7 @@
 // quillory-worker: parses pages for the window in a process of its own, so that a page that crashes the parser or
 // exhausts its memory costs only that page.
 
-#include "DocumentWorkers.h"
+#include "WorkerServer.h"
 
 #include <QStringList>
 

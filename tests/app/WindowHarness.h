@@ -1,16 +1,17 @@
 #pragma once
 
-#include "DocumentWorkers.h"
 #include "FakeClipboard.h"
 #include "FakeDialogs.h"
 #include "FakeEventPump.h"
 #include "FakeShell.h"
 #include "HtmlDocument.h"
+#include "InProcessDocuments.h"
 #include "InputFileList.h"
 #include "MainWindow.h"
 #include "ResultsList.h"
 #include "SettingsStore.h"
 #include "TempDir.h"
+#include "WorkerPool.h"
 
 #include <QAbstractItemModelTester>
 #include <QDir>

@@ -207,7 +207,7 @@ TEST(QuilloryExtractLists, FilesComeFromAListOfEitherKindAfterTheArguments)
     const QString lines = dir.write("lines.txt", (b + "\n\n" + missing + "\n" + c).toUtf8());
     const QString nuls =
         dir.write("nuls.txt", b.toUtf8() + QByteArray(1, '\0') + missing.toUtf8() + QByteArray(2, '\0') + c.toUtf8());
-    const QByteArray report = "quillory-extract: " + missing.toUtf8() + ": File not found (step 128)\n";
+    const QByteArray report = "quillory-extract: " + missing.toUtf8() + ": cannot read: File not found\n";
     for (const char* jobs : {"1", "2"}) {
         SCOPED_TRACE(jobs);
         for (const QStringList& list :

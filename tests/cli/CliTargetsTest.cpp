@@ -186,15 +186,15 @@ TEST(QuilloryExtractTargets, FailuresNameTheirRealCause)
         {"a file below a folder without search permission",
          {root + "/closed/inner/page.html"},
          1,
-         "quillory-extract: " + root + "/closed/inner/page.html: Permission denied (step 128)\n"},
+         "quillory-extract: " + root + "/closed/inner/page.html: cannot read: Permission denied\n"},
         {"a chain of more than 40 links",
          {root + "/link0"},
          1,
-         "quillory-extract: " + root + "/link0: Too many levels of symbolic links (step 128)\n"},
+         "quillory-extract: " + root + "/link0: cannot read: Too many levels of symbolic links\n"},
         {"a missing file",
          {root + "/gone.html"},
          1,
-         "quillory-extract: " + root + "/gone.html: File not found (step 128)\n"},
+         "quillory-extract: " + root + "/gone.html: cannot read: File not found\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -221,7 +221,7 @@ TEST(QuilloryExtractTargets, NamesThatAreNotUtf8AreFoundAndReportedByTheirBytes)
     const Outcome outcome = run(dir, {root + "/caf\xE9.html", root + "/folder", root + "/gone\xE9.html"});
     EXPECT_EQ(outcome.status, 1);
     EXPECT_EQ(outcome.out, "one\ntwo\n");
-    EXPECT_EQ(outcome.err, "quillory-extract: " + root + "/gone\xE9.html: File not found (step 128)\n");
+    EXPECT_EQ(outcome.err, "quillory-extract: " + root + "/gone\xE9.html: cannot read: File not found\n");
 
     // A save to such a name makes exactly that name.
     const Outcome saved = run(dir, {"--save-text", root + "/out\xE9.txt", root + "/caf\xE9.html"});
@@ -280,8 +280,8 @@ TEST(QuilloryExtractWorkers, APageThatExhaustsItsWorkerCostsOnlyItsFile)
         EXPECT_EQ(outcome.status, 1);
         EXPECT_EQ(outcome.out, "before\nafter\n");
         EXPECT_EQ(outcome.err, "quillory-extract: " + dense +
-                                   ": Out of memory (the document needs more than the 200 MB one document may use "
-                                   "on this machine) (step 128)\n");
+                                   ": cannot parse: Out of memory (the document needs more than the 200 MB one "
+                                   "document may use on this machine)\n");
     }
     unsetenv("QUILLORY_WORKER_MEMORY_MB");
 }
@@ -302,7 +302,7 @@ TEST(QuilloryExtractWorkers, AWorkerKilledMidFileCostsOnlyThatFileAndDiesWithThe
     EXPECT_EQ(outcome.status, 1);
     EXPECT_EQ(outcome.out, "html\nhead\nbody\np\nhtml\nhead\nbody\np\n");
     EXPECT_EQ(outcome.err, "quillory-extract: " + dense +
-                               ": Internal error (the parser stopped with signal 9, Killed) (step 180)\n");
+                               ": cannot parse: Internal error (the parser stopped with signal 9, Killed)\n");
 
     // The program killed while its worker builds the document: the worker goes with it.
     started = start(dir, {dense});

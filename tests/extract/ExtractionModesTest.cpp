@@ -1,8 +1,11 @@
 #include "ExtractionModes.h"
 #include "AnsiCodec.h"
-#include "DocumentLoader.h"
+#include "DocumentWorker.h"
+#include "FileExtraction.h"
+#include "InProcessDocuments.h"
 #include "MemoryInfo.h"
 #include "TempDir.h"
+#include "WorkerPool.h"
 
 #include <QFile>
 
@@ -23,18 +26,57 @@ struct ModeCase
     QString text = {}; // tag name for mode 2, search text for mode 3
 };
 
+// The window's way: a worker from its pool builds the document, then gives the rows asked for.
+class PooledDocuments final : public DocumentSource
+{
+public:
+    DocumentResult open(const QString& path) override
+    {
+        static const std::unique_ptr<DocumentService> pool =
+            createWorkerDocuments(DocumentWorkerSettings{QStringLiteral(QUILLORY_WORKER_PATH), {}, 0});
+        return pool->load(path, {})->take();
+    }
+};
+
+// The rows of one file through each way the programs extract it: in this process, in a worker asked for whole files
+// ahead (the command line's way) and in a worker of the window's pool. All three must agree; only the first checks
+// the size of a file before reading it (a worker's own memory limit decides there).
 Rows extract(ExtractionMode mode, const QString& path, const QString& text,
-             std::optional<StepFailure>* failure = nullptr)
+             std::optional<ExtractionFailure>* failure = nullptr, bool inProcessOnly = false)
 {
     static std::unique_ptr<HtmlParser> parser = createHtmlParser();
-    Rows rows;
+    static DocumentWorker worker(DocumentWorkerSettings{QStringLiteral(QUILLORY_WORKER_PATH), {}, 0});
     const ExtractionTexts texts{text, text};
-    const std::optional<StepFailure> result =
-        ExtractFile(mode, path, texts, *parser, [&rows](std::string_view row) { rows.emplace_back(row); });
+    const auto run = [&](DocumentSource& documents, Rows& rows) {
+        return ExtractFile(path, mode, texts, documents, [&rows](std::string_view row) { rows.emplace_back(row); });
+    };
+    Rows rows;
+    InProcessDocumentSource here(*parser);
+    const std::optional<ExtractionFailure> result = run(here, rows);
     if (failure)
         *failure = result;
     else
         EXPECT_FALSE(result.has_value()) << result->description.toStdString();
+    if (inProcessOnly)
+        return rows;
+
+    Rows queuedRows;
+    if (IsDocumentMode(mode))
+        worker.queue(path, mode, text);
+    QueuedDocuments queued(worker);
+    const std::optional<ExtractionFailure> queuedResult = run(queued, queuedRows);
+    Rows pooledRows;
+    PooledDocuments pooled;
+    const std::optional<ExtractionFailure> pooledResult = run(pooled, pooledRows);
+    EXPECT_EQ(queuedRows, rows) << "queued on a worker";
+    EXPECT_EQ(pooledRows, rows) << "a worker of the window's pool";
+    for (const std::optional<ExtractionFailure>& other : {queuedResult, pooledResult}) {
+        EXPECT_EQ(other.has_value(), result.has_value());
+        if (other && result) {
+            EXPECT_EQ(other->stage, result->stage);
+            EXPECT_EQ(other->description, result->description);
+        }
+    }
     return rows;
 }
 
@@ -184,21 +226,16 @@ TEST(ExtractionModes, TagNamesListEveryElement)
     });
 }
 
-TEST(ExtractionModes, AFileThatCannotBeReadFailsAtItsContentStep)
+TEST(ExtractionModes, AFileThatCannotBeReadFailsAtTheReadStage)
 {
     TempDir dir;
     const QString missing = dir.path() + "/missing.html";
-    const struct
-    {
-        ExtractionMode mode;
-        int step;
-    } cases[] = {{Leaf, 128}, {Blocks, 144}, {Lines, 168}, {Tags, 180}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(int(c.mode));
-        std::optional<StepFailure> failure;
-        EXPECT_EQ(extract(c.mode, missing, "tr", &failure), Rows{});
+    for (const ExtractionMode mode : {Leaf, Blocks, Lines, Tags}) {
+        SCOPED_TRACE(int(mode));
+        std::optional<ExtractionFailure> failure;
+        EXPECT_EQ(extract(mode, missing, "tr", &failure), Rows{});
         ASSERT_TRUE(failure.has_value());
-        EXPECT_EQ(failure->step, c.step);
+        EXPECT_EQ(failure->stage, ExtractionStage::Read);
         EXPECT_EQ(failure->description, "File not found");
     }
 }
@@ -214,22 +251,21 @@ TEST(ExtractionModes, AFileTooLargeForMemoryIsRefusedBeforeItIsRead)
     const struct
     {
         ExtractionMode mode;
-        int step;
         qint64 size;
         qint64 largest;
         const char* what;
-    } cases[] = {{Leaf, 128, document + megabyte, document, "documents"},
-                 {Tags, 180, document + megabyte, document, "documents"},
-                 {Lines, 168, lines + megabyte, lines, "files"}};
+    } cases[] = {{Leaf, document + megabyte, document, "documents"},
+                 {Tags, document + megabyte, document, "documents"},
+                 {Lines, lines + megabyte, lines, "files"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(int(c.mode));
         QFile file(dir.path() + "/huge.html");
         ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.resize(c.size));
         file.close();
-        std::optional<StepFailure> failure;
-        EXPECT_EQ(extract(c.mode, file.fileName(), "tr", &failure), Rows{});
+        std::optional<ExtractionFailure> failure;
+        EXPECT_EQ(extract(c.mode, file.fileName(), "tr", &failure, true), Rows{});
         ASSERT_TRUE(failure.has_value());
-        EXPECT_EQ(failure->step, c.step);
+        EXPECT_EQ(failure->stage, ExtractionStage::Read);
         EXPECT_EQ(failure->description,
                   QStringLiteral("Out of memory (the file is %L1 MB; %2 of more than %L3 MB do not fit in this "
                                  "machine's memory)")
@@ -248,16 +284,17 @@ TEST(ExtractionModes, HugeFileOnOneLine)
     const QString path = dir.write("huge.html", html);
 
     qsizetype leafRows = 0, tagRows = 0, blockRows = 0, lineRows = 0;
-    static std::unique_ptr<HtmlParser> parser = createHtmlParser();
+    const std::unique_ptr<HtmlParser> parser = createHtmlParser();
+    InProcessDocumentSource documents(*parser);
     auto count = [](qsizetype& n) {
         return [&n](std::string_view) {
             ++n;
         };
     };
-    EXPECT_FALSE(ExtractFile(Leaf, path, {}, *parser, count(leafRows)));
-    EXPECT_FALSE(ExtractFile(Tags, path, {}, *parser, count(tagRows)));
-    EXPECT_FALSE(ExtractFile(Blocks, path, {"tr", {}}, *parser, count(blockRows)));
-    EXPECT_FALSE(ExtractFile(Lines, path, {{}, "</TABLE>"}, *parser, count(lineRows)));
+    EXPECT_FALSE(ExtractFile(path, Leaf, ExtractionTexts{}, documents, count(leafRows)));
+    EXPECT_FALSE(ExtractFile(path, Tags, ExtractionTexts{}, documents, count(tagRows)));
+    EXPECT_FALSE(ExtractFile(path, Blocks, ExtractionTexts{"tr", {}}, documents, count(blockRows)));
+    EXPECT_FALSE(ExtractFile(path, Lines, ExtractionTexts{{}, "</TABLE>"}, documents, count(lineRows)));
     EXPECT_EQ(leafRows, 5 * 1024 * 1024);
     EXPECT_EQ(tagRows, 5 * 1024 * 1024 + 6);
     EXPECT_EQ(blockRows, 3);
@@ -269,7 +306,8 @@ TEST(ExtractionModes, MatchingLinesAgreeWithALineByLineSearch)
     // Random files over a small alphabet rich in case pairs and line breaks, against the plain
     // reading of the rule: fold each line and the search text to lower case, look for one in
     // the other, emit the line without CR, LF and tab.
-    const QByteArray alphabet("aAbB \t\r\n\x8A\x9A\xC9\xE9" "xX");
+    const QByteArray alphabet("aAbB \t\r\n\x8A\x9A\xC9\xE9"
+                              "xX");
     const auto& lower = AnsiCodec::lowerCaseTable();
     auto fold = [&lower](QByteArray text) {
         for (char& c : text)

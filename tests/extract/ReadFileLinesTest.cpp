@@ -1,4 +1,4 @@
-#include "RFTSFSO.h"
+#include "LineList.h"
 #include "TempDir.h"
 
 #include <QDir>
@@ -50,7 +50,7 @@ TEST(ReadFileLines, SplitsAtLineFeedsAndKeepsEverythingElse)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         TempDir dir;
-        const Result<LineList> lines = RFTSFSO::ReadFileLines(dir.write("f.txt", c.bytes));
+        const Result<LineList> lines = ReadFileLines(dir.write("f.txt", c.bytes));
         ASSERT_TRUE(lines.ok());
         EXPECT_EQ(linesOf(lines), c.expected);
         for (qsizetype k = 0; k < lines->count(); ++k)
@@ -75,7 +75,7 @@ TEST(ReadFileLines, FailsWithADescriptionForWhatCannotBeRead)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path.toStdString());
-        const Result<LineList> lines = RFTSFSO::ReadFileLines(c.path);
+        const Result<LineList> lines = ReadFileLines(c.path);
         ASSERT_FALSE(lines.ok());
         EXPECT_EQ(lines.failure().description, c.description);
     }
@@ -88,7 +88,7 @@ TEST(ReadFileLines, UnreadableFileIsPermissionDenied)
     TempDir dir;
     const QString path = dir.write("locked.txt", "x");
     QFile::setPermissions(path, QFileDevice::WriteOwner);
-    const Result<LineList> lines = RFTSFSO::ReadFileLines(path);
+    const Result<LineList> lines = ReadFileLines(path);
     ASSERT_FALSE(lines.ok());
     EXPECT_EQ(lines.failure().description, "Permission denied");
 }

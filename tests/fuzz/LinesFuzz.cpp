@@ -6,7 +6,7 @@
 #include "AnsiCodec.h"
 #include "ExtractionModes.h"
 #include "FuzzCheck.h"
-#include "RFTSFSO.h"
+#include "LineList.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,8 +1,8 @@
 #include "OrderedExtraction.h"
 
-#include "DocumentLoader.h"
 #include "FileSystem.h"
-#include "RFTSFSO.h"
+#include "InProcessDocuments.h"
+#include "LineList.h"
 
 #include <algorithm>
 #include <atomic>
@@ -19,9 +19,9 @@ using Flush = std::function<void(QByteArray& chunk, std::size_t rows)>;
 
 // Runs one file, filling chunk (empty on entry and on return) and handing it to flush each time it is full. A file of
 // a document mode must have been queued on the worker.
-std::optional<StepFailure> extractInChunks(const OrderedExtraction& settings, const QString& file,
-                                           DocumentWorker& worker, const OrderedExtraction::Format& format,
-                                           QByteArray& chunk, const Flush& flush)
+std::optional<ExtractionFailure> extractInChunks(const OrderedExtraction& settings, const QString& file,
+                                                 DocumentWorker& worker, const OrderedExtraction::Format& format,
+                                                 QByteArray& chunk, const Flush& flush)
 {
     std::size_t rows = 0;
     const QByteArray prefixBytes = settings.rowPrefix ? settings.rowPrefix(file) : QByteArray();
@@ -36,12 +36,8 @@ std::optional<StepFailure> extractInChunks(const OrderedExtraction& settings, co
             rows = 0;
         }
     };
-    std::optional<StepFailure> failure;
-    if (settings.mode == ExtractionMode::MatchingLines) {
-        failure = ExtractFileWith(worker, settings.mode, file, settings.texts, sink);
-    } else if (std::optional<Failure> lost = worker.take(sink)) {
-        failure = StepFailure{contentStep(settings.mode), lost->description};
-    }
+    QueuedDocuments queued(worker);
+    const std::optional<ExtractionFailure> failure = ExtractFile(file, settings.mode, settings.texts, queued, sink);
     if (!chunk.isEmpty())
         flush(chunk, rows);
     return failure;
@@ -49,7 +45,7 @@ std::optional<StepFailure> extractInChunks(const OrderedExtraction& settings, co
 
 void queueFile(const OrderedExtraction& settings, const QString& file, DocumentWorker& worker)
 {
-    if (settings.mode != ExtractionMode::MatchingLines)
+    if (IsDocumentMode(settings.mode))
         worker.queue(file, settings.mode, settings.texts.tagName);
 }
 
@@ -64,7 +60,7 @@ struct Slot
 {
     QString file;
     std::deque<Chunk> chunks;
-    std::optional<StepFailure> failure;
+    std::optional<ExtractionFailure> failure;
     bool done = false;
 };
 
@@ -116,7 +112,7 @@ public:
             aheadQueued = ahead != kNone && !isLarge(aheadFile);
             if (aheadQueued)
                 queueFile(m_settings, aheadFile, worker);
-            std::optional<StepFailure> failure =
+            std::optional<ExtractionFailure> failure =
                 extractInChunks(m_settings, file, worker, m_format, chunk,
                                 [this, index](QByteArray& full, std::size_t rows) { hand(index, full, rows); });
             const std::lock_guard lock(m_mutex);
@@ -158,7 +154,7 @@ public:
                 if (m_spare.size() < kMostSpare)
                     m_spare.push_back(std::move(chunk.bytes));
             }
-            std::optional<StepFailure> failure;
+            std::optional<ExtractionFailure> failure;
             QString file;
             {
                 // The file's slot goes once it is written, so a list of any length holds only the files in hand.
@@ -277,7 +273,7 @@ void OrderedExtraction::run(const Source& next, std::size_t workers, const Forma
             std::optional<QString> following = next();
             if (following)
                 queueFile(*this, *following, worker);
-            const std::optional<StepFailure> failure =
+            const std::optional<ExtractionFailure> failure =
                 extractInChunks(*this, *current, worker, format, chunk, [&](QByteArray& full, std::size_t rows) {
                     if (!stopped()) {
                         deliver(full);
@@ -302,7 +298,7 @@ void OrderedExtraction::run(const Source& next, std::size_t workers, const Forma
     qint64 large = largeFileBytes;
     if (large <= 0) {
         const qint64 largest =
-            mode == ExtractionMode::MatchingLines ? RFTSFSO::LargestFileBytes() : LargestDocumentBytes();
+            mode == ExtractionMode::MatchingLines ? LineList::LargestFileBytes() : LargestDocumentBytes();
         large = std::max<qint64>(1, largest / qint64(workers));
     }
     Pipeline pipeline(*this, next, format, large);

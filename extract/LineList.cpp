@@ -1,4 +1,4 @@
-#include "RFTSFSO.h"
+#include "LineList.h"
 
 #include "AnsiCodec.h"
 #include "FileSystem.h"
@@ -71,21 +71,16 @@ QString LineList::text(qsizetype k) const
     return AnsiCodec::decode(bytes(k));
 }
 
-namespace RFTSFSO {
-
-qint64 LargestFileBytes()
+qint64 LineList::LargestFileBytes()
 {
-    // The file is held whole while its lines are searched.
     const std::uint64_t physical = PhysicalMemoryBytes();
     return physical > 0 ? qint64(physical / 2) : std::numeric_limits<qint64>::max();
 }
 
 Result<LineList> ReadFileLines(const QString& path)
 {
-    Result<QByteArray> bytes = FileSystem::readAll(path, LargestFileBytes());
+    Result<QByteArray> bytes = FileSystem::readAll(path, LineList::LargestFileBytes());
     if (!bytes)
         return bytes.failure();
     return LineList(std::move(*bytes));
 }
-
-} // namespace RFTSFSO

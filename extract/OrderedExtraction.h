@@ -1,7 +1,7 @@
 #pragma once
 
-#include "DocumentWorkers.h"
-#include "ExtractionModes.h"
+#include "DocumentWorker.h"
+#include "FileExtraction.h"
 
 #include <QByteArray>
 #include <QString>
@@ -30,8 +30,8 @@ struct OrderedExtraction
     using Format = std::function<void(QByteArray& chunk, std::string_view prefix, std::string_view row)>;
     // Takes a chunk of bytes. Runs on the calling thread, in file order.
     using Deliver = std::function<void(const QByteArray& chunk)>;
-    // Hears of a file that gave no rows, after the output of every file before it.
-    using Failed = std::function<void(const QString& file, const StepFailure& failure)>;
+    // Hears of a file that failed, after the output of every file before it and whatever rows it gave itself.
+    using Failed = std::function<void(const QString& file, const ExtractionFailure& failure)>;
     // Hears, on the calling thread and in file order, how many rows came with each chunk delivered, and of each
     // file whose output has all been delivered: for a progress display.
     using RowsDelivered = std::function<void(std::size_t rows)>;

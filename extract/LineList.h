@@ -36,6 +36,10 @@ public:
     };
     Span lineAround(qsizetype position) const;
 
+    // Files larger than this (half of the machine's memory) are refused before they are read: a file is held whole
+    // while its lines are searched.
+    static qint64 LargestFileBytes();
+
 private:
     // Where every line starts, found on first use: a search over the whole file never needs it.
     const std::vector<qsizetype>& starts() const;
@@ -44,11 +48,6 @@ private:
     mutable std::vector<qsizetype> m_starts;
 };
 
-namespace RFTSFSO {
-
 // A missing, locked or unreadable file fails with a description for the error report; a file
-// larger than LargestFileBytes() (half of the machine's memory) is refused before it is read.
+// larger than LineList::LargestFileBytes() is refused before it is read.
 Result<LineList> ReadFileLines(const QString& path);
-qint64 LargestFileBytes();
-
-} // namespace RFTSFSO

@@ -22,8 +22,8 @@ QByteArray transcript(const OrderedExtraction& extraction, const std::vector<QSt
             chunk.append('\n');
         },
         [&out](const QByteArray& chunk) { out.append(chunk); },
-        [&out](const QString& file, const StepFailure& failure) {
-            out.append("!" + file.section('/', -1).toUtf8() + " " + QByteArray::number(failure.step) + "\n");
+        [&out](const QString& file, const ExtractionFailure& failure) {
+            out.append("!" + file.section('/', -1).toUtf8() + " " + QByteArray::number(int(failure.stage)) + "\n");
         });
     return out;
 }
@@ -55,7 +55,7 @@ TEST(OrderedExtraction, ManyThreadsWriteTheSameBytesAsOneInEveryMode)
                                       ExtractionMode::MatchingLines, ExtractionMode::TagNames}) {
         SCOPED_TRACE(int(mode));
         OrderedExtraction single;
-        single.workers = DefaultDocumentWorkers(QStringLiteral(QUILLORY_EXTRACT_PATH), {"--document-worker"});
+        single.workers = DefaultDocumentWorkers(QStringLiteral(QUILLORY_WORKER_PATH));
         single.mode = mode;
         single.texts = {QStringLiteral("tr"), QStringLiteral("one")};
         const QByteArray expected = transcript(single, files);

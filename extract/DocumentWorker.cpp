@@ -1,0 +1,248 @@
+#include "DocumentWorker.h"
+
+#include "FileNames.h"
+#include "MemoryInfo.h"
+#include "WorkerProcess.h"
+#include "WorkerProtocol.h"
+
+#include <cstring>
+
+using WorkerProtocol::Kind;
+
+namespace {
+
+qint64 memoryLimitFromEnvironment()
+{
+    bool ok = false;
+    const qint64 megabytes = qEnvironmentVariableIntValue("QUILLORY_WORKER_MEMORY_MB", &ok);
+    return ok && megabytes > 0 ? megabytes * 1024 * 1024 : 0;
+}
+
+QString describeEnd(const WorkerProcess::End& end, qint64 memoryLimit)
+{
+    if (!end.signaled && end.code == WorkerProtocol::kOutOfMemoryStatus) {
+        if (memoryLimit <= 0)
+            return QStringLiteral("Out of memory (the document does not fit in this machine's memory)");
+        return QStringLiteral("Out of memory (the document needs more than the %L1 MB one document may use on this "
+                              "machine)")
+            .arg(double(memoryLimit) / (1024.0 * 1024.0), 0, 'f', 0);
+    }
+    if (end.signaled) {
+#ifdef Q_OS_UNIX
+        const char* name = ::strsignal(end.code);
+        return QStringLiteral("Internal error (the parser stopped with signal %1, %2)")
+            .arg(end.code)
+            .arg(QString::fromLocal8Bit(name ? name : "unknown"));
+#else
+        return QStringLiteral("Internal error (the parser stopped with code %1)").arg(end.code);
+#endif
+    }
+    return QStringLiteral("Internal error (the parser stopped with status %1)").arg(end.code);
+}
+
+// The rows of the earliest file queued on a worker.
+class QueuedDocument final : public LoadedDocument
+{
+public:
+    explicit QueuedDocument(DocumentWorker& worker) : m_worker(worker) {}
+    ~QueuedDocument() override
+    {
+        if (!m_taken)
+            m_worker.dropQueued();
+    }
+
+    std::optional<ExtractionFailure> extract(ExtractionMode, QStringView, const RowSink& sink) override
+    {
+        m_taken = true;
+        return m_worker.takeQueuedRows(sink);
+    }
+
+private:
+    DocumentWorker& m_worker;
+    bool m_taken = false;
+};
+
+} // namespace
+
+DocumentWorkerSettings DefaultDocumentWorkers(const QString& program, const QStringList& arguments)
+{
+    DocumentWorkerSettings settings{program, arguments, memoryLimitFromEnvironment()};
+    if (settings.memoryLimit == 0)
+        settings.memoryLimit = qint64(PhysicalMemoryBytes() / 4);
+    return settings;
+}
+
+DocumentWorker::DocumentWorker(DocumentWorkerSettings settings) : m_settings(std::move(settings)) {}
+
+DocumentWorker::~DocumentWorker() = default;
+
+qint64 DocumentWorker::processId() const
+{
+    return m_process ? m_process->processId() : 0;
+}
+
+void DocumentWorker::stop()
+{
+    m_process.reset();
+}
+
+ExtractionFailure DocumentWorker::lost(ExtractionStage stage)
+{
+    const WorkerProcess::End end = m_process->end();
+    m_process.reset();
+    return ExtractionFailure{stage, describeEnd(end, m_settings.memoryLimit)};
+}
+
+ExtractionFailure DocumentWorker::outOfTurn(ExtractionStage stage)
+{
+    // Whatever else it has to say cannot be trusted either.
+    m_process.reset();
+    return ExtractionFailure{stage, QStringLiteral("Internal error (the parser answered out of turn)")};
+}
+
+std::optional<ExtractionFailure> DocumentWorker::start()
+{
+    if (!m_process) {
+        QStringList arguments = m_settings.arguments;
+        if (m_settings.memoryLimit > 0)
+            arguments << QStringLiteral("--memory-limit") << QString::number(m_settings.memoryLimit);
+        Result<std::unique_ptr<WorkerProcess>> started = WorkerProcess::start(m_settings.program, arguments);
+        if (!started)
+            return ExtractionFailure{
+                ExtractionStage::Parse,
+                QStringLiteral("Internal error (the parser %1 could not be started: %2)")
+                    .arg(FileNames::forDisplay(m_settings.program), started.failure().description)};
+        m_process = std::move(*started);
+    }
+    return std::nullopt;
+}
+
+std::optional<ExtractionFailure> DocumentWorker::receiveComplete()
+{
+    char kind = 0;
+    QByteArray payload;
+    if (!m_process->receive(kind, payload))
+        return lost(ExtractionStage::Parse);
+    if (Kind(kind) == Kind::Complete)
+        return std::nullopt;
+    if (Kind(kind) == Kind::Failed) {
+        if (std::optional<ExtractionFailure> failure = WorkerProtocol::decodeFailure(payload))
+            return failure;
+    }
+    return outOfTurn(ExtractionStage::Parse);
+}
+
+std::optional<ExtractionFailure> DocumentWorker::load(const QString& path)
+{
+    if (std::optional<ExtractionFailure> failure = start())
+        return failure;
+    if (!m_process->send(char(Kind::Load), FileNames::toNative(path)))
+        return lost(ExtractionStage::Parse);
+    return receiveComplete();
+}
+
+std::optional<ExtractionFailure> DocumentWorker::extract(ExtractionMode mode, QStringView tagName, const RowSink& sink)
+{
+    if (!m_process)
+        return ExtractionFailure{ExtractionStage::Rows, QStringLiteral("Internal error (the document is gone)")};
+    if (!m_process->send(char(Kind::Extract),
+                         WorkerProtocol::encode(WorkerProtocol::ExtractRequest{mode, tagName.toString()})))
+        return lost(ExtractionStage::Rows);
+    return receiveRows(sink);
+}
+
+void DocumentWorker::queue(const QString& path, ExtractionMode mode, QStringView tagName)
+{
+    m_queued.push_back(
+        WorkerProtocol::encode(WorkerProtocol::WholeRequest{mode, FileNames::toNative(path), tagName.toString()}));
+    m_queuedPaths.push_back(path);
+    // Sent at once to a running worker, which reads it when it has answered the requests before it.
+    if (m_process && m_sent + 1 == m_queued.size() && m_process->send(char(Kind::Whole), m_queued.back()))
+        ++m_sent;
+}
+
+std::optional<ExtractionFailure> DocumentWorker::openQueued(const QString& path)
+{
+    if (m_queued.empty() || m_queuedPaths.front() != path)
+        return ExtractionFailure{ExtractionStage::Parse, QStringLiteral("Internal error (the file was not asked for)")};
+    if (!m_process)
+        m_sent = 0;
+    std::optional<ExtractionFailure> failure = start();
+    for (; !failure && m_sent < m_queued.size(); ++m_sent) {
+        if (!m_process->send(char(Kind::Whole), m_queued[m_sent]))
+            failure = lost(ExtractionStage::Parse);
+    }
+    if (!failure)
+        failure = receiveComplete();
+    if (failure)
+        finishQueued();
+    return failure;
+}
+
+std::optional<ExtractionFailure> DocumentWorker::takeQueuedRows(const RowSink& sink)
+{
+    std::optional<ExtractionFailure> failure;
+    try {
+        failure = receiveRows(sink);
+    } catch (...) {
+        finishQueued();
+        throw;
+    }
+    finishQueued();
+    return failure;
+}
+
+void DocumentWorker::dropQueued()
+{
+    // The rows it is sending would stand between the worker and its next request.
+    m_process.reset();
+    finishQueued();
+}
+
+void DocumentWorker::finishQueued()
+{
+    m_queued.pop_front();
+    m_queuedPaths.pop_front();
+    // A lost worker takes the requests it was sent with it; a fresh one is sent them again.
+    if (m_process)
+        --m_sent;
+    else
+        m_sent = 0;
+}
+
+std::optional<ExtractionFailure> DocumentWorker::receiveRows(const RowSink& sink)
+{
+    char kind = 0;
+    QByteArray payload;
+    try {
+        for (;;) {
+            if (!m_process->receive(kind, payload))
+                return lost(ExtractionStage::Rows);
+            switch (Kind(kind)) {
+            case Kind::End:
+                return std::nullopt;
+            case Kind::Rows:
+                if (!WorkerProtocol::forEachRow(payload, sink))
+                    return outOfTurn(ExtractionStage::Rows);
+                break;
+            case Kind::Failed:
+                if (std::optional<ExtractionFailure> failure = WorkerProtocol::decodeFailure(payload))
+                    return failure;
+                return outOfTurn(ExtractionStage::Rows);
+            default:
+                return outOfTurn(ExtractionStage::Rows);
+            }
+        }
+    } catch (...) {
+        // The caller stopped taking rows: the rest of them would stand between this worker and its next request.
+        m_process.reset();
+        throw;
+    }
+}
+
+DocumentResult QueuedDocuments::open(const QString& path)
+{
+    if (std::optional<ExtractionFailure> failure = m_worker.openQueued(path))
+        return *failure;
+    return std::unique_ptr<LoadedDocument>(std::make_unique<QueuedDocument>(m_worker));
+}
