@@ -1,0 +1,134 @@
+#include "FileListSource.h"
+
+#include "AddFolder.h"
+#include "EventPump.h"
+#include "FileAttributes.h"
+#include "FileNames.h"
+#include "Steps.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#ifdef Q_OS_UNIX
+#include <stdio.h>
+#endif
+
+namespace {
+
+// Thrown out of a folder walk that the user stopped.
+struct Stopped
+{
+};
+
+// The walk lets events through regularly: where a window would, the command line sees whether it was stopped.
+class NoEvents final : public EventPump
+{
+public:
+    explicit NoEvents(const std::atomic<bool>& stopRequested) : m_stopRequested(stopRequested) {}
+    void processEvents() override
+    {
+        if (m_stopRequested.load())
+            throw Stopped{};
+    }
+    void waitForEvents() override { processEvents(); }
+    void wake() override {}
+
+private:
+    const std::atomic<bool>& m_stopRequested;
+};
+
+} // namespace
+
+FileListSource::FileListSource(QString extension, const std::atomic<bool>& stopRequested)
+    : m_pattern(extension.isEmpty() ? QStringLiteral("*.*") : QStringLiteral("*.") + extension),
+      m_stopRequested(stopRequested)
+{}
+
+FileListSource::~FileListSource()
+{
+    std::free(m_line);
+    if (m_list && m_list != stdin)
+        std::fclose(m_list);
+}
+
+void FileListSource::expand(const QByteArray& argument)
+{
+    const QString path = FileNames::fromNative(argument);
+    if (!AddFolder::IsFolder(path)) {
+        m_pending.push_back(path);
+        return;
+    }
+    // The walk passes over folders it cannot list; the one asked for by name is worth a word.
+    if (const Result<QStringList> listing = ListDirectory(path, QStringLiteral("*"), false); !listing) {
+        std::fprintf(stderr, "quillory-extract: %s: %s\n", argument.constData(),
+                     listing.failure().description.toLocal8Bit().constData());
+        m_namesFailed = true;
+        return;
+    }
+    // A folder or file the scan cannot take is reported and left out; the rest of the folder still counts.
+    Steps scanSteps([&](int, const QString& description) {
+        std::fprintf(stderr, "quillory-extract: %s: %s\n", argument.constData(), description.toLocal8Bit().constData());
+        m_namesFailed = true;
+    });
+    NoEvents noEvents(m_stopRequested);
+    AddFolder::ScanProgress scanned;
+    const QStringList found = AddFolder::ScanFolder(path, m_pattern, noEvents, scanSteps, scanSteps, &scanned);
+    m_pending.insert(m_pending.end(), found.begin(), found.end());
+}
+
+bool FileListSource::addArguments(const std::vector<std::string>& arguments)
+{
+    try {
+        for (const std::string& argument : arguments)
+            expand(QByteArray::fromStdString(argument));
+    } catch (const Stopped&) {
+        return false;
+    }
+    m_named = m_pending.size();
+    return !m_stopRequested.load();
+}
+
+bool FileListSource::openList(const std::string& path, bool nulSeparated)
+{
+    m_delimiter = nulSeparated ? '\0' : '\n';
+    m_list = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
+    if (!m_list) {
+        std::fprintf(stderr, "quillory-extract: %s: %s\n", path.c_str(), std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+std::optional<QByteArray> FileListSource::nextListEntry()
+{
+    // Empty entries (blank lines) are passed over.
+    for (;;) {
+        ssize_t length = ::getdelim(&m_line, &m_capacity, m_delimiter, m_list);
+        if (length < 0)
+            return std::nullopt;
+        if (length > 0 && m_line[length - 1] == m_delimiter)
+            --length;
+        if (length > 0)
+            return QByteArray(m_line, qsizetype(length));
+    }
+}
+
+std::optional<QString> FileListSource::next()
+{
+    try {
+        while (m_pending.empty() && m_list) {
+            const std::optional<QByteArray> entry = nextListEntry();
+            if (!entry)
+                break;
+            expand(*entry);
+        }
+    } catch (const Stopped&) {
+        return std::nullopt;
+    }
+    if (m_pending.empty())
+        return std::nullopt;
+    QString file = std::move(m_pending.front());
+    m_pending.pop_front();
+    return file;
+}

@@ -1,0 +1,99 @@
+#include "RowOutput.h"
+
+#include "FileNames.h"
+#include "ResultsFormat.h"
+#include "RowFormats.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+RowOutput::RowOutput(const Options& options)
+    : m_options(options), m_savePath(options.saveText ? options.saveText : options.saveCsv)
+{
+    static char outputBuffer[1 << 20];
+    std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
+}
+
+void RowOutput::reportSaveFailure()
+{
+    std::fprintf(stderr, "quillory-extract: %s: could not be saved: %s\n", FileNames::toNative(*m_savePath).constData(),
+                 m_save->errorString().toLocal8Bit().constData());
+}
+
+bool RowOutput::open()
+{
+    if (!m_savePath)
+        return true;
+    m_save.emplace(*m_savePath);
+    if (m_save->open())
+        return true;
+    reportSaveFailure();
+    return false;
+}
+
+OrderedExtraction::Format RowOutput::format() const
+{
+    if (m_options.saveText)
+        return [](QByteArray& chunk, std::string_view, std::string_view row) {
+            ResultsFormat::appendTextLine(chunk, QString::fromUtf8(row.data(), qsizetype(row.size())));
+        };
+    if (m_options.saveCsv)
+        return [](QByteArray& chunk, std::string_view, std::string_view row) {
+            ResultsFormat::appendCommaField(chunk, QString::fromUtf8(row.data(), qsizetype(row.size())));
+        };
+    const RowFormats::Format printed = m_options.format;
+    return [printed](QByteArray& chunk, std::string_view prefix, std::string_view row) {
+        RowFormats::AppendRow(printed, chunk, prefix, row);
+    };
+}
+
+OrderedExtraction::Deliver RowOutput::deliver()
+{
+    if (!m_save)
+        return [](const QByteArray& chunk) {
+            std::fwrite(chunk.constData(), 1, std::size_t(chunk.size()), stdout);
+        };
+    return [this](const QByteArray& chunk) {
+        if (m_save->write(chunk))
+            return;
+        // Nothing more can reach the target: the rows still to come would be made for nothing.
+        reportSaveFailure();
+        m_save->cancel();
+        std::fflush(nullptr);
+        std::_Exit(1);
+    };
+}
+
+std::function<QByteArray(const QString& file)> RowOutput::rowPrefix() const
+{
+    if (m_save || (!m_options.withFileName && m_options.format == RowFormats::Format::Text))
+        return {};
+    return [this](const QString& file) {
+        return RowFormats::Prefix(m_options.format, m_options.withFileName, FileNames::toNative(file));
+    };
+}
+
+int RowOutput::finish(int status)
+{
+    if (m_save) {
+        if ((m_options.saveCsv && !m_save->write(ResultsFormat::kLineEnd)) || !m_save->commit()) {
+            reportSaveFailure();
+            status = 1;
+        }
+    }
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "quillory-extract: could not write the rows: %s\n", std::strerror(errno));
+        status = 1;
+    }
+    return status;
+}
+
+int RowOutput::stop(int status)
+{
+    std::fflush(stdout);
+    if (m_save)
+        m_save->cancel();
+    return status;
+}
