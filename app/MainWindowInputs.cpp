@@ -18,6 +18,7 @@
 #include "SettingsStore.h"
 #include "Shell.h"
 #include "ShortTitle.h"
+#include "StepNumberTables.h"
 
 #include <QMimeData>
 #include <QRadioButton>
@@ -78,7 +79,8 @@ void MainWindow::PushButton5_Click()
     trap.step(333, [&] { m_lastFolder = folder; });
     trap.step(334, [&] { SaveSettingOrFail(m_services.settings, QStringLiteral("LastFolder"), m_lastFolder); });
     trap.step(110, [this] { setPointer(Hourglass); });
-    ErrorTrap walk(m_services.dialogs, AddFolder::kWalkLocation);
+    Steps<AddFolder::ScanStep> scan = NumberedSteps(m_services.dialogs, trap.location(), kScanStepNumbers);
+    Steps<AddFolder::WalkStep> walk = NumberedSteps(m_services.dialogs, kWalkLocation, kWalkStepNumbers);
     AddFolder::ScanProgress progress;
     m_scan = &progress;
     m_progress->begin([&progress] {
@@ -87,7 +89,7 @@ void MainWindow::PushButton5_Click()
                  GroupedNumber(progress.filesFound), progress.filesFound == 1 ? QString() : QStringLiteral("s"));
     });
     const QStringList found =
-        AddFolder::ScanFolder(folder, QStringLiteral("*.") + extension, *m_progress, trap, walk, &progress);
+        AddFolder::ScanFolder(folder, QStringLiteral("*.") + extension, *m_progress, scan, walk, &progress);
     m_progress->end();
     m_scan = nullptr;
     trap.step(128, [&] { m_inputFiles->AppendMany(found); });
@@ -142,8 +144,8 @@ void MainWindow::addDroppedPath(const QString& path)
         return;
     if (AddFolder::IsFolder(path)) {
         // A drop has no report of its own: a file that fails is left out. The walk reports its own failures.
-        Steps dropSteps([](int, const QString&) {});
-        ErrorTrap walk(m_services.dialogs, AddFolder::kWalkLocation);
+        Steps<AddFolder::ScanStep> dropSteps([](AddFolder::ScanStep, const QString&) {});
+        Steps<AddFolder::WalkStep> walk = NumberedSteps(m_services.dialogs, kWalkLocation, kWalkStepNumbers);
         m_inputFiles->AppendMany(
             AddFolder::ScanFolder(path, QStringLiteral("*.*"), m_services.events, dropSteps, walk));
     } else {

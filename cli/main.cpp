@@ -397,15 +397,17 @@ int main(int argc, char** argv)
             return;
         }
         // A folder or file the scan cannot take is reported and left out; the rest of the folder still counts.
-        Steps scanSteps([&](int step, const QString& description) {
-            std::fprintf(stderr, "quillory-extract: %s: %s (step %d)\n", argument.constData(),
-                         description.toLocal8Bit().constData(), step);
+        const auto reportFailure = [&](auto, const QString& description) {
+            std::fprintf(stderr, "quillory-extract: %s: %s\n", argument.constData(),
+                         description.toLocal8Bit().constData());
             namesFailed = true;
-        });
+        };
+        Steps<AddFolder::ScanStep> scanSteps(reportFailure);
+        Steps<AddFolder::WalkStep> walkSteps(reportFailure);
         AddFolder::ScanProgress scanned;
         const QStringList found = AddFolder::ScanFolder(
             path, options.extension.isEmpty() ? QStringLiteral("*.*") : QStringLiteral("*.") + options.extension,
-            noEvents, scanSteps, scanSteps, &scanned);
+            noEvents, scanSteps, walkSteps, &scanned);
         into.insert(into.end(), found.begin(), found.end());
     };
     std::deque<QString> pending;
