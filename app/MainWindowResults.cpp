@@ -10,6 +10,7 @@
 #include "ResultsExport.h"
 #include "ResultsList.h"
 #include "ShortTitle.h"
+#include "StepNumberTables.h"
 
 namespace {
 
@@ -50,7 +51,7 @@ void MainWindow::saveResults(ErrorTrap& trap, const std::function<std::optional<
     const std::optional<ExportFailure> failure = save(&written);
     m_progress->end();
     if (failure)
-        ErrorReport(m_services.dialogs, failure->description, trap.location(), failure->step);
+        ErrorReport(m_services.dialogs, failure->description, trap.location(), kExportStepNumbers[failure->step]);
 }
 
 void MainWindow::PushButton6_Click()

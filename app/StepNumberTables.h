@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AddFolder.h"
+#include "ResultsExport.h"
 #include "StepNumbers.h"
 
 #include <QString>
@@ -40,4 +41,15 @@ inline constexpr StepNumbers<AddFolder::ScanStep> kScanStepNumbers{{
     {AddFolder::ScanStep::LockFile, 124},
     {AddFolder::ScanStep::JoinPath, 126},
     {AddFolder::ScanStep::TakeFile, 128},
+}};
+
+// The saves' failures are reported at the location of the save's button.
+inline constexpr StepNumbers<ExportStep> kExportStepNumbers{{
+    {ExportStep::OpenTarget, 130},
+    {ExportStep::ReadRow, 136},
+    {ExportStep::WriteTextLine, 136},
+    {ExportStep::CommitTextFile, 140},
+    {ExportStep::WriteCommaField, 140},
+    {ExportStep::EndCommaLine, 140},
+    {ExportStep::CommitCommaFile, 142},
 }};
