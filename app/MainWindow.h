@@ -149,8 +149,6 @@ private:
     // handler's location.
     void saveResults(ErrorTrap& trap, const std::function<std::optional<ExportFailure>(int* written)>& save);
 
-    QString m_lastFolder;
-
     WindowServices m_services;
     InputFileList* m_inputFiles;
     ResultsList* m_results;
@@ -169,6 +167,8 @@ private:
     std::unique_ptr<ExtractionRun> m_run;
     // The folder scan in progress, if any, for Escape to stop.
     AddFolder::ScanProgress* m_scan = nullptr;
+    // The folder the last scan was of, where the next one's folder dialog starts.
+    QString m_lastFolder;
     int m_pointer = DefaultPointer;
     std::optional<QCursor> m_handCursor;
     std::optional<QCursor> m_dragCursor;

@@ -90,10 +90,10 @@ QGroupBox* createFrame(const QString& caption, QWidget* parent, QObject* watcher
     return frame;
 }
 
-QWidget* createControl(const ControlSpec& spec, QWidget* parent, QObject* watcher)
+QWidget* createControl(const ControlSpec& control, QWidget* parent, QObject* watcher)
 {
-    const QString caption = QString::fromUtf8(spec.caption);
-    switch (spec.kind) {
+    const QString caption = QString::fromUtf8(control.caption);
+    switch (control.kind) {
     case ControlSpec::PushButton:
         return createPushButton(caption, parent, watcher);
     case ControlSpec::ListView:
@@ -141,17 +141,17 @@ void MainWindow::buildControls()
     setFont(arialBold(9));
     paintWhite(this);
 
-    // Tab indexes run from 0 to one less than the number of controls, whether or not the control takes focus.
+    // Every tab index is below the number of controls.
     std::vector<QWidget*> byTabIndex(kControls.size(), nullptr);
-    for (const ControlSpec& spec : kControls) {
-        QWidget* widget = createControl(spec, spec.inFrame ? static_cast<QWidget*>(m_frame1) : this, this);
+    for (const ControlSpec& entry : kControls) {
+        QWidget* widget = createControl(entry, entry.inFrame ? static_cast<QWidget*>(m_frame1) : this, this);
         // The frame comes before the controls it holds.
-        if (spec.kind == ControlSpec::Frame)
+        if (entry.kind == ControlSpec::Frame)
             m_frame1 = static_cast<QGroupBox*>(widget);
-        widget->setObjectName(QString::fromUtf8(spec.name));
-        widget->setGeometry(pixels(spec.left), pixels(spec.top), pixels(spec.width), pixels(spec.height));
-        if (spec.tabIndex >= 0)
-            byTabIndex[std::size_t(spec.tabIndex)] = widget;
+        widget->setObjectName(QString::fromUtf8(entry.name));
+        widget->setGeometry(pixels(entry.left), pixels(entry.top), pixels(entry.width), pixels(entry.height));
+        if (entry.tabIndex >= 0)
+            byTabIndex[std::size_t(entry.tabIndex)] = widget;
         else
             widget->setFocusPolicy(Qt::NoFocus);
     }
