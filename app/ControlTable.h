@@ -28,6 +28,12 @@ inline constexpr int kClientWidthTwips = 8040;
 inline constexpr int kClientHeightTwips = 10260;
 inline constexpr int kColumnWidthTwips = 7000;
 
+// Twips to whole pixels, rounding to the nearest.
+inline constexpr int pixels(int twips)
+{
+    return (twips + kTwipsPerPixel / 2) / kTwipsPerPixel;
+}
+
 inline constexpr std::array<ControlSpec, 21> kControls{{
     {"PushButton2", ControlSpec::PushButton, "Help", false, 120, 120, 7800, 405, 11},
     {"ListView1", ControlSpec::ListView, "", false, 120, 630, 7800, 2535, 0},

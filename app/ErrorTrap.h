@@ -2,6 +2,7 @@
 
 #include "Dialogs.h"
 #include "Result.h"
+#include "StepNumbers.h"
 #include "Steps.h"
 
 #include <QString>
@@ -27,7 +28,7 @@ void SaveSettingOrFail(class SettingsStore& settings, const QString& key, const 
 
 // The uniform error trap of a handler: numbered steps run in turn; one that fails shows the
 // error report with its number and the handler's location, and the handler goes on with the next step.
-class ErrorTrap : public Steps
+class ErrorTrap : public Steps<int>
 {
 public:
     ErrorTrap(Dialogs& dialogs, const QString& location);
@@ -37,3 +38,13 @@ public:
 private:
     QString m_location;
 };
+
+// The steps of a lower layer, which names them by an enum of its own, trapped as a handler's are: a failed step shows
+// the error report at location, with the number the table gives it, and the work goes on with the next one.
+template <typename Step>
+Steps<Step> NumberedSteps(Dialogs& dialogs, const QString& location, const StepNumbers<Step>& numbers)
+{
+    return Steps<Step>([&dialogs, location, &numbers](Step step, const QString& description) {
+        ErrorReport(dialogs, description, location, numbers[step]);
+    });
+}

@@ -24,6 +24,7 @@ class SettingsStore;
 class ColumnHeaderProxy;
 class ExtractionRun;
 class ProgressCaption;
+struct ExportFailure;
 namespace AddFolder {
 struct ScanProgress;
 }
@@ -125,20 +126,28 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Where a handler's error report says the failure happened.
+    static QString location(const char* handler);
+
+    // The controls of the layout table (ControlTable.h), and the look a skin file gives them.
     void buildControls();
-    void wireHandlers();
+    void findControls();
     void ApplySkin();
-    QString m_lastFolder;
-    void saveSetting(const QString& key, const QString& value);
-    // The save dialog and the overwrite question; empty when the save should not go on.
-    QString chooseSaveTarget(class ErrorTrap& trap);
-    void removeSelectedInput();
+    void wireHandlers();
+    template <typename T> T* control(const char* name) const { return findChild<T*>(QLatin1String(name)); }
+
     QString besideProgram(const QString& name) const;
     // The folder whose Samples/ the program offers: its own, or the shared data folder's when it has none.
     QString samplesOwner() const;
-    void addDroppedPath(const QString& path);
 
-    template <typename T> T* control(const char* name) const;
+    void saveSetting(const QString& key, const QString& value);
+    void addDroppedPath(const QString& path);
+    void removeSelectedInput();
+    // The save dialog and the overwrite question; empty when the save should not go on.
+    QString chooseSaveTarget(class ErrorTrap& trap);
+    // Runs one of the saves, showing in the caption how many rows it has written; its failure is reported at the
+    // handler's location.
+    void saveResults(ErrorTrap& trap, const std::function<std::optional<ExportFailure>(int* written)>& save);
 
     WindowServices m_services;
     InputFileList* m_inputFiles;
@@ -158,6 +167,8 @@ private:
     std::unique_ptr<ExtractionRun> m_run;
     // The folder scan in progress, if any, for Escape to stop.
     AddFolder::ScanProgress* m_scan = nullptr;
+    // The folder the last scan was of, where the next one's folder dialog starts.
+    QString m_lastFolder;
     int m_pointer = DefaultPointer;
     std::optional<QCursor> m_handCursor;
     std::optional<QCursor> m_dragCursor;

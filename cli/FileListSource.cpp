@@ -67,13 +67,15 @@ void FileListSource::expand(const QByteArray& argument)
         return;
     }
     // A folder or file the scan cannot take is reported and left out; the rest of the folder still counts.
-    Steps scanSteps([&](int, const QString& description) {
+    const auto reportFailure = [&](auto, const QString& description) {
         std::fprintf(stderr, "quillory-extract: %s: %s\n", argument.constData(), description.toLocal8Bit().constData());
         m_namesFailed = true;
-    });
+    };
+    Steps<AddFolder::ScanStep> scanSteps(reportFailure);
+    Steps<AddFolder::WalkStep> walkSteps(reportFailure);
     NoEvents noEvents(m_stopRequested);
     AddFolder::ScanProgress scanned;
-    const QStringList found = AddFolder::ScanFolder(path, m_pattern, noEvents, scanSteps, scanSteps, &scanned);
+    const QStringList found = AddFolder::ScanFolder(path, m_pattern, noEvents, scanSteps, walkSteps, &scanned);
     m_pending.insert(m_pending.end(), found.begin(), found.end());
 }
 

@@ -2,22 +2,17 @@
 
 #include "ExtractionModes.h"
 #include "LineList.h"
-
-#include <exception>
-#include <new>
+#include "Steps.h"
 
 namespace {
 
 // Runs one stage of a file's work; an error it raises becomes that stage's failure.
 template <typename Action> std::optional<ExtractionFailure> inStage(ExtractionStage stage, Action&& action)
 {
-    try {
-        return action();
-    } catch (const std::bad_alloc&) {
-        return ExtractionFailure{stage, QStringLiteral("Out of memory")};
-    } catch (const std::exception& error) {
-        return ExtractionFailure{stage, QString::fromLocal8Bit(error.what())};
-    }
+    std::optional<ExtractionFailure> failure;
+    if (const std::optional<QString> description = FailureOf([&] { failure = action(); }))
+        return ExtractionFailure{stage, *description};
+    return failure;
 }
 
 std::optional<ExtractionFailure> extractLines(const QString& path, const std::function<ExtractionTexts()>& texts,

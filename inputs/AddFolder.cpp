@@ -62,8 +62,9 @@ bool isAncestor(const std::vector<WalkedFolder>& walked, qsizetype node, const Q
 }
 
 // Lists the sub-folders of one level and returns the next level. Folders that cannot be listed are dropped from the
-// level itself. Each step that fails is reported with its number and passed over, so one folder costs only itself.
-Level nextLevel(Level& level, std::vector<WalkedFolder>& walked, EventPump& events, Steps& walk, ScanProgress* progress)
+// level itself. Each step that fails is reported and passed over, so one folder costs only itself.
+Level nextLevel(Level& level, std::vector<WalkedFolder>& walked, EventPump& events, Steps<WalkStep>& walk,
+                ScanProgress* progress)
 {
     const auto stopped = [progress] {
         return progress && progress->stopRequested;
@@ -74,25 +75,25 @@ Level nextLevel(Level& level, std::vector<WalkedFolder>& walked, EventPump& even
         const QString entry = level.paths[i];
         const qsizetype node = level.nodes[std::size_t(i)];
         // A test that cannot be made leaves the folder alone rather than going where it may not lead.
-        if (walk.test(108, [&] { return !IsFolder(entry); }) ||
-            walk.test(110, [&] { return entry.size() >= kMaxPath; })) {
+        if (walk.test(WalkStep::NotAFolder, [&] { return !IsFolder(entry); }) ||
+            walk.test(WalkStep::PathTooLong, [&] { return entry.size() >= kMaxPath; })) {
             ++i;
             continue;
         }
-        walk.step(114, [&] { events.processEvents(); });
-        if (!walk.test(116, [&] { return mayBeListed(entry); })) {
+        walk.step(WalkStep::EventsBeforeListing, [&] { events.processEvents(); });
+        if (!walk.test(WalkStep::MayBeListed, [&] { return mayBeListed(entry); })) {
             ++i;
             continue;
         }
         Result<QStringList> names = Failure{QString()};
-        if (!walk.step(118, [&] { names = ListDirectory(entry, QStringLiteral("*"), true); })) {
+        if (!walk.step(WalkStep::ListFolder, [&] { names = ListDirectory(entry, QStringLiteral("*"), true); })) {
             ++i;
             continue;
         }
         if (!names) {
             const QString& why = names.failure().description;
             if ((why == QStringLiteral("Permission denied") || why == QStringLiteral("Path not found")) &&
-                walk.step(148, [&] {
+                walk.step(WalkStep::DropUnlistable, [&] {
                     // The first equal entry is at or before this one, so the entry that followed is now at i.
                     const qsizetype first = level.paths.indexOf(entry);
                     level.nodes.erase(level.nodes.begin() + first);
@@ -103,18 +104,18 @@ Level nextLevel(Level& level, std::vector<WalkedFolder>& walked, EventPump& even
             continue;
         }
         for (const QString& name : *names) {
-            walk.step(120, [&] { events.processEvents(); });
+            walk.step(WalkStep::EventsPerName, [&] { events.processEvents(); });
             if (stopped())
                 break;
-            if (walk.test(124, [&] { return name.size() >= kMaxPath; }) ||
-                walk.test(126, [&] { return HasOddCharacters(name); }) ||
-                walk.test(128, [&] { return name.contains(u'?'); }) ||
-                walk.test(130, [&] { return name == u"." || name == u".."; }))
+            if (walk.test(WalkStep::NameTooLong, [&] { return name.size() >= kMaxPath; }) ||
+                walk.test(WalkStep::OddCharacters, [&] { return HasOddCharacters(name); }) ||
+                walk.test(WalkStep::QuestionMark, [&] { return name.contains(u'?'); }) ||
+                walk.test(WalkStep::DotName, [&] { return name == u"." || name == u".."; }))
                 continue;
             QString path;
-            if (!walk.step(132, [&] { path = entry + name + kPathSeparator; }))
+            if (!walk.step(WalkStep::JoinPath, [&] { path = entry + name + kPathSeparator; }))
                 continue;
-            walk.step(134, [&] {
+            walk.step(WalkStep::QueueSubFolder, [&] {
                 // A folder that is really one of those above it would lead the walk round in a circle for ever.
                 const QString canonical = FileSystem::canonicalPath(path);
                 if (!canonical.isEmpty() && isAncestor(walked, node, canonical))
@@ -182,7 +183,8 @@ QStringList ListFiles(const QString& folder, const QString& pattern)
     return files;
 }
 
-void GetSubDirectories2016(QStringList& folders, bool recurse, EventPump& events, Steps& walk, ScanProgress* progress)
+void GetSubDirectories2016(QStringList& folders, bool recurse, EventPump& events, Steps<WalkStep>& walk,
+                           ScanProgress* progress)
 {
     // The walk goes level by level in a loop rather than by recursion, so that a deep tree cannot exhaust the stack.
     std::vector<WalkedFolder> walked;
@@ -204,25 +206,26 @@ void GetSubDirectories2016(QStringList& folders, bool recurse, EventPump& events
     for (std::size_t depth = levels.size() - 1; depth > 0; --depth) {
         QStringList& parentLevel = levels[depth - 1].paths;
         for (const QString& entry : levels[depth].paths) {
-            if (!walk.test(154, [&] { return IsFolder(entry); }))
+            if (!walk.test(WalkStep::StillAFolder, [&] { return IsFolder(entry); }))
                 continue;
-            walk.step(156, [&] { events.processEvents(); });
-            if (walk.test(158, [&] { return mayBeListed(entry); }))
-                walk.step(160, [&] { parentLevel.append(entry); });
+            walk.step(WalkStep::EventsBeforeHandingUp, [&] { events.processEvents(); });
+            if (walk.test(WalkStep::MayBeHandedUp, [&] { return mayBeListed(entry); }))
+                walk.step(WalkStep::HandUp, [&] { parentLevel.append(entry); });
         }
     }
     folders = std::move(levels[0].paths);
 }
 
-QStringList ScanFolder(const QString& folder, const QString& pattern, EventPump& events, Steps& scan, Steps& walk,
-                       ScanProgress* progress)
+QStringList ScanFolder(const QString& folder, const QString& pattern, EventPump& events, Steps<ScanStep>& scan,
+                       Steps<WalkStep>& walk, ScanProgress* progress)
 {
     const auto stopped = [progress] {
         return progress && progress->stopRequested;
     };
     QStringList folders;
-    scan.step(112, [&] { folders = {folder.endsWith(kPathSeparator) ? folder : folder + kPathSeparator}; });
-    scan.step(114, [&] { GetSubDirectories2016(folders, true, events, walk, progress); });
+    scan.step(ScanStep::StartFolder,
+              [&] { folders = {folder.endsWith(kPathSeparator) ? folder : folder + kPathSeparator}; });
+    scan.step(ScanStep::Walk, [&] { GetSubDirectories2016(folders, true, events, walk, progress); });
     QStringList paths;
     if (stopped())
         return paths;
@@ -235,18 +238,18 @@ QStringList ScanFolder(const QString& folder, const QString& pattern, EventPump&
         }
         QString entry;
         // Without its own folder a name would be looked for in the root.
-        if (!scan.step(118, [&] { entry = found.chopped(1); }))
+        if (!scan.step(ScanStep::FolderEntry, [&] { entry = found.chopped(1); }))
             continue;
         QStringList names;
-        if (!scan.step(120, [&] { names = ListFiles(entry, pattern); }))
+        if (!scan.step(ScanStep::ListFiles, [&] { names = ListFiles(entry, pattern); }))
             continue;
         for (const QString& name : names) {
-            if (scan.test(124, [&] { return name.startsWith(u'~'); }))
+            if (scan.test(ScanStep::LockFile, [&] { return name.startsWith(u'~'); }))
                 continue;
             QString path;
-            if (!scan.step(126, [&] { path = entry + kPathSeparator + name; }))
+            if (!scan.step(ScanStep::JoinPath, [&] { path = entry + kPathSeparator + name; }))
                 continue;
-            scan.step(128, [&] {
+            scan.step(ScanStep::TakeFile, [&] {
                 if (FileCanBeOpened(path) && FileAttributes(path) != AttributeBit::kHidden + AttributeBit::kArchive) {
                     paths.append(FixPath(path));
                     if (progress)

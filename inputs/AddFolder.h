@@ -1,10 +1,11 @@
 #pragma once
 
+#include "Steps.h"
+
 #include <QString>
 #include <QStringList>
 
 class EventPump;
-class Steps;
 
 // Adding a whole folder to the input list: the walk over every folder beneath the chosen one and the files taken from
 // each. Used by the folder-scan button, by drops of folders and by the command-line extractor.
@@ -33,16 +34,57 @@ struct ScanProgress
     bool stopRequested = false;
 };
 
-// Where the walk's own failures are reported.
-inline const QString kWalkLocation = QStringLiteral("in Ostwenna2021/08/31.AddFolder.GetSubDirectories2016 ");
+// The steps of the walk, each of which may fail on its own and is then passed over. Count, last, is no step: it
+// counts them, for those who give each step a number.
+enum class WalkStep
+{
+    // Going down, for each folder of a level:
+    NotAFolder,          // test: the entry is not (or no longer) a folder
+    PathTooLong,         // test: its path is too long to go below
+    EventsBeforeListing, // events let through
+    MayBeListed,         // test: it is not a system junction
+    ListFolder,          // its sub-folders listed
+    DropUnlistable,      // a folder that cannot be listed (gone, or no permission) dropped from its level
+
+    // For each sub-folder name found:
+    EventsPerName,  // events let through
+    NameTooLong,    // test
+    OddCharacters,  // test: see HasOddCharacters
+    QuestionMark,   // test: the name holds a "?"
+    DotName,        // test: "." or ".."
+    JoinPath,       // the sub-folder's path made
+    QueueSubFolder, // queued for the next level, unless it leads back to a folder above it
+
+    // Coming back up, for each folder of a level below the first:
+    StillAFolder,          // test
+    EventsBeforeHandingUp, // events let through
+    MayBeHandedUp,         // test: it is not a system junction
+    HandUp,                // appended to the level above
+
+    Count
+};
+
+// The steps of a scan, each of which may fail on its own and is then passed over; the walk beneath it has its own.
+// Count, last, is no step: it counts them.
+enum class ScanStep
+{
+    StartFolder, // the chosen folder, with its separator, as the walk's first entry
+    Walk,        // the walk beneath it, as a whole
+    FolderEntry, // a walked folder's path without its separator
+    ListFiles,   // its matching files listed
+    LockFile,    // test: the name begins with "~"
+    JoinPath,    // the file's path made
+    TakeFile,    // the file taken, unless it cannot be opened or is a plain hidden file
+    Count
+};
 
 // Extends folders (paths ending in the separator) with every folder beneath them, breadth-first: the given folders,
 // then all folders one level below (grouped by parent, in the parents' order), then two levels below, and so on. A
 // folder that cannot be listed is dropped from the list. With recurse false only one level is added. A folder
 // reached through a symbolic link is not entered when it is really one of the folders above it on its own path, so
-// a link loop ends; every other link is followed. A step that fails is reported through walk, with its number, and
-// the walk goes on with the next one.
-void GetSubDirectories2016(QStringList& folders, bool recurse, EventPump& events, Steps& walk,
+// a link loop ends; every other link is followed. A step that fails is reported through walk, and the walk goes on
+// with the next one.
+void GetSubDirectories2016(QStringList& folders, bool recurse, EventPump& events, Steps<WalkStep>& walk,
                            ScanProgress* progress = nullptr);
 
 // Every file in the folder and the folders beneath it that matches the pattern, can be opened, does not begin with
@@ -50,7 +92,7 @@ void GetSubDirectories2016(QStringList& folders, bool recurse, EventPump& events
 // scan's own failed steps are reported through scan, the walk's through walk; either way the scan goes on, and a
 // folder or file whose step failed is left out. A scan stopped during the walk finds no files; one stopped while the
 // folders' files are taken keeps those taken so far.
-QStringList ScanFolder(const QString& folder, const QString& pattern, EventPump& events, Steps& scan, Steps& walk,
-                       ScanProgress* progress = nullptr);
+QStringList ScanFolder(const QString& folder, const QString& pattern, EventPump& events, Steps<ScanStep>& scan,
+                       Steps<WalkStep>& walk, ScanProgress* progress = nullptr);
 
 } // namespace AddFolder

@@ -16,24 +16,16 @@ void Fail(const QString& description)
     throw StepError(description);
 }
 
-bool Steps::step(int number, const std::function<void()>& action)
+std::optional<QString> FailureOf(const std::function<void()>& action)
 {
     try {
         action();
-        return true;
+        return std::nullopt;
     } catch (const StepError& error) {
-        m_report(number, error.description());
+        return error.description();
     } catch (const std::bad_alloc&) {
-        m_report(number, QStringLiteral("Out of memory"));
+        return QStringLiteral("Out of memory");
     } catch (const std::exception& error) {
-        m_report(number, QString::fromLocal8Bit(error.what()));
+        return QString::fromLocal8Bit(error.what());
     }
-    return false;
-}
-
-bool Steps::test(int number, const std::function<bool()>& condition)
-{
-    bool result = true;
-    step(number, [&] { result = condition(); });
-    return result;
 }

@@ -17,25 +17,24 @@ QString describe(const SaveFile& file)
     return QStringLiteral("Path/File access error (%1)").arg(file.errorString());
 }
 
-// Opens the target's stand-in (130), hands it to write, then commits it over the target at
-// closeStep.
-std::optional<ExportFailure> writeSafely(const QString& path, int closeStep,
+// Opens the target's stand-in, hands it to write, then commits it over the target at commitStep.
+std::optional<ExportFailure> writeSafely(const QString& path, ExportStep commitStep,
                                          const std::function<std::optional<ExportFailure>(SaveFile&)>& write)
 {
     SaveFile file(path);
     if (!file.open())
-        return ExportFailure{130, describe(file)};
+        return ExportFailure{ExportStep::OpenTarget, describe(file)};
     if (std::optional<ExportFailure> failure = write(file)) {
         file.cancel();
         return failure;
     }
     if (!file.commit())
-        return ExportFailure{closeStep, describe(file)};
+        return ExportFailure{commitStep, describe(file)};
     return std::nullopt;
 }
 
 // Hands every row, read afresh by position, to take, letting the window process its events before
-// each one (134). The count is taken once; rows cleared away meanwhile fail at 136.
+// each one. The count is taken once; rows cleared away meanwhile fail the save.
 std::optional<ExportFailure> forEachRow(const ResultsList& results, EventPump& events, int* rowsDone,
                                         const std::function<std::optional<ExportFailure>(const QString&)>& take)
 {
@@ -43,7 +42,8 @@ std::optional<ExportFailure> forEachRow(const ResultsList& results, EventPump& e
     for (int position = 1; position <= count; ++position) {
         events.processEvents();
         if (position > results.Count())
-            return ExportFailure{136, QStringLiteral("Invalid property value (row %1 is gone)").arg(position)};
+            return ExportFailure{ExportStep::ReadRow,
+                                 QStringLiteral("Invalid property value (row %1 is gone)").arg(position)};
         if (std::optional<ExportFailure> failure = take(results.Text(position)))
             return failure;
         if (rowsDone)
@@ -57,13 +57,13 @@ std::optional<ExportFailure> forEachRow(const ResultsList& results, EventPump& e
 std::optional<ExportFailure> SaveResultsAsText(const QString& path, const ResultsList& results, EventPump& events,
                                                int* rowsDone)
 {
-    return writeSafely(path, 140, [&](SaveFile& file) {
+    return writeSafely(path, ExportStep::CommitTextFile, [&](SaveFile& file) {
         QByteArray line;
         return forEachRow(results, events, rowsDone, [&](const QString& row) -> std::optional<ExportFailure> {
             line.clear();
             ResultsFormat::appendTextLine(line, row);
             if (!file.write(line))
-                return ExportFailure{136, describe(file)};
+                return ExportFailure{ExportStep::WriteTextLine, describe(file)};
             return std::nullopt;
         });
     });
@@ -72,7 +72,7 @@ std::optional<ExportFailure> SaveResultsAsText(const QString& path, const Result
 std::optional<ExportFailure> SaveResultsAsCommaDelimited(const QString& path, const ResultsList& results,
                                                          EventPump& events, int* rowsDone)
 {
-    return writeSafely(path, 142, [&](SaveFile& file) -> std::optional<ExportFailure> {
+    return writeSafely(path, ExportStep::CommitCommaFile, [&](SaveFile& file) -> std::optional<ExportFailure> {
         // The line goes out as it grows, so that the save never holds a second copy of every row.
         QByteArray line;
         if (std::optional<ExportFailure> failure =
@@ -80,12 +80,12 @@ std::optional<ExportFailure> SaveResultsAsCommaDelimited(const QString& path, co
                     line.clear();
                     ResultsFormat::appendCommaField(line, row);
                     if (!file.write(line))
-                        return ExportFailure{140, describe(file)};
+                        return ExportFailure{ExportStep::WriteCommaField, describe(file)};
                     return std::nullopt;
                 }))
             return failure;
         if (!file.write(ResultsFormat::kLineEnd))
-            return ExportFailure{140, describe(file)};
+            return ExportFailure{ExportStep::EndCommaLine, describe(file)};
         return std::nullopt;
     });
 }

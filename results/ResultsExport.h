@@ -11,10 +11,29 @@ class Clipboard;
 class EventPump;
 class ResultsList;
 
-// A save or copy that stopped, with the number of the step that failed.
+// The steps of the two saves at which one can fail. Count, last, is no step: it counts them, for those who give each
+// step a number.
+enum class ExportStep
+{
+    OpenTarget, // the file written beside the target, or the target itself
+    ReadRow,    // a row read afresh: it is gone when the list was cleared under the save
+
+    // The text file:
+    WriteTextLine,  // a row's line
+    CommitTextFile, // the last of the buffer written, and the new file put in the target's place
+
+    // The comma-delimited file:
+    WriteCommaField, // a row's field and comma
+    EndCommaLine,    // the line end after the last field
+    CommitCommaFile, // the last of the buffer written, and the new file put in the target's place
+
+    Count
+};
+
+// A save that stopped, with the step that failed.
 struct ExportFailure
 {
-    int step;
+    ExportStep step;
     QString description;
 };
 

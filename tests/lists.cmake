@@ -1,10 +1,11 @@
-# The two list models and the path tidying that feeds the input list.
+# The two list models, the path tidying and folder walk that feed the input list, and the saves of the results.
 add_executable(quillory_list_tests
     ListsTestMain.cpp
     inputs/AddFolderTest.cpp
     inputs/FixPathTest.cpp
     inputs/InputFileListTest.cpp
     inputs/SampleFilesTest.cpp
+    results/ResultsExportTest.cpp
     results/ResultsListTest.cpp
 )
 target_link_libraries(quillory_list_tests PRIVATE quillory_inputs quillory_results Qt6::Test GTest::gtest)

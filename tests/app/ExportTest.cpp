@@ -307,6 +307,42 @@ private Q_SLOTS:
         QVERIFY2(h.dialogs.unexpected().isEmpty(), qPrintable(h.dialogs.describe()));
     }
 
+    void clearingTheResultsUnderASaveIsReportedAtTheMissingRow_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::newRow("text") << "PushButton6";
+        QTest::newRow("comma") << "PushButton12";
+    }
+    void clearingTheResultsUnderASaveIsReportedAtTheMissingRow()
+    {
+        QFETCH(QString, button);
+        Harness h;
+        MainWindow& window = h.load();
+        for (const char* row : {"row 1", "row 2", "row 3"})
+            window.results().Append(row);
+        const QString path = h.folder.filePath("target/out.txt");
+        h.writeBesideProgram("target/out.txt", "the old file\r\n");
+        // The user clears the list while the save lets events through before its second row.
+        h.events.onCall(2, [&] { QTest::mouseClick(h.find<QPushButton>("PushButton9"), Qt::LeftButton); });
+        h.dialogs.answerSaveFile(path);
+        h.dialogs.answerQuestion(Dialogs::Answer::Yes);
+        h.dialogs.expectMessage();
+        QTest::mouseClick(h.find<QPushButton>(button.toLatin1()), Qt::LeftButton);
+
+        const FakeDialogs::Box report{
+            FakeDialogs::Kind::Message, QStringLiteral("Application Error"),
+            QStringLiteral("Invalid property value (row 2 is gone)\r\nin Pellowin2021/08/31.Form1.%1_Click at line "
+                           "136\r\rPlease email screenshot of this message to support@quorvane.com")
+                .arg(button),
+            Dialogs::Icon::Warning};
+        QCOMPARE(h.dialogs.transcript(), QList<FakeDialogs::Box>({saveBox(), overwriteBox(path), report}));
+        QCOMPARE(contents(path), QByteArray("the old file\r\n"));
+        QCOMPARE(filesIn(h.folder.filePath("target")), QStringList({"out.txt"}));
+        QCOMPARE(window.results().Count(), 0);
+        QCOMPARE(window.pointer(), 0);
+        QVERIFY(h.dialogs.unexpected().isEmpty());
+    }
+
     void aPipeOrADeviceIsWrittenAsItStands()
     {
         Harness h;

@@ -122,6 +122,60 @@ private Q_SLOTS:
         QVERIFY(h.dialogs.unexpected().isEmpty());
     }
 
+    void eachStepOfTheWalkIsReportedWithItsOwnNumber_data()
+    {
+        QTest::addColumn<bool>("dropped");
+        QTest::addColumn<int>("pass");
+        QTest::addColumn<int>("step");
+        // The walk of top/ with top/sub/ in it lets events through four times: before top is listed, for the name
+        // sub found in it, before sub is listed, and when sub is handed up to the first level.
+        for (const bool dropped : {false, true}) {
+            const char* gesture = dropped ? "drop" : "scan";
+            QTest::addRow("%s, before a folder is listed", gesture) << dropped << 1 << 114;
+            QTest::addRow("%s, for a sub-folder's name", gesture) << dropped << 2 << 120;
+            QTest::addRow("%s, before a sub-folder is listed", gesture) << dropped << 3 << 114;
+            QTest::addRow("%s, when a folder is handed up", gesture) << dropped << 4 << 156;
+        }
+    }
+    void eachStepOfTheWalkIsReportedWithItsOwnNumber()
+    {
+        QFETCH(bool, dropped);
+        QFETCH(int, pass);
+        QFETCH(int, step);
+        Harness h;
+        MainWindow& window = h.load();
+        h.writeBesideProgram("top/a.htm", "<p>x</p>");
+        h.writeBesideProgram("top/sub/b.htm", "<p>x</p>");
+        const QString top = h.folder.filePath("top");
+        const int start = h.events.calls();
+        h.events.everyCall([&] {
+            if (h.events.calls() == start + pass)
+                Fail(QStringLiteral("Out of stack space"));
+        });
+        if (dropped) {
+            h.dialogs.expectMessage();
+            QMimeData data;
+            data.setUrls({QUrl::fromLocalFile(top)});
+            QVERIFY(dropOnList(window, &data));
+        } else {
+            h.dialogs.answerPrompt("htm");
+            h.dialogs.answerChooseFolder(top);
+            h.dialogs.expectMessage();
+            QTest::mouseClick(h.find<QPushButton>("PushButton5"), Qt::LeftButton);
+        }
+        QCOMPARE(h.dialogs.transcript().last(),
+                 FakeDialogs::Box({FakeDialogs::Kind::Message, "Application Error",
+                                   QStringLiteral("Out of stack space\r\nin Ostwenna2021/08/31.AddFolder."
+                                                  "GetSubDirectories2016 at line %1\r\rPlease email screenshot of "
+                                                  "this message to support@quorvane.com")
+                                       .arg(step),
+                                   Dialogs::Icon::Warning}));
+        // An event pass that fails costs nothing: the walk goes on as if it had gone through.
+        QCOMPARE(inputTexts(window), QStringList({top + "/a.htm", top + "/sub/b.htm"}));
+        QCOMPARE(window.pointer(), 0);
+        QVERIFY(h.dialogs.unexpected().isEmpty());
+    }
+
     void escapeStopsAFolderScanAndKeepsTheFilesFoundSoFar()
     {
         Harness h;

@@ -45,20 +45,21 @@ private:
 };
 
 // The steps of a walk or scan that is expected to go through without a failure: any report fails the test.
-class NoFailures final : public Steps
+template <typename Step> class NoFailures final : public Steps<Step>
 {
 public:
     NoFailures()
-        : Steps([](int step, const QString& description) {
-              ADD_FAILURE() << "step " << step << " failed: " << description.toStdString();
+        : Steps<Step>([](Step step, const QString& description) {
+              ADD_FAILURE() << "step " << int(step) << " failed: " << description.toStdString();
           })
     {}
 };
 
 QStringList scanFolder(const QString& folder, const QString& pattern, EventPump& events)
 {
-    NoFailures steps;
-    return AddFolder::ScanFolder(folder, pattern, events, steps, steps);
+    NoFailures<AddFolder::ScanStep> scan;
+    NoFailures<AddFolder::WalkStep> walk;
+    return AddFolder::ScanFolder(folder, pattern, events, scan, walk);
 }
 
 bool runningAsRoot()
@@ -104,7 +105,7 @@ public:
     QStringList walk(CountingPump& pump, bool recurse = true) const
     {
         QStringList folders{root()};
-        NoFailures steps;
+        NoFailures<AddFolder::WalkStep> steps;
         AddFolder::GetSubDirectories2016(folders, recurse, pump, steps);
         return relative(folders);
     }
@@ -431,9 +432,13 @@ TEST(AddFolder, AFailureInsideTheWalkIsReportedAtItsOwnStepAndTheScanGoesOn)
     tree.file("z.htm");
     tree.file("a/x.htm");
     tree.file("b/y.htm");
-    // The walk lets events through once per folder listed (114), once per sub-folder found (120) and once per folder
-    // copied up (156): here the root, a and b found in it, a and b listed, a and b copied up.
-    const std::vector<std::pair<int, int>> cases{{1, 114}, {2, 120}, {3, 120}, {4, 114}, {6, 156}, {7, 156}};
+    // The walk lets events through once per folder listed, once per sub-folder found and once per folder copied up:
+    // here the root, a and b found in it, a and b listed, a and b copied up.
+    using AddFolder::WalkStep;
+    const std::vector<std::pair<int, WalkStep>> cases{
+        {1, WalkStep::EventsBeforeListing}, {2, WalkStep::EventsPerName},         {3, WalkStep::EventsPerName},
+        {4, WalkStep::EventsBeforeListing}, {6, WalkStep::EventsBeforeHandingUp}, {7, WalkStep::EventsBeforeHandingUp},
+    };
     for (const auto& [pass, step] : cases) {
         SCOPED_TRACE(pass);
         CountingPump pump;
@@ -441,11 +446,13 @@ TEST(AddFolder, AFailureInsideTheWalkIsReportedAtItsOwnStepAndTheScanGoesOn)
             if (now == pass)
                 Fail(QStringLiteral("Out of stack space"));
         });
-        QList<std::pair<int, QString>> walkReports;
-        Steps walk([&](int number, const QString& description) { walkReports.append({number, description}); });
-        NoFailures scan;
+        QList<std::pair<WalkStep, QString>> walkReports;
+        Steps<WalkStep> walk([&](WalkStep failed, const QString& description) {
+            walkReports.append({failed, description});
+        });
+        NoFailures<AddFolder::ScanStep> scan;
         const QStringList found = AddFolder::ScanFolder(tree.root(), QStringLiteral("*.htm"), pump, scan, walk);
-        EXPECT_EQ(walkReports, (QList<std::pair<int, QString>>{{step, "Out of stack space"}}));
+        EXPECT_EQ(walkReports, (QList<std::pair<WalkStep, QString>>{{step, "Out of stack space"}}));
         EXPECT_EQ(tree.relative(found), QStringList({"z.htm", "a/x.htm", "b/y.htm"}));
         EXPECT_EQ(pump.passes(), 7);
     }
