@@ -181,7 +181,7 @@ DocumentResult ExtractionRun::Session::open(const QString& path)
 
 std::optional<ExtractionMode> ExtractionRun::Session::selectedMode()
 {
-    const std::optional<ExtractionMode> selected = ModeFromNumber(m_run.m_controls.selectedOption());
+    const std::optional<ExtractionMode> selected = m_run.m_controls.selectedMode();
     for (const ExtractionMode mode : kModesInOrder) {
         if (m_trap.test(StepsOf(mode).selectionTest, [&] { return selected == mode; }))
             return mode;
@@ -222,8 +222,8 @@ void ExtractionRun::Session::run()
     // the run, after its report.
     std::optional<QString> refusal;
     if (!m_trap.step(104, [&] {
-            refusal = CheckRunInputs(m_run.m_inputs.Count(), ModeFromNumber(controls.selectedOption()),
-                                     controls.tagName(), controls.searchText());
+            refusal = CheckRunInputs(m_run.m_inputs.Count(), controls.selectedMode(), controls.tagName(),
+                                     controls.searchText());
         }))
         return;
     if (refusal == kNoFilesAdded) {

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 class Dialogs;
 class ProgressCaption;
@@ -17,7 +18,7 @@ class ResultsList;
 // document loads applies from that moment on.
 struct RunControls
 {
-    std::function<int()> selectedOption; // 1 to 4, or 0 when none is selected
+    std::function<std::optional<ExtractionMode>()> selectedMode; // nothing when no option is selected
     std::function<QString()> tagName;
     std::function<QString()> searchText;
     std::function<void()> focusTagName;

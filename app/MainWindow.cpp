@@ -6,7 +6,6 @@
 #include "ColumnHeaderProxy.h"
 #include "ControlTable.h"
 #include "Cursors.h"
-#include "WorkerPool.h"
 #include "ErrorTrap.h"
 #include "EventPump.h"
 #include "ExtractionRun.h"
@@ -20,6 +19,7 @@
 #include "SampleFiles.h"
 #include "SettingsStore.h"
 #include "ShortTitle.h"
+#include "WorkerPool.h"
 
 #include <QCloseEvent>
 #include <QDir>
@@ -51,11 +51,11 @@ MainWindow::MainWindow(WindowServices services, QWidget* parent)
     m_documents = m_services.makeDocuments ? m_services.makeDocuments()
                                            : createWorkerDocuments(DefaultDocumentWorkers(WorkerProgram()));
     RunControls controls{
-        [this] {
+        [this]() -> std::optional<ExtractionMode> {
             for (int i = 0; i < 4; ++i)
                 if (m_options[i]->isChecked())
-                    return i + 1;
-            return 0;
+                    return ModeFromNumber(i + 1);
+            return std::nullopt;
         },
         [this] { return m_text1->text(); },
         [this] { return m_text2->text(); },
@@ -163,15 +163,19 @@ void MainWindow::Form_Load()
     trap.step(134, [this] { m_listView2->setColumnWidth(0, pixels(kColumnWidthTwips)); });
 
     // The stored option selects its button; anything but 1 to 4 leaves the layout's Option1.
-    double option = 0;
-    trap.step(136, [&] { option = NumericValue(m_services.settings.GetSetting(QStringLiteral("Option"), "1")); });
-    if (option == 1)
+    std::optional<ExtractionMode> stored;
+    trap.step(136, [&] {
+        const double option = NumericValue(m_services.settings.GetSetting(QStringLiteral("Option"), "1"));
+        if (option >= 1 && option <= 4 && option == int(option))
+            stored = ModeFromNumber(int(option));
+    });
+    if (stored == ExtractionMode::LeafTexts)
         trap.step(138, [this] { m_options[0]->setChecked(true); });
-    else if (trap.test(140, [&] { return option == 2; }))
+    else if (trap.test(140, [&] { return stored == ExtractionMode::ElementBlocks; }))
         trap.step(142, [this] { m_options[1]->setChecked(true); });
-    else if (trap.test(144, [&] { return option == 3; }))
+    else if (trap.test(144, [&] { return stored == ExtractionMode::MatchingLines; }))
         trap.step(146, [this] { m_options[2]->setChecked(true); });
-    else if (trap.test(148, [&] { return option == 4; }))
+    else if (trap.test(148, [&] { return stored == ExtractionMode::TagNames; }))
         trap.step(150, [this] { m_options[3]->setChecked(true); });
 
     trap.step(152, [this] { m_text1->setText(m_services.settings.GetSetting(QStringLiteral("Text1"), "tr")); });
