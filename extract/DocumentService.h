@@ -4,8 +4,10 @@
 
 #include <QString>
 
+#include <atomic>
 #include <functional>
 #include <memory>
+#include <thread>
 
 // One file's document on its way: readyState() is "loading" until it is built (or has failed), then "complete".
 class PendingDocument
@@ -18,6 +20,29 @@ public:
     // Nobody will take the document: the load may end as soon as it can, with any answer. A load that cannot be cut
     // short runs to its end.
     virtual void abandon() {}
+};
+
+// A document built by work that runs on a thread of its own, while the caller's thread goes on.
+class PendingOnThread final : public PendingDocument
+{
+public:
+    // whenComplete runs on that thread once the work is done, to wake the waiting one; interrupt, if given, is how
+    // abandon() cuts the work short.
+    PendingOnThread(std::function<DocumentResult()> work, std::function<void()> whenComplete,
+                    std::function<void()> interrupt = {});
+    ~PendingOnThread() override;
+    PendingOnThread(const PendingOnThread&) = delete;
+    PendingOnThread& operator=(const PendingOnThread&) = delete;
+
+    QString readyState() const override;
+    DocumentResult take() override;
+    void abandon() override;
+
+private:
+    std::atomic<bool> m_complete{false};
+    DocumentResult m_result;
+    std::function<void()> m_interrupt;
+    std::thread m_thread;
 };
 
 // Reads and builds documents away from the caller's thread, so that the window stays alive while they load.

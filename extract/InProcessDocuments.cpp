@@ -4,10 +4,7 @@
 #include "FileSystem.h"
 #include "MemoryInfo.h"
 
-#include <atomic>
 #include <limits>
-#include <new>
-#include <thread>
 
 qint64 LargestDocumentBytes()
 {
@@ -47,47 +44,6 @@ std::optional<ExtractionFailure> InProcessDocument::extract(ExtractionMode mode,
 
 namespace {
 
-// One file's document, read and parsed on a thread of its own while the caller's thread goes on.
-class InProcessLoading final : public PendingDocument
-{
-public:
-    InProcessLoading(const QString& path, HtmlParser& parser, std::function<void()> whenComplete)
-    {
-        m_thread = std::thread([this, path, &parser, whenComplete = std::move(whenComplete)] {
-            try {
-                m_result = InProcessDocumentSource(parser).open(path);
-            } catch (const std::bad_alloc&) {
-                m_result = ExtractionFailure{ExtractionStage::Parse, QStringLiteral("Out of memory")};
-            }
-            m_complete.store(true, std::memory_order_release);
-            if (whenComplete)
-                whenComplete();
-        });
-    }
-    ~InProcessLoading() override
-    {
-        if (m_thread.joinable())
-            m_thread.join();
-    }
-
-    QString readyState() const override
-    {
-        return m_complete.load(std::memory_order_acquire) ? QStringLiteral("complete") : QStringLiteral("loading");
-    }
-
-    DocumentResult take() override
-    {
-        if (m_thread.joinable())
-            m_thread.join();
-        return std::move(m_result);
-    }
-
-private:
-    std::atomic<bool> m_complete{false};
-    DocumentResult m_result{ExtractionFailure{ExtractionStage::Parse, QStringLiteral("The document is still loading")}};
-    std::thread m_thread;
-};
-
 class InProcessDocuments final : public DocumentService
 {
 public:
@@ -102,7 +58,9 @@ public:
         m_turn = (m_turn + 1) % 2;
         if (!parser)
             parser = m_makeParser();
-        return std::make_unique<InProcessLoading>(path, *parser, std::move(whenComplete));
+        HtmlParser& used = *parser;
+        return std::make_unique<PendingOnThread>([path, &used] { return InProcessDocumentSource(used).open(path); },
+                                                 std::move(whenComplete));
     }
 
 private:

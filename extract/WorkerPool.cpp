@@ -3,9 +3,7 @@
 #include "DocumentWorker.h"
 #include "WorkerProcess.h"
 
-#include <atomic>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -60,67 +58,14 @@ private:
 class WorkerDocument final : public LoadedDocument
 {
 public:
-    explicit WorkerDocument(std::unique_ptr<Loan> loan) : m_loan(std::move(loan)) {}
+    explicit WorkerDocument(std::shared_ptr<Loan> loan) : m_loan(std::move(loan)) {}
     std::optional<ExtractionFailure> extract(ExtractionMode mode, QStringView tagName, const RowSink& sink) override
     {
         return (*m_loan)->extract(mode, tagName, sink);
     }
 
 private:
-    std::unique_ptr<Loan> m_loan;
-};
-
-class WorkerLoading final : public PendingDocument
-{
-public:
-    WorkerLoading(std::shared_ptr<WorkerPool> pool, const QString& path, std::function<void()> whenComplete)
-        : m_loan(std::make_unique<Loan>(std::move(pool)))
-    {
-        // Started here, on the caller's lasting thread, not on the load's own.
-        m_failure = (*m_loan)->start();
-        m_processId = (*m_loan)->processId();
-        m_thread = std::thread([this, path, whenComplete = std::move(whenComplete)] {
-            if (!m_failure)
-                m_failure = (*m_loan)->load(path);
-            m_complete.store(true, std::memory_order_release);
-            if (whenComplete)
-                whenComplete();
-        });
-    }
-    ~WorkerLoading() override
-    {
-        if (m_thread.joinable())
-            m_thread.join();
-    }
-
-    QString readyState() const override
-    {
-        return m_complete.load(std::memory_order_acquire) ? QStringLiteral("complete") : QStringLiteral("loading");
-    }
-
-    // The worker is ended under the load, which then fails; its loan goes back to the pool and the next load starts
-    // a fresh worker.
-    void abandon() override
-    {
-        if (!m_complete.load(std::memory_order_acquire))
-            WorkerProcess::Interrupt(m_processId);
-    }
-
-    DocumentResult take() override
-    {
-        if (m_thread.joinable())
-            m_thread.join();
-        if (m_failure)
-            return *m_failure;
-        return std::unique_ptr<LoadedDocument>(std::make_unique<WorkerDocument>(std::move(m_loan)));
-    }
-
-private:
-    std::unique_ptr<Loan> m_loan;
-    std::optional<ExtractionFailure> m_failure;
-    std::atomic<bool> m_complete{false};
-    qint64 m_processId = 0;
-    std::thread m_thread;
+    std::shared_ptr<Loan> m_loan;
 };
 
 class WorkerDocuments final : public DocumentService
@@ -132,7 +77,21 @@ public:
 
     std::unique_ptr<PendingDocument> load(const QString& path, std::function<void()> whenComplete) override
     {
-        return std::make_unique<WorkerLoading>(m_pool, path, std::move(whenComplete));
+        auto loan = std::make_shared<Loan>(m_pool);
+        // Started here, on the caller's lasting thread, not on the load's own.
+        std::optional<ExtractionFailure> notStarted = (*loan)->start();
+        const qint64 processId = (*loan)->processId();
+        return std::make_unique<PendingOnThread>(
+            [loan, path, notStarted]() -> DocumentResult {
+                std::optional<ExtractionFailure> failure = notStarted ? notStarted : (*loan)->load(path);
+                if (failure)
+                    return *failure;
+                return std::unique_ptr<LoadedDocument>(std::make_unique<WorkerDocument>(loan));
+            },
+            std::move(whenComplete),
+            // The worker is ended under the load, which then fails; its loan goes back to the pool and the next load
+            // starts a fresh worker.
+            [processId] { WorkerProcess::Interrupt(processId); });
     }
 
 private:

@@ -1,0 +1,46 @@
+#include "DocumentService.h"
+
+#include <new>
+
+PendingOnThread::PendingOnThread(std::function<DocumentResult()> work, std::function<void()> whenComplete,
+                                 std::function<void()> interrupt)
+    : m_result(ExtractionFailure{ExtractionStage::Parse, QStringLiteral("The document is still loading")}),
+      m_interrupt(std::move(interrupt))
+{
+    m_thread = std::thread([this, work = std::move(work), whenComplete = std::move(whenComplete)]() mutable {
+        try {
+            m_result = work();
+        } catch (const std::bad_alloc&) {
+            m_result = ExtractionFailure{ExtractionStage::Parse, QStringLiteral("Out of memory")};
+        }
+        // What the work held (a worker on loan, say) is let go now, not when the load is dropped.
+        work = {};
+        m_complete.store(true, std::memory_order_release);
+        if (whenComplete)
+            whenComplete();
+    });
+}
+
+PendingOnThread::~PendingOnThread()
+{
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+QString PendingOnThread::readyState() const
+{
+    return m_complete.load(std::memory_order_acquire) ? QStringLiteral("complete") : QStringLiteral("loading");
+}
+
+DocumentResult PendingOnThread::take()
+{
+    if (m_thread.joinable())
+        m_thread.join();
+    return std::move(m_result);
+}
+
+void PendingOnThread::abandon()
+{
+    if (m_interrupt && !m_complete.load(std::memory_order_acquire))
+        m_interrupt();
+}
