@@ -16,10 +16,10 @@ extern "C" void myhtml_insertion_fix_for_null_char_drop_all(myhtml_tree_t* tree,
 
 namespace {
 
-// Every MyHTML routine the program replaces (MyHtmlTreeRules.cpp, MyHtmlMemory.cpp). The library reaches them
-// only through its symbol table, and the linker takes a file out of a static library only for a name something it
-// has already taken needs: named here, beside createHtmlParser, they are linked into every program that parses,
-// whichever file holds them.
+// Every MyHTML routine the program replaces (MyHtmlTreeRules.cpp and the files it names, MyHtmlMemory.cpp). The
+// library reaches them only through its symbol table, and the linker takes a file out of a static library only for
+// a name something it has already taken needs: named here, beside createHtmlParser, they are linked into every
+// program that parses, whichever file holds them.
 [[gnu::used]] const void* const kReplacements[] = {
     reinterpret_cast<const void*>(&mchar_async_crop_first_chars_without_cache),
     reinterpret_cast<const void*>(&mycore_malloc),
