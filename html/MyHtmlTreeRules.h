@@ -6,8 +6,8 @@
 struct myhtml_tree;
 
 // While one of these lives on a thread, the tree it names is built with the program's own versions
-// of a few of MyHTML's tree-construction routines (defined in MyHtmlTreeRules.cpp, where MyHTML
-// calls them through its symbol table):
+// of a few of MyHTML's tree-construction routines (defined in MyHtmlTreeRules.cpp and the files it
+// names, where MyHTML calls them through its symbol table):
 // - the scope checks over the stack of open elements answer from an index kept beside the stack
 //   instead of walking it, so a page nested a million deep parses in linear time;
 // - the check for three alike formatting elements since the last marker answers from an index of

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
+
 #include <chrono>
 #include <random>
 
@@ -454,6 +456,43 @@ TEST(HtmlDocument, WhiteSpaceCutFromATextLeavesTheStringsBesideItIntact)
         EXPECT_EQ(first(*document, "head").innerHTML(), c.head);
         EXPECT_EQ(document->body().innerHTML(), c.body);
     }
+}
+
+// Each MyHTML routine the program replaces is the program's own, found ahead of the library's: nothing but MyHTML
+// calls them, so a file of them the linker left out of the program would otherwise go unnoticed, the library's
+// versions quietly taking their place.
+TEST(HtmlDocument, EveryReplacedMyHtmlRoutineIsTheProgramsOwn)
+{
+    Dl_info library{};
+    ASSERT_NE(dladdr(dlsym(RTLD_DEFAULT, "myhtml_create"), &library), 0);
+    void* myhtml = dlopen(library.dli_fname, RTLD_LAZY | RTLD_NOLOAD);
+    ASSERT_NE(myhtml, nullptr);
+    for (const char* name : {
+             "mchar_async_crop_first_chars_without_cache",
+             "mycore_malloc",
+             "mycore_realloc",
+             "mycore_calloc",
+             "myhtml_tree_appropriate_place_inserting",
+             "myhtml_tree_node_insert_text",
+             "myhtml_tree_list_insert_by_index",
+             "myhtml_tree_element_in_scope",
+             "myhtml_tree_element_in_scope_by_node",
+             "myhtml_tree_open_elements_find",
+             "myhtml_tree_open_elements_remove",
+             "myhtml_tree_open_elements_append_after_index",
+             "myhtml_tree_active_formatting_append_with_check",
+             "myhtml_tree_active_formatting_find",
+             "myhtml_tree_active_formatting_remove",
+             "myhtml_tree_active_formatting_remove_by_index",
+             "myhtml_insertion_fix_for_null_char_drop_all",
+             "myhtml_parser_token_data_to_string_charef",
+         }) {
+        SCOPED_TRACE(name);
+        void* own = dlsym(RTLD_DEFAULT, name);
+        EXPECT_NE(own, nullptr);
+        EXPECT_NE(own, dlsym(myhtml, name));
+    }
+    dlclose(myhtml);
 }
 
 TEST(HtmlEncoding, ValidUtf8IsTheStrictDefinition)

@@ -1,0 +1,353 @@
+// Finding a page's encoding the way a browser opening a local file does: its byte-order mark, else
+// its own declaration, else whether its bytes are valid UTF-8.
+
+#include "AsciiBytes.h"
+#include "HtmlEncoding.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace HtmlEncoding {
+
+namespace {
+
+bool isAsciiLetter(unsigned char b)
+{
+    return toLower(b) >= 'a' && toLower(b) <= 'z';
+}
+
+// ---- Finding a page's own declaration ------------------------------------------------------
+//
+// Browsers look for a <meta> naming the encoding in the first 1024 bytes, with a scan that knows
+// just enough HTML to skip comments and other tags' attribute values. Reaching the end of those
+// bytes anywhere, even inside a tag, ends the scan.
+
+struct Attribute
+{
+    std::string name;
+    std::string value;
+};
+
+enum class Got
+{
+    Attribute,
+    None, // at '>': the tag has no more attributes
+    End,  // the bytes ran out
+};
+
+// Reads the attribute at `at` the way browsers read one while scanning, lower-casing ASCII.
+Got getAttribute(std::string_view s, std::size_t& at, Attribute& attribute)
+{
+    const std::size_t n = s.size();
+    const auto byte = [s](std::size_t k) {
+        return static_cast<unsigned char>(s[k]);
+    };
+    while (at < n && (isSpace(byte(at)) || byte(at) == '/'))
+        ++at;
+    if (at == n)
+        return Got::End;
+    if (byte(at) == '>')
+        return Got::None;
+    attribute.name.clear();
+    attribute.value.clear();
+
+    // The name runs to white space, '/', '>' or '='; a leading '=' is part of it.
+    bool equals = false;
+    for (;; ++at) {
+        if (at == n)
+            return Got::End;
+        const unsigned char b = byte(at);
+        if (b == '=' && !attribute.name.empty()) {
+            equals = true;
+            ++at;
+            break;
+        }
+        if (isSpace(b))
+            break;
+        if (b == '/' || b == '>')
+            return Got::Attribute;
+        attribute.name += char(toLower(b));
+    }
+    if (!equals) {
+        while (at < n && isSpace(byte(at)))
+            ++at;
+        if (at == n)
+            return Got::End;
+        if (byte(at) != '=')
+            return Got::Attribute; // a name without a value; the next attribute starts here
+        ++at;
+    }
+
+    while (at < n && isSpace(byte(at)))
+        ++at;
+    if (at == n)
+        return Got::End;
+    const unsigned char first = byte(at);
+    if (first == '"' || first == '\'') {
+        for (++at; at < n; ++at) {
+            if (byte(at) == first) {
+                ++at;
+                return Got::Attribute;
+            }
+            attribute.value += char(toLower(byte(at)));
+        }
+        return Got::End;
+    }
+    if (first == '>')
+        return Got::Attribute;
+    for (; at < n; ++at) {
+        const unsigned char b = byte(at);
+        if (isSpace(b) || b == '>')
+            return Got::Attribute;
+        attribute.value += char(toLower(b));
+    }
+    return Got::End;
+}
+
+// The encoding named by "charset=" in a content type ("text/html; charset=shift_jis"); nothing when
+// it names none a browser knows.
+std::optional<Encoding> encodingFromContentType(std::string_view s)
+{
+    const std::size_t n = s.size();
+    std::size_t at = 0;
+    for (;;) {
+        std::size_t found = std::string_view::npos;
+        for (std::size_t k = at; k + 7 <= n && found == std::string_view::npos; ++k) {
+            bool match = true;
+            for (std::size_t j = 0; j < 7 && match; ++j)
+                match = toLower(static_cast<unsigned char>(s[k + j])) == "charset"[j];
+            if (match)
+                found = k;
+        }
+        if (found == std::string_view::npos)
+            return std::nullopt;
+        at = found + 7;
+        while (at < n && isSpace(static_cast<unsigned char>(s[at])))
+            ++at;
+        if (at == n || s[at] != '=')
+            continue; // "charset" without a value: look further on
+        ++at;
+        while (at < n && isSpace(static_cast<unsigned char>(s[at])))
+            ++at;
+        if (at == n)
+            return std::nullopt;
+        const char quote = s[at];
+        if (quote == '"' || quote == '\'') {
+            const std::size_t close = s.find(quote, at + 1);
+            if (close == std::string_view::npos)
+                return std::nullopt;
+            return encodingForLabel(s.substr(at + 1, close - at - 1));
+        }
+        std::size_t end = at;
+        while (end < n && !isSpace(static_cast<unsigned char>(s[end])) && s[end] != ';')
+            ++end;
+        return encodingForLabel(s.substr(at, end - at));
+    }
+}
+
+enum class Meta
+{
+    Declares,
+    DeclaresNothing,
+    End, // the bytes ran out inside it
+};
+
+// What a <meta> starting after "<meta" declares; advances `at` to its '>'.
+Meta readMeta(std::string_view s, std::size_t& at, Encoding& declared)
+{
+    std::vector<std::string> seen;
+    bool gotPragma = false;
+    // A content type counts only with http-equiv="content-type" beside it; a charset attribute
+    // counts on its own.
+    std::optional<bool> needPragma;
+    // A charset attribute naming no known encoding makes the whole element name none.
+    enum class Charset
+    {
+        None,
+        Unknown,
+        Known,
+    } charset = Charset::None;
+    Attribute attribute;
+    for (;;) {
+        const Got got = getAttribute(s, at, attribute);
+        if (got == Got::End)
+            return Meta::End;
+        if (got == Got::None)
+            break;
+        if (std::find(seen.begin(), seen.end(), attribute.name) != seen.end())
+            continue; // only the first of a repeated attribute counts
+        seen.push_back(attribute.name);
+        if (attribute.name == "http-equiv") {
+            if (attribute.value == "content-type")
+                gotPragma = true;
+        } else if (attribute.name == "content") {
+            const std::optional<Encoding> named = encodingFromContentType(attribute.value);
+            if (named && charset == Charset::None) {
+                declared = *named;
+                charset = Charset::Known;
+                needPragma = true;
+            }
+        } else if (attribute.name == "charset") {
+            const std::optional<Encoding> named = encodingForLabel(attribute.value);
+            charset = named ? Charset::Known : Charset::Unknown;
+            if (named)
+                declared = *named;
+            needPragma = false;
+        }
+    }
+    if (!needPragma || (*needPragma && !gotPragma) || charset != Charset::Known)
+        return Meta::DeclaresNothing;
+    // A <meta> that could be read as ASCII was not written in UTF-16; browsers read the page as
+    // UTF-8. x-user-defined is read as windows-1252.
+    if (declared == Encoding::Utf16Be || declared == Encoding::Utf16Le)
+        declared = Encoding::Utf8;
+    else if (declared == Encoding::XUserDefined)
+        declared = Encoding::Windows1252;
+    return Meta::Declares;
+}
+
+bool startsWithAt(std::string_view s, std::size_t at, std::string_view prefix)
+{
+    return s.substr(at, prefix.size()) == prefix;
+}
+
+// The first <meta> that names an encoding; nothing when the bytes run out first.
+std::optional<Encoding> scanMarkup(std::string_view s)
+{
+    const std::size_t n = s.size();
+    const auto byte = [s](std::size_t k) {
+        return static_cast<unsigned char>(s[k]);
+    };
+    std::size_t at = 0;
+    while (at < n) {
+        if (startsWithAt(s, at, "<!--")) {
+            // The comment ends at the first "-->", whose dashes may be those of "<!--".
+            std::size_t end = at + 4;
+            while (end < n && !(byte(end) == '>' && byte(end - 1) == '-' && byte(end - 2) == '-'))
+                ++end;
+            if (end >= n)
+                return std::nullopt;
+            at = end + 1;
+            continue;
+        }
+        if (at + 5 < n && byte(at) == '<' && toLower(byte(at + 1)) == 'm' && toLower(byte(at + 2)) == 'e' &&
+            toLower(byte(at + 3)) == 't' && toLower(byte(at + 4)) == 'a' &&
+            (isSpace(byte(at + 5)) || byte(at + 5) == '/')) {
+            at += 5;
+            Encoding declared = Encoding::Utf8;
+            const Meta meta = readMeta(s, at, declared);
+            if (meta == Meta::End)
+                return std::nullopt;
+            if (meta == Meta::Declares)
+                return declared;
+            ++at;
+            continue;
+        }
+        if (byte(at) == '<' && at + 1 < n &&
+            (isAsciiLetter(byte(at + 1)) || (byte(at + 1) == '/' && at + 2 < n && isAsciiLetter(byte(at + 2))))) {
+            // Another tag: its attributes are read only so that a quoted "<meta" in one is skipped.
+            while (at < n && !isSpace(byte(at)) && byte(at) != '>')
+                ++at;
+            Attribute attribute;
+            Got got;
+            while ((got = getAttribute(s, at, attribute)) == Got::Attribute) {
+            }
+            if (got == Got::End)
+                return std::nullopt;
+            ++at;
+            continue;
+        }
+        if (byte(at) == '<' && at + 1 < n && (byte(at + 1) == '!' || byte(at + 1) == '/' || byte(at + 1) == '?')) {
+            const std::size_t end = s.find('>', at + 1);
+            if (end == std::string_view::npos)
+                return std::nullopt;
+            at = end + 1;
+            continue;
+        }
+        ++at;
+    }
+    return std::nullopt;
+}
+
+bool isByteAtMost0x20(char c)
+{
+    return static_cast<unsigned char>(c) <= 0x20;
+}
+
+// The encoding an XML declaration opening the page names (<?xml version="1.0" encoding="...">),
+// which browsers honour when no <meta> names one.
+std::optional<Encoding> xmlDeclarationEncoding(std::string_view s)
+{
+    if (!s.starts_with("<?xml"))
+        return std::nullopt;
+    const std::size_t close = s.find('>');
+    if (close == std::string_view::npos)
+        return std::nullopt;
+    const std::string_view declaration = s.substr(0, close);
+    std::size_t at = declaration.find("encoding");
+    if (at == std::string_view::npos)
+        return std::nullopt;
+    at += 8;
+    while (at < declaration.size() && isByteAtMost0x20(declaration[at]))
+        ++at;
+    if (at == declaration.size() || declaration[at] != '=')
+        return std::nullopt;
+    ++at;
+    while (at < declaration.size() && isByteAtMost0x20(declaration[at]))
+        ++at;
+    if (at == declaration.size() || (declaration[at] != '"' && declaration[at] != '\''))
+        return std::nullopt;
+    const std::size_t end = declaration.find(declaration[at], at + 1);
+    if (end == std::string_view::npos)
+        return std::nullopt;
+    const std::string_view label = declaration.substr(at + 1, end - at - 1);
+    if (label.empty() || std::any_of(label.begin(), label.end(), isByteAtMost0x20))
+        return std::nullopt;
+    const std::optional<Encoding> named = encodingForLabel(label);
+    if (named == Encoding::Utf16Be || named == Encoding::Utf16Le)
+        return Encoding::Utf8;
+    return named;
+}
+
+std::optional<Encoding> prescan(std::string_view head)
+{
+    // "<?x" in UTF-16 opens an XML declaration written in UTF-16: the page is UTF-16 even without
+    // a byte-order mark.
+    if (head.starts_with(std::string_view("<\0?\0x\0", 6)))
+        return Encoding::Utf16Le;
+    if (head.starts_with(std::string_view("\0<\0?\0x", 6)))
+        return Encoding::Utf16Be;
+    if (const std::optional<Encoding> declared = scanMarkup(head))
+        return declared;
+    return xmlDeclarationEncoding(head);
+}
+
+// Browsers fall back on the encoding of the user's locale, windows-1252 for most of them; a
+// Windows build would map the ANSI code page (GetACP) to an Encoding here.
+Encoding fallbackEncoding()
+{
+    return Encoding::Windows1252;
+}
+
+} // namespace
+
+Detected detect(std::string_view bytes)
+{
+    const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
+    if (bytes.size() >= 3 && s[0] == 0xEF && s[1] == 0xBB && s[2] == 0xBF)
+        return {Encoding::Utf8, Source::ByteOrderMark, 3};
+    if (bytes.size() >= 2 && s[0] == 0xFE && s[1] == 0xFF)
+        return {Encoding::Utf16Be, Source::ByteOrderMark, 2};
+    if (bytes.size() >= 2 && s[0] == 0xFF && s[1] == 0xFE)
+        return {Encoding::Utf16Le, Source::ByteOrderMark, 2};
+
+    // Browsers look for the declaration in the first 1024 bytes only.
+    if (const std::optional<Encoding> declared = prescan(bytes.substr(0, 1024)))
+        return {*declared, Source::Declaration, 0};
+    if (isValidUtf8(bytes))
+        return {Encoding::Utf8, Source::ValidUtf8, 0};
+    return {fallbackEncoding(), Source::Fallback, 0};
+}
+
+} // namespace HtmlEncoding
