@@ -3,10 +3,19 @@
 #include <QImage>
 #include <QPainter>
 #include <QPixmap>
+#ifndef QUILLORY_ICON_FROM_PNG
 #include <QSvgRenderer>
+#endif
 
 QIcon ProgramIcon()
 {
+#ifdef QUILLORY_ICON_FROM_PNG
+    // Rendered from the same drawing when the program was built, one file a size.
+    QIcon icon;
+    for (const int size : {16, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/icons/%1x%1/com.quorvane.Quillory.png").arg(size));
+    return icon;
+#else
     // The same drawing the desktop shows in its menus, compiled in, so that the window and the
     // launcher never disagree. Each size is rendered from the vector, crisp at every scale.
     QSvgRenderer renderer(QStringLiteral(":/icons/com.quorvane.Quillory.svg"));
@@ -20,4 +29,5 @@ QIcon ProgramIcon()
         icon.addPixmap(QPixmap::fromImage(image));
     }
     return icon;
+#endif
 }

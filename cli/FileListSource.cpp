@@ -10,11 +10,17 @@
 #include <cstdlib>
 #include <cstring>
 
-#ifdef Q_OS_UNIX
-#include <stdio.h>
-#endif
-
 namespace {
+
+// One thread reads the list at a time, so the stream need not lock for every byte.
+int getcUnlocked(std::FILE* stream)
+{
+#ifdef Q_OS_WIN
+    return _getc_nolock(stream);
+#else
+    return getc_unlocked(stream);
+#endif
+}
 
 // Thrown out of a folder walk that the user stopped.
 struct Stopped
@@ -47,7 +53,6 @@ FileListSource::FileListSource(QString extension, const std::atomic<bool>& stopR
 
 FileListSource::~FileListSource()
 {
-    std::free(m_line);
     if (m_list && m_list != stdin)
         std::fclose(m_list);
 }
@@ -106,13 +111,19 @@ std::optional<QByteArray> FileListSource::nextListEntry()
 {
     // Empty entries (blank lines) are passed over.
     for (;;) {
-        ssize_t length = ::getdelim(&m_line, &m_capacity, m_delimiter, m_list);
-        if (length < 0)
+        QByteArray entry;
+        int c = 0;
+        bool any = false;
+        while ((c = getcUnlocked(m_list)) != EOF) {
+            any = true;
+            if (c == m_delimiter)
+                break;
+            entry.append(char(c));
+        }
+        if (!any)
             return std::nullopt;
-        if (length > 0 && m_line[length - 1] == m_delimiter)
-            --length;
-        if (length > 0)
-            return QByteArray(m_line, qsizetype(length));
+        if (!entry.isEmpty())
+            return entry;
     }
 }
 

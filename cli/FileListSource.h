@@ -49,6 +49,4 @@ private:
     std::atomic<bool> m_namesFailed{false};
     std::FILE* m_list = nullptr;
     int m_delimiter = '\n';
-    char* m_line = nullptr;
-    std::size_t m_capacity = 0;
 };

@@ -9,9 +9,18 @@
 #include <cstdlib>
 #include <cstring>
 
+#ifdef Q_OS_WIN
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 RowOutput::RowOutput(const Options& options)
     : m_options(options), m_savePath(options.saveText ? options.saveText : options.saveCsv)
 {
+#ifdef Q_OS_WIN
+    // Rows are bytes: a line feed is not to become CR LF on its way out, so the output is the same on every system.
+    ::_setmode(::_fileno(stdout), _O_BINARY);
+#endif
     static char outputBuffer[1 << 20];
     std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
 }

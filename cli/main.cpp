@@ -17,11 +17,22 @@
 #include <cstdio>
 #include <cstring>
 
-#ifdef Q_OS_UNIX
+#ifdef Q_OS_WIN
+#include <io.h>
+#else
 #include <unistd.h>
 #endif
 
 namespace {
+
+bool isTerminal(std::FILE* stream)
+{
+#ifdef Q_OS_WIN
+    return ::_isatty(::_fileno(stream)) != 0;
+#else
+    return ::isatty(::fileno(stream)) != 0;
+#endif
+}
 
 // What puts the program in the worker's place: it parses its own pages, in worker processes of its own.
 constexpr const char* kWorkerMode = "--document-worker";
@@ -92,8 +103,7 @@ int main(int argc, char** argv)
         return 2;
 
     // With a list of files the whole count is not known in advance.
-    ProgressLine progress(stderr, options.progress.value_or(::isatty(STDERR_FILENO) != 0),
-                          files.hasList() ? 0 : files.named());
+    ProgressLine progress(stderr, options.progress.value_or(isTerminal(stderr)), files.hasList() ? 0 : files.named());
     int status = 0;
     extractionFor(options, output, progress)
         .run([&files] { return files.next(); }, output.format(), output.deliver(),

@@ -1,7 +1,9 @@
 // The program's own versions of a few of MyHTML's tree-construction routines. The library calls
 // each of them through its symbol table, so the definitions take the place of its own in any
 // program linked with them; where the library's version is still wanted, dlsym(RTLD_NEXT) finds
-// it. Outside a MyHtmlTreeRules scope every replacement behaves as the library's does.
+// it. On Windows MyHTML is a static library built with its own definitions of these routines
+// renamed NAME_myhtml (cmake/windows/MyHtmlFromSource.cmake), which is how the library's version
+// is reached there. Outside a MyHtmlTreeRules scope every replacement behaves as the library's does.
 //
 // This file holds the scope itself, with the indexes it makes (MyHtmlTreeIndexes.h), the bound on
 // the tree's depth, and the insertion both indexes follow. The scope checks are in
@@ -13,7 +15,9 @@
 
 #include "MyHtmlTreeIndexes.h"
 
+#ifndef _WIN32
 #include <dlfcn.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -38,6 +42,20 @@ namespace {
 
 thread_local bool t_insertingText = false;
 
+#ifdef _WIN32
+} // namespace
+
+extern "C" {
+myhtml_tree_node_t* myhtml_tree_appropriate_place_inserting_myhtml(myhtml_tree_t*, myhtml_tree_node_t*,
+                                                                   enum myhtml_tree_insertion_mode*);
+myhtml_tree_node_t* myhtml_tree_node_insert_text_myhtml(myhtml_tree_t*, myhtml_token_node_t*);
+void myhtml_tree_list_insert_by_index_myhtml(myhtml_tree_list_t*, myhtml_tree_node_t*, size_t);
+}
+
+namespace {
+
+#define QUILLORY_LIBRARY_VERSION(Function, name) (&name##_myhtml)
+#else
 template <typename Function> Function libraryVersion(const char* name)
 {
     void* function = dlsym(RTLD_NEXT, name);
@@ -47,6 +65,9 @@ template <typename Function> Function libraryVersion(const char* name)
     }
     return reinterpret_cast<Function>(function);
 }
+
+#define QUILLORY_LIBRARY_VERSION(Function, name) libraryVersion<Function>(#name)
+#endif
 
 } // namespace
 
@@ -81,7 +102,7 @@ myhtml_tree_node_t* myhtml_tree_appropriate_place_inserting(myhtml_tree_t* tree,
                                                             enum myhtml_tree_insertion_mode* mode)
 {
     using Function = Node* (*)(myhtml_tree_t*, Node*, enum myhtml_tree_insertion_mode*);
-    static const auto library = libraryVersion<Function>("myhtml_tree_appropriate_place_inserting");
+    static const auto library = QUILLORY_LIBRARY_VERSION(Function, myhtml_tree_appropriate_place_inserting);
     Node* place = library(tree, override_target, mode);
     const std::size_t depth = tree->open_elements->length;
     if (override_target == nullptr && !t_insertingText && depth > MyHtmlTreeRules::kMaximumDepth &&
@@ -94,7 +115,7 @@ myhtml_tree_node_t* myhtml_tree_appropriate_place_inserting(myhtml_tree_t* tree,
 myhtml_tree_node_t* myhtml_tree_node_insert_text(myhtml_tree_t* tree, myhtml_token_node_t* token)
 {
     using Function = Node* (*)(myhtml_tree_t*, myhtml_token_node_t*);
-    static const auto library = libraryVersion<Function>("myhtml_tree_node_insert_text");
+    static const auto library = QUILLORY_LIBRARY_VERSION(Function, myhtml_tree_node_insert_text);
     t_insertingText = true;
     Node* node = library(tree, token);
     t_insertingText = false;
@@ -105,7 +126,7 @@ myhtml_tree_node_t* myhtml_tree_node_insert_text(myhtml_tree_t* tree, myhtml_tok
 void myhtml_tree_list_insert_by_index(myhtml_tree_list_t* list, myhtml_tree_node_t* node, size_t index)
 {
     using Function = void (*)(myhtml_tree_list_t*, Node*, size_t);
-    static const auto library = libraryVersion<Function>("myhtml_tree_list_insert_by_index");
+    static const auto library = QUILLORY_LIBRARY_VERSION(Function, myhtml_tree_list_insert_by_index);
     if (t_indexes && list == t_indexes->tree->active_formatting)
         t_indexes->formatting.touched(index);
     if (t_indexes && list == t_indexes->tree->open_elements)

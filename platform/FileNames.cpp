@@ -12,6 +12,11 @@
 #include <cstring>
 #include <unistd.h>
 #endif
+#ifdef Q_OS_WIN
+#include <windows.h>
+
+#include <vector>
+#endif
 
 namespace FileNames {
 
@@ -171,19 +176,36 @@ QString programPath()
     const ssize_t length = ::readlink("/proc/self/exe", target, sizeof target);
     if (length > 0 && length < ssize_t(sizeof target))
         return fromNative(QByteArrayView(target, length));
+#elif defined(Q_OS_WIN)
+    // Asked of the system, so that a program without a QCoreApplication (the command line) knows it too, in a
+    // folder of any name and length.
+    std::vector<wchar_t> path(MAX_PATH);
+    for (;;) {
+        const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), DWORD(path.size()));
+        if (length == 0)
+            break;
+        if (length < path.size())
+            return QString::fromWCharArray(path.data(), qsizetype(length));
+        path.resize(path.size() * 2);
+    }
 #endif
     return QCoreApplication::applicationFilePath();
 }
 
 QString programFolder()
 {
-#ifdef Q_OS_LINUX
+#if defined(Q_OS_LINUX) || defined(Q_OS_WIN)
+#ifdef Q_OS_WIN
+    constexpr QChar separator = u'\\';
+#else
+    constexpr QChar separator = u'/';
+#endif
     const QString program = programPath();
-    const qsizetype slash = program.lastIndexOf(u'/');
+    const qsizetype slash = program.lastIndexOf(separator);
     if (slash > 0)
         return program.left(slash);
     if (slash == 0)
-        return QStringLiteral("/");
+        return QString(separator);
 #endif
     return QCoreApplication::applicationDirPath();
 }

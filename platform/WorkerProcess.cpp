@@ -21,11 +21,12 @@
 #endif
 extern char** environ;
 #else
-#include <QCoreApplication>
-#include <QProcess>
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+
+#include <mutex>
+#include <string>
 #endif
 
 namespace {
@@ -315,66 +316,214 @@ void EndWithParent(qint64 parent)
 
 #else
 
-// Windows: QProcess for the worker, a job object for its limit. The caller's thread waits on the process directly.
+// Windows: the worker is started with CreateProcess, its standard input and output on two pipes, and put in a job
+// object that limits its memory and ends it when the job's handle closes, so that no worker outlives the program
+// however the program ends. The caller's thread reads and writes the pipes directly.
+namespace {
+
+// The workers running, for InterruptAll: plain atomic slots, which a console's Ctrl+C handler may read.
+constexpr int kRunningSlots = 1024;
+std::atomic<DWORD> g_running[kRunningSlots];
+
+void noteRunning(DWORD process)
+{
+    for (std::atomic<DWORD>& slot : g_running) {
+        DWORD empty = 0;
+        if (slot.compare_exchange_strong(empty, process))
+            return;
+    }
+}
+
+void noteEnded(DWORD process)
+{
+    for (std::atomic<DWORD>& slot : g_running) {
+        DWORD expected = process;
+        if (slot.compare_exchange_strong(expected, 0))
+            return;
+    }
+}
+
+void terminate(DWORD processId)
+{
+    if (HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, processId)) {
+        TerminateProcess(process, 1);
+        CloseHandle(process);
+    }
+}
+
+// One argument as CommandLineToArgvW and the C runtime read it back.
+std::wstring quoted(const QString& argument)
+{
+    const std::wstring text = argument.toStdWString();
+    if (!text.empty() && text.find_first_of(L" \t\n\v\"") == std::wstring::npos)
+        return text;
+    std::wstring out = L"\"";
+    std::size_t backslashes = 0;
+    for (const wchar_t c : text) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        // Backslashes are doubled only before a quote, which itself is escaped.
+        out.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        out.push_back(c);
+    }
+    out.append(backslashes * 2, L'\\');
+    out.push_back(L'"');
+    return out;
+}
+
+// The bytes of address space the worker was given with --memory-limit, for its job; 0: none.
+SIZE_T memoryLimitOf(const QStringList& arguments)
+{
+    const qsizetype at = arguments.indexOf(QStringLiteral("--memory-limit"));
+    return at >= 0 && at + 1 < arguments.size() ? SIZE_T(arguments[at + 1].toLongLong()) : 0;
+}
+
+// Only one worker is started at a time, so that the pipe ends made inheritable for one are inherited by no other.
+std::mutex g_starting;
+
+} // namespace
+
 class WorkerProcess::Connection
 {
 public:
-    explicit Connection(std::unique_ptr<QProcess> process) : m_process(std::move(process)) {}
-    ~Connection() { kill(); }
+    Connection(PROCESS_INFORMATION process, HANDLE job, HANDLE input, HANDLE output)
+        : m_process(process.hProcess), m_processId(process.dwProcessId), m_job(job), m_input(input), m_output(output)
+    {
+        CloseHandle(process.hThread);
+        noteRunning(m_processId);
+    }
+    ~Connection()
+    {
+        kill();
+        closeInput();
+        CloseHandle(m_output);
+        CloseHandle(m_process);
+        CloseHandle(m_job);
+        noteEnded(m_processId);
+    }
 
     bool send(char kind, const QByteArray& payload)
     {
-        const QByteArray frame = header(kind, payload.size()) + payload;
-        if (m_process->write(frame) != frame.size())
-            return false;
-        while (m_process->bytesToWrite() > 0)
-            if (!m_process->waitForBytesWritten(-1))
-                return false;
-        return true;
+        return writeAll(header(kind, payload.size())) && writeAll(payload);
     }
 
     bool receive(char& kind, QByteArray& payload)
     {
         while (!takeFrame(m_buffered, m_start, kind, payload)) {
-            if (m_process->bytesAvailable() == 0 && !m_process->waitForReadyRead(-1))
+            char block[65536];
+            DWORD count = 0;
+            if (!ReadFile(m_output, block, sizeof block, &count, nullptr) || count == 0)
                 return false;
-            m_buffered += m_process->readAll();
+            m_buffered.append(block, qsizetype(count));
         }
         return true;
     }
 
     End end()
     {
-        m_process->closeWriteChannel();
-        if (!m_process->waitForFinished(1000))
-            m_process->kill();
-        m_process->waitForFinished(-1);
-        return End{m_process->exitStatus() == QProcess::CrashExit, m_process->exitCode()};
+        // Closing its input tells a worker that is still there to stop.
+        closeInput();
+        if (WaitForSingleObject(m_process, 1000) != WAIT_OBJECT_0)
+            kill();
+        DWORD code = 0;
+        GetExitCodeProcess(m_process, &code);
+        // Exception codes (an access violation is 0xC0000005) are a crash rather than an exit.
+        return End{code >= 0xC0000000u, int(code)};
     }
 
     void kill()
     {
-        m_process->kill();
-        m_process->waitForFinished(-1);
+        TerminateProcess(m_process, 1);
+        WaitForSingleObject(m_process, INFINITE);
     }
 
-    qint64 processId() const { return m_process->processId(); }
+    qint64 processId() const { return m_processId; }
 
 private:
-    std::unique_ptr<QProcess> m_process;
+    bool writeAll(const QByteArray& bytes)
+    {
+        qsizetype done = 0;
+        while (done < bytes.size()) {
+            DWORD count = 0;
+            const DWORD chunk = DWORD(std::min<qsizetype>(bytes.size() - done, 1 << 30));
+            if (m_input == nullptr || !WriteFile(m_input, bytes.constData() + done, chunk, &count, nullptr))
+                return false;
+            done += qsizetype(count);
+        }
+        return true;
+    }
+    void closeInput()
+    {
+        if (m_input) {
+            CloseHandle(m_input);
+            m_input = nullptr;
+        }
+    }
+
+    HANDLE m_process;
+    DWORD m_processId;
+    HANDLE m_job;
+    HANDLE m_input;  // the worker's standard input
+    HANDLE m_output; // the worker's standard output
     QByteArray m_buffered;
     qsizetype m_start = 0;
 };
 
 Result<std::unique_ptr<WorkerProcess>> WorkerProcess::start(const QString& program, const QStringList& arguments)
 {
-    auto process = std::make_unique<QProcess>();
-    process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process->start(program, arguments + QStringList{QStringLiteral("--parent"),
-                                                    QString::number(QCoreApplication::applicationPid())});
-    if (!process->waitForStarted(-1))
-        return Failure{process->errorString()};
-    return std::unique_ptr<WorkerProcess>(new WorkerProcess(std::make_unique<Connection>(std::move(process))));
+    std::wstring commandLine = quoted(program);
+    for (const QString& argument :
+         arguments + QStringList{QStringLiteral("--parent"), QString::number(GetCurrentProcessId())})
+        commandLine += L" " + quoted(argument);
+
+    HANDLE job = CreateJobObjectW(nullptr, nullptr);
+    if (!job)
+        return Failure{QStringLiteral("no job object (error %1)").arg(GetLastError())};
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (const SIZE_T memory = memoryLimitOf(arguments)) {
+        limits.BasicLimitInformation.LimitFlags |= JOB_OBJECT_LIMIT_PROCESS_MEMORY;
+        limits.ProcessMemoryLimit = memory;
+    }
+    SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+
+    const std::lock_guard lock(g_starting);
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE childInput = nullptr, input = nullptr, output = nullptr, childOutput = nullptr;
+    if (!CreatePipe(&childInput, &input, &inheritable, 0) || !CreatePipe(&output, &childOutput, &inheritable, 0)) {
+        const DWORD error = GetLastError();
+        for (HANDLE handle : {childInput, input, output, childOutput, job})
+            if (handle)
+                CloseHandle(handle);
+        return Failure{QStringLiteral("no pipe (error %1)").arg(error)};
+    }
+    SetHandleInformation(input, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(output, HANDLE_FLAG_INHERIT, 0);
+
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = childInput;
+    startup.hStdOutput = childOutput;
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION process = {};
+    const BOOL started = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE,
+                                        CREATE_SUSPENDED | CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process);
+    const DWORD error = GetLastError();
+    CloseHandle(childInput);
+    CloseHandle(childOutput);
+    if (!started) {
+        for (HANDLE handle : {input, output, job})
+            CloseHandle(handle);
+        return Failure{QStringLiteral("error %1").arg(error)};
+    }
+    // In its job before it runs a single instruction: it can neither outgrow its limit nor outlive the program.
+    AssignProcessToJobObject(job, process.hProcess);
+    ResumeThread(process.hThread);
+    return std::unique_ptr<WorkerProcess>(new WorkerProcess(std::make_unique<Connection>(process, job, input, output)));
 }
 
 namespace WorkerChannel {
@@ -478,16 +627,22 @@ void WorkerProcess::InterruptAll()
         if (process > 0)
             ::kill(process, SIGKILL);
     }
+#else
+    for (const std::atomic<DWORD>& slot : g_running) {
+        if (const DWORD process = slot.load())
+            terminate(process);
+    }
 #endif
 }
 
 void WorkerProcess::Interrupt(qint64 processId)
 {
+    if (processId <= 0)
+        return;
 #ifdef Q_OS_UNIX
-    if (processId > 0)
-        ::kill(pid_t(processId), SIGKILL);
+    ::kill(pid_t(processId), SIGKILL);
 #else
-    Q_UNUSED(processId);
+    terminate(DWORD(processId));
 #endif
 }
 

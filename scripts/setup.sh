@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing Quillory needs on Debian 12, skipping apt-get entirely
-# when everything is there already. With --fuzz: also clang, for the libFuzzer build.
+# when everything is there already. With --fuzz: also clang, for the libFuzzer build. With
+# --windows: also the mingw-w64 cross compiler, the host's Qt tools (moc, rcc), Wine and NSIS.
 set -euo pipefail
 
 packages=(
@@ -14,6 +15,9 @@ packages=(
 )
 if [ "${1:-}" = "--fuzz" ]; then
     packages+=(clang)
+elif [ "${1:-}" = "--windows" ]; then
+    packages+=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools qt6-base-dev-tools
+               python3 xz-utils wine64 wine nsis)
 fi
 
 missing=()

@@ -4,11 +4,26 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <QDir>
+#else
 #include <ftw.h>
 #include <stdio.h>
+#endif
 
 void RemoveContents(const QString& folder)
 {
+#ifdef _WIN32
+    // Windows names are UTF-16, which Qt spells exactly.
+    const QDir dir(folder);
+    for (const QFileInfo& entry :
+         dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
+        if (entry.isDir() && !entry.isSymLink())
+            QDir(entry.filePath()).removeRecursively();
+        else
+            QFile::remove(entry.filePath());
+    }
+#else
     const QByteArray root = QFile::encodeName(folder);
     // Depth first, links not followed; the folder itself stays.
     nftw(
@@ -19,6 +34,7 @@ void RemoveContents(const QString& folder)
             return 0;
         },
         16, FTW_DEPTH | FTW_PHYS);
+#endif
 }
 
 TempDir::TempDir()
