@@ -28,11 +28,28 @@ std::unique_ptr<QSettings> writableInPlace(std::unique_ptr<QSettings> settings)
 
 SettingsStore::SettingsStore()
     : m_open([] {
-          return writableInPlace(std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
-                                                             QStringLiteral("Quorvane"), QStringLiteral("Quillory")));
+#ifdef Q_OS_WIN
+          const QSettings::Format format = QSettings::NativeFormat;
+#else
+          const QSettings::Format format = QSettings::IniFormat;
+#endif
+          return writableInPlace(std::make_unique<QSettings>(format, QSettings::UserScope, QStringLiteral("Quorvane"),
+                                                             QStringLiteral("Quillory")));
       }),
       m_settings(m_open())
 {}
+
+SettingsStore::SettingsStore(std::function<std::unique_ptr<QSettings>()> open)
+    : m_open(std::move(open)), m_settings(m_open())
+{}
+
+#ifdef Q_OS_WIN
+std::unique_ptr<SettingsStore> SettingsStore::InRegistry(const QString& key)
+{
+    return std::unique_ptr<SettingsStore>(
+        new SettingsStore([key] { return std::make_unique<QSettings>(key, QSettings::NativeFormat); }));
+}
+#endif
 
 SettingsStore::SettingsStore(const QString& iniFile)
     : m_open([iniFile] { return writableInPlace(std::make_unique<QSettings>(iniFile, QSettings::IniFormat)); }),
@@ -50,6 +67,11 @@ QString SettingsStore::GetSetting(const QString& key, const QString& defaultValu
     const QVariant value = m_settings->value(kSection + u'/' + key);
     if (!value.isValid())
         return defaultValue;
+#ifdef Q_OS_WIN
+    // A registry value that is not a string (a number or bytes some other program left there) is damage.
+    if (value.typeId() != QMetaType::QString)
+        return defaultValue;
+#endif
     return value.toString();
 }
 
@@ -84,6 +106,9 @@ std::optional<Failure> SettingsStore::SaveSetting(const QString& key, const QStr
 
 bool SettingsStore::mayBeWritten(const QString& fileName)
 {
+    // A registry key has no file to probe; a refused write shows in QSettings' status.
+    if (fileName.startsWith(QStringLiteral("\\HKEY_")))
+        return true;
     // The test QSettings itself makes before it writes: the file opens for writing, or a new one can be made in
     // its folder.
     if (QFileInfo::exists(fileName)) {

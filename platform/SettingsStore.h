@@ -16,10 +16,15 @@ class QSettings;
 class SettingsStore
 {
 public:
-    // The user's own store (on Linux ~/.config/Quorvane/Quillory.ini).
+    // The user's own store: on Linux ~/.config/Quorvane/Quillory.ini; on Windows the registry key
+    // HKEY_CURRENT_USER\Software\Quorvane\Quillory, where Windows programs keep theirs.
     SettingsStore();
     // A store in the given INI file, for tests.
     explicit SettingsStore(const QString& iniFile);
+#ifdef Q_OS_WIN
+    // A store under the given registry key ("HKEY_CURRENT_USER\Software\..."), for tests.
+    static std::unique_ptr<SettingsStore> InRegistry(const QString& key);
+#endif
     ~SettingsStore();
 
     QString GetSetting(const QString& key, const QString& defaultValue) const;
@@ -27,6 +32,7 @@ public:
     std::optional<Failure> SaveSetting(const QString& key, const QString& value);
 
 private:
+    explicit SettingsStore(std::function<std::unique_ptr<QSettings>()> open);
     static bool mayBeWritten(const QString& fileName);
 
     std::function<std::unique_ptr<QSettings>()> m_open;

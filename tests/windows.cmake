@@ -8,6 +8,7 @@ target_link_libraries(quillory_test_support PUBLIC Qt6::Core GTest::gtest)
 
 add_executable(quillory_engine_tests
     platform/AnsiCodecTest.cpp
+    platform/RegistrySettingsTest.cpp
     html/HtmlDocumentTest.cpp
     html/HtmlEncodingTest.cpp
     extract/ExtractionModesTest.cpp
