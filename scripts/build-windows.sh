@@ -49,12 +49,13 @@ if [ -z "$archive" ]; then
     archive=$(ls "$root"/build-windows-sdk/modest/modest_*.orig.tar.* | head -n 1)
 fi
 
-# The window's icon, rendered from its SVG on this machine: the SDK has no Qt Svg.
+# The window's icon, rendered from its SVG on this machine (the SDK has no Qt Svg), and the Linux programs the
+# Windows rows are compared with.
 linux_build=${QUILLORY_BUILD_DIR:-$root/build}
 if [ ! -f "$linux_build/build.ninja" ]; then
     cmake -S "$root" -B "$linux_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
-cmake --build "$linux_build" --target quillory_packaging_assets >/dev/null
+cmake --build "$linux_build" --target quillory_packaging_assets quillory-extract quillory-corpus >/dev/null
 
 build=${QUILLORY_WINDOWS_BUILD_DIR:-$root/build-windows}
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
@@ -62,7 +63,8 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
     -DQUILLORY_MYHTML_ARCHIVE="$archive" \
     -DCMAKE_CROSSCOMPILING_EMULATOR=/usr/lib/wine/wine64 \
-    -DQUILLORY_ICON_PNG_FOLDER="$linux_build/packaging/icons" >/dev/null
+    -DQUILLORY_ICON_PNG_FOLDER="$linux_build/packaging/icons" \
+    -DQUILLORY_LINUX_BUILD="$linux_build" >/dev/null
 cmake --build "$build" --parallel "$(nproc)"
 # Each program finds its DLLs and Qt's platform plugins beside it.
 find "$build" -name '*.exe' -not -path '*/CMakeFiles/*' -print0 | xargs -0 "$sdk/deploy.sh"

@@ -25,3 +25,12 @@ add_custom_command(TARGET quillory_engine_tests POST_BUILD
     COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:quillory-worker> $<TARGET_FILE_DIR:quillory_engine_tests>)
 gtest_discover_tests(quillory_engine_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
     PROPERTIES ENVIRONMENT WINEDEBUG=-all)
+
+# The rows of the Windows command line against the Linux one's, byte for byte, over a generated corpus (the Linux
+# build named by QUILLORY_LINUX_BUILD, which scripts/build-windows.sh sets, makes the corpus and the rows to match).
+set(QUILLORY_LINUX_BUILD "" CACHE PATH "The Linux build tree whose quillory-extract the Windows one is compared with")
+if(QUILLORY_LINUX_BUILD)
+    add_test(NAME windows_rows_match_linux
+        COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/windows/RowsMatchLinux.sh ${QUILLORY_LINUX_BUILD}/cli/quillory-extract
+                $<TARGET_FILE:quillory-extract> ${QUILLORY_LINUX_BUILD}/bench/quillory-corpus)
+endif()
