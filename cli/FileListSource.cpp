@@ -99,7 +99,11 @@ bool FileListSource::addArguments(const std::vector<std::string>& arguments)
 bool FileListSource::openList(const std::string& path, bool nulSeparated)
 {
     m_delimiter = nulSeparated ? '\0' : '\n';
+#ifdef Q_OS_WIN
+    m_list = path == "-" ? stdin : ::_wfopen(QString::fromUtf8(path).toStdWString().c_str(), L"rb");
+#else
     m_list = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
+#endif
     if (!m_list) {
         std::fprintf(stderr, "quillory-extract: %s: %s\n", path.c_str(), std::strerror(errno));
         return false;

@@ -55,7 +55,12 @@ constexpr const char* kUsage =
 
 QString fromArgument(const char* argument)
 {
+    // On Windows the arguments come as UTF-8 (see main), so that no character is lost to the code page.
+#ifdef Q_OS_WIN
+    return QString::fromUtf8(argument);
+#else
     return QString::fromLocal8Bit(argument);
+#endif
 }
 
 // The switches that take no value; false when argument is none of them.

@@ -19,6 +19,12 @@
 
 #ifdef Q_OS_WIN
 #include <io.h>
+#include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
+
+#include <string>
+#include <vector>
 #else
 #include <unistd.h>
 #endif
@@ -79,10 +85,34 @@ QStringList argumentsAfter(int first, int argc, char** argv)
     return arguments;
 }
 
+#ifdef Q_OS_WIN
+// The arguments as the user typed them, in UTF-8: the ones the C runtime hands main are in the ANSI code page,
+// where a name holding a character outside it would arrive with "?" in its place.
+std::vector<char*> utf8Arguments(int& argc)
+{
+    static std::vector<std::string> storage;
+    int count = 0;
+    wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    for (int i = 0; i < count; ++i)
+        storage.push_back(QString::fromWCharArray(wide[i]).toStdString());
+    ::LocalFree(wide);
+    std::vector<char*> pointers;
+    for (std::string& argument : storage)
+        pointers.push_back(argument.data());
+    pointers.push_back(nullptr);
+    argc = count;
+    return pointers;
+}
+#endif
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+#ifdef Q_OS_WIN
+    std::vector<char*> utf8 = utf8Arguments(argc);
+    argv = utf8.data();
+#endif
     if (argc > 1 && std::strcmp(argv[1], kWorkerMode) == 0)
         return ServeDocuments(argumentsAfter(2, argc, argv));
     const Options options = ParseArguments(argc, argv);

@@ -96,6 +96,8 @@ QString fromNative(QByteArrayView bytes)
             name += QChar(char16_t(kEscapeBase + data[at++]));
     }
     return name;
+#elif defined(Q_OS_WIN)
+    return QString::fromUtf8(bytes);
 #else
     return QFile::decodeName(bytes.toByteArray());
 #endif
@@ -121,6 +123,8 @@ QByteArray toNative(const QString& path)
     }
     bytes += QStringView(path).sliced(runStart).toUtf8();
     return bytes;
+#elif defined(Q_OS_WIN)
+    return path.toUtf8();
 #else
     return QFile::encodeName(path);
 #endif

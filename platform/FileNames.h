@@ -10,7 +10,8 @@ class QUrl;
 // tool may hold "caf\xE9.html"). Such names travel through the program without loss: every byte that is not part
 // of valid UTF-8 becomes a lone surrogate U+DC80..U+DCFF in the QString and turns back into the same byte when
 // the file is reached. Qt's own file classes would turn those bytes into U+FFFD and never find the file again, so
-// every path that reaches the system goes through here. On Windows names are UTF-16 and pass through as they are.
+// every path that reaches the system goes through here. On Windows names are UTF-16: their bytes here are UTF-8,
+// which holds every name, where the ANSI code page would turn the characters it lacks into "?".
 namespace FileNames {
 
 // The bytes of a name or path as the system gave them, as a QString.

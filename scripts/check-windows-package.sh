@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Tries the two Windows packages under Wine as a user would, in a Wine prefix of its own: the portable zip unpacked
+# into a folder whose name holds a space and characters outside the code page, then the installer run silently;
+# each copy extracts the samples on the command line and starts the window (a screenshot under Xvfb), then the
+# installed copy is uninstalled silently and what is left of it is listed. Run scripts/package-windows.sh first.
+#   scripts/check-windows-package.sh [SCREENSHOT-FOLDER]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+out=$root/build-windows-package
+shots=$(realpath -m "${1:-$out/screenshots}")
+zip=$(ls "$out"/quillory-*-win64.zip)
+setup=$(ls "$out"/quillory-*-win64-setup.exe)
+export WINEPREFIX=$out/wine WINEDEBUG=-all
+wine=/usr/lib/wine/wine64
+# A Wine server left from an earlier try would go on writing into the prefix being removed.
+/usr/lib/wine/wineserver64 -k 2>/dev/null || true
+rm -rf "$WINEPREFIX" "$shots"
+mkdir -p "$shots"
+$wine cmd /c exit >/dev/null 2>&1 || true
+Xvfb :93 -screen 0 1024x768x24 -noreset >/dev/null 2>&1 &
+xvfb=$!
+trap 'kill $xvfb 2>/dev/null || true' EXIT
+status=0
+
+# Extracts the samples with the copy's command line and shows its window for a screenshot.
+try_copy() {
+    local label=$1 folder=$2
+    local rows
+    rows=$($wine "$folder/quillory-extract.exe" -m 4 "$folder/Samples" 2>&1 | wc -l)
+    echo "$label: quillory-extract.exe gave $rows rows from its Samples folder"
+    [ "$rows" -gt 0 ] || status=1
+    DISPLAY=:93 $wine "$folder/quillory.exe" >/dev/null 2>&1 &
+    local window=$!
+    sleep 8
+    DISPLAY=:93 import -window root "$shots/$label.png" && echo "$label: window shown, $shots/$label.png"
+    kill "$window" 2>/dev/null || true
+    $wine taskkill /f /im quillory.exe >/dev/null 2>&1 || true
+    wait "$window" 2>/dev/null || true
+}
+
+portable=$WINEPREFIX/drive_c/Users/Public/"Portable Quillory €漢"
+mkdir -p "$portable"
+(cd "$portable" && cmake -E tar xf "$zip")
+try_copy portable "$(ls -d "$portable"/quillory-*-win64)"
+
+$wine "$setup" /S
+installed=$WINEPREFIX/drive_c/users/$USER/AppData/Local/Programs/Quillory
+[ -d "$installed" ] || installed=$(dirname "$(find "$WINEPREFIX/drive_c" -name quillory-worker.exe -path '*Quillory*' -not -path '*Portable*' | head -n 1)")
+echo "installed: ${installed#$WINEPREFIX/}"
+find "$WINEPREFIX/drive_c" -iname 'Quillory.lnk' | sed "s|^$WINEPREFIX/|start menu: |"
+try_copy installed "$installed"
+
+$wine "$installed/uninstall.exe" /S
+sleep 3
+echo "left after uninstalling:"
+left=$(find "$WINEPREFIX/drive_c" \( -iname '*quillory*' -o -iname '*quorvane*' \) -not -path '*Portable*' | sed "s|^$WINEPREFIX/|  |")
+echo "${left:-  nothing}"
+$wine reg query 'HKCU\Software\Quorvane' /s 2>/dev/null | sed 's/^/  registry: /' || true
+exit $status
