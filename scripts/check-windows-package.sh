@@ -16,9 +16,12 @@ wine=/usr/lib/wine/wine64
 /usr/lib/wine/wineserver64 -k 2>/dev/null || true
 rm -rf "$WINEPREFIX" "$shots"
 mkdir -p "$shots"
-$wine cmd /c exit >/dev/null 2>&1 || true
-Xvfb :93 -screen 0 1024x768x24 -noreset >/dev/null 2>&1 &
+# A display of its own, numbered by the server, before Wine starts: Wine's desktop takes the display it starts with.
+exec 9< <(Xvfb -displayfd 1 -screen 0 1024x768x24 -noreset 2>/dev/null)
 xvfb=$!
+read -r display <&9
+export DISPLAY=:$display
+$wine cmd /c exit >/dev/null 2>&1 || true
 trap 'kill $xvfb 2>/dev/null || true' EXIT
 status=0
 
@@ -29,10 +32,22 @@ try_copy() {
     rows=$($wine "$folder/quillory-extract.exe" -m 4 "$folder/Samples" 2>&1 | wc -l)
     echo "$label: quillory-extract.exe gave $rows rows from its Samples folder"
     [ "$rows" -gt 0 ] || status=1
-    DISPLAY=:93 $wine "$folder/quillory.exe" >/dev/null 2>&1 &
+    $wine "$folder/quillory.exe" >/dev/null 2>&1 &
     local window=$!
-    sleep 8
-    DISPLAY=:93 import -window root "$shots/$label.png" && echo "$label: window shown, $shots/$label.png"
+    local waited=0
+    until xwininfo -root -tree | grep -q '"quillory.exe"' || [ $waited -ge 60 ]; do
+        sleep 1
+        waited=$((waited + 1))
+    done
+    # Time to paint.
+    sleep 4
+    import -window root "$shots/$label.png"
+    if xwininfo -root -tree | grep -q '"quillory.exe"'; then
+        echo "$label: the window came up in ${waited} s: $shots/$label.png"
+    else
+        echo "$label: no window after ${waited} s"
+        status=1
+    fi
     kill "$window" 2>/dev/null || true
     $wine taskkill /f /im quillory.exe >/dev/null 2>&1 || true
     wait "$window" 2>/dev/null || true
