@@ -22,6 +22,9 @@ xvfb=$!
 read -r display <&9
 export DISPLAY=:$display
 $wine cmd /c exit >/dev/null 2>&1 || true
+# Windows has Arial, the window's font; a Wine prefix has not. Liberation Sans has its metrics, as on Linux.
+cp /usr/share/fonts/truetype/liberation/LiberationSans-*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+$wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v Arial /d 'Liberation Sans' /f >/dev/null 2>&1
 trap 'kill $xvfb 2>/dev/null || true' EXIT
 status=0
 
