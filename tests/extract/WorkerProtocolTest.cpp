@@ -112,8 +112,9 @@ TEST(WorkerProtocol, ARowsFrameCutShortHandsOverNothing)
         const bool atBoundary = std::find(boundaries.begin(), boundaries.end(), cut) != boundaries.end();
         const std::vector<std::string> handed = rowsOf(QByteArrayView(frame.data(), qsizetype(cut)), &valid);
         EXPECT_EQ(valid, atBoundary) << cut;
-        if (!atBoundary)
+        if (!atBoundary) {
             EXPECT_TRUE(handed.empty()) << cut;
+        }
     }
 }
 
