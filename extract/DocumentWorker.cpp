@@ -153,23 +153,22 @@ std::optional<ExtractionFailure> DocumentWorker::extract(ExtractionMode mode, QS
 
 void DocumentWorker::queue(const QString& path, ExtractionMode mode, QStringView tagName)
 {
-    m_queued.push_back(
-        WorkerProtocol::encode(WorkerProtocol::WholeRequest{mode, FileNames::toNative(path), tagName.toString()}));
-    m_queuedPaths.push_back(path);
+    m_queued.push_back(Queued{path, WorkerProtocol::encode(WorkerProtocol::WholeRequest{mode, FileNames::toNative(path),
+                                                                                        tagName.toString()})});
     // Sent at once to a running worker, which reads it when it has answered the requests before it.
-    if (m_process && m_sent + 1 == m_queued.size() && m_process->send(char(Kind::Whole), m_queued.back()))
+    if (m_process && m_sent + 1 == m_queued.size() && m_process->send(char(Kind::Whole), m_queued.back().request))
         ++m_sent;
 }
 
 std::optional<ExtractionFailure> DocumentWorker::openQueued(const QString& path)
 {
-    if (m_queued.empty() || m_queuedPaths.front() != path)
+    if (m_queued.empty() || m_queued.front().path != path)
         return ExtractionFailure{ExtractionStage::Parse, QStringLiteral("Internal error (the file was not asked for)")};
     if (!m_process)
         m_sent = 0;
     std::optional<ExtractionFailure> failure = start();
     for (; !failure && m_sent < m_queued.size(); ++m_sent) {
-        if (!m_process->send(char(Kind::Whole), m_queued[m_sent]))
+        if (!m_process->send(char(Kind::Whole), m_queued[m_sent].request))
             failure = lost(ExtractionStage::Parse);
     }
     if (!failure)
@@ -202,7 +201,6 @@ void DocumentWorker::dropQueued()
 void DocumentWorker::finishQueued()
 {
     m_queued.pop_front();
-    m_queuedPaths.pop_front();
     // A lost worker takes the requests it was sent with it; a fresh one is sent them again.
     if (m_process)
         --m_sent;

@@ -72,9 +72,13 @@ private:
 
     DocumentWorkerSettings m_settings;
     std::unique_ptr<WorkerProcess> m_process;
-    std::deque<QByteArray> m_queued; // requests of queue() not yet taken, the earliest first
-    std::deque<QString> m_queuedPaths;
-    std::size_t m_sent = 0; // how many of them the running worker has been sent
+    struct Queued
+    {
+        QString path;
+        QByteArray request;
+    };
+    std::deque<Queued> m_queued; // the files of queue() not yet taken, the earliest first
+    std::size_t m_sent = 0;      // how many of them the running worker has been sent
 };
 
 // The documents of the files queued on one worker, opened in the order they were queued; their mode and tag name are

@@ -6,6 +6,26 @@
 
 #include <limits>
 
+namespace {
+
+// The rows of a document held in this process.
+class InProcessDocument final : public LoadedDocument
+{
+public:
+    explicit InProcessDocument(std::unique_ptr<HtmlDocument> document) : m_document(std::move(document)) {}
+
+    std::optional<ExtractionFailure> extract(ExtractionMode mode, QStringView tagName, const RowSink& sink) override
+    {
+        EmitDocumentRows(*m_document, mode, tagName, sink);
+        return std::nullopt;
+    }
+
+private:
+    std::unique_ptr<HtmlDocument> m_document;
+};
+
+} // namespace
+
 qint64 LargestDocumentBytes()
 {
     const std::uint64_t physical = PhysicalMemoryBytes();
@@ -33,13 +53,6 @@ DocumentResult InProcessDocumentSource::open(const QString& path)
     if (!document)
         return document.failure();
     return std::unique_ptr<LoadedDocument>(std::make_unique<InProcessDocument>(std::move(*document)));
-}
-
-std::optional<ExtractionFailure> InProcessDocument::extract(ExtractionMode mode, QStringView tagName,
-                                                            const RowSink& sink)
-{
-    EmitDocumentRows(*m_document, mode, tagName, sink);
-    return std::nullopt;
 }
 
 namespace {

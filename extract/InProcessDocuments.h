@@ -39,17 +39,6 @@ private:
     qint64 m_largestFileBytes;
 };
 
-// The rows of a document held in this process.
-class InProcessDocument final : public LoadedDocument
-{
-public:
-    explicit InProcessDocument(std::unique_ptr<HtmlDocument> document) : m_document(std::move(document)) {}
-    std::optional<ExtractionFailure> extract(ExtractionMode mode, QStringView tagName, const RowSink& sink) override;
-
-private:
-    std::unique_ptr<HtmlDocument> m_document;
-};
-
 // Documents built in this process, on a thread of their own, by parsers from makeParser: for tests that need to
 // hold a parse back, and for benchmarks that compare the two ways.
 std::unique_ptr<DocumentService> createInProcessDocuments(std::function<std::unique_ptr<HtmlParser>()> makeParser);

@@ -89,7 +89,8 @@ std::optional<Failure> SettingsStore::SaveSetting(const QString& key, const QStr
     // A change QSettings could not write stays pending, shared by every QSettings over the same file for as long as
     // the program runs, and each later read then fails on it and gives the default: a file that cannot be written
     // must not be handed the change at all.
-    if (!mayBeWritten(fileName))
+    // A registry key has no file to probe; a refused write shows in QSettings' status.
+    if (m_settings->format() == QSettings::IniFormat && !mayBeWritten(fileName))
         return refused();
     m_settings->setValue(kSection + u'/' + key, value);
     m_settings->sync();
@@ -106,9 +107,6 @@ std::optional<Failure> SettingsStore::SaveSetting(const QString& key, const QStr
 
 bool SettingsStore::mayBeWritten(const QString& fileName)
 {
-    // A registry key has no file to probe; a refused write shows in QSettings' status.
-    if (fileName.startsWith(QStringLiteral("\\HKEY_")))
-        return true;
     // The test QSettings itself makes before it writes: the file opens for writing, or a new one can be made in
     // its folder.
     if (QFileInfo::exists(fileName)) {

@@ -64,35 +64,38 @@ bool takeFrame(QByteArray& buffered, qsizetype& start, char& kind, QByteArray& p
     return true;
 }
 
-} // namespace
-
 #ifdef Q_OS_UNIX
+using ProcessNumber = pid_t;
+#else
+using ProcessNumber = DWORD;
+#endif
 
-namespace {
-
-// The workers running, for InterruptAll: plain atomic slots, which a signal handler may read.
+// The workers running, for InterruptAll: plain atomic slots, which a signal handler (or a console's Ctrl+C handler)
+// may read.
 constexpr int kRunningSlots = 1024;
-std::atomic<pid_t> g_running[kRunningSlots];
+std::atomic<ProcessNumber> g_running[kRunningSlots];
 
-void noteRunning(pid_t process)
+void noteRunning(ProcessNumber process)
 {
-    for (std::atomic<pid_t>& slot : g_running) {
-        pid_t empty = 0;
+    for (std::atomic<ProcessNumber>& slot : g_running) {
+        ProcessNumber empty = 0;
         if (slot.compare_exchange_strong(empty, process))
             return;
     }
 }
 
-void noteEnded(pid_t process)
+void noteEnded(ProcessNumber process)
 {
-    for (std::atomic<pid_t>& slot : g_running) {
-        pid_t expected = process;
+    for (std::atomic<ProcessNumber>& slot : g_running) {
+        ProcessNumber expected = process;
         if (slot.compare_exchange_strong(expected, 0))
             return;
     }
 }
 
 } // namespace
+
+#ifdef Q_OS_UNIX
 
 class WorkerProcess::Connection
 {
@@ -320,28 +323,6 @@ void EndWithParent(qint64 parent)
 // object that limits its memory and ends it when the job's handle closes, so that no worker outlives the program
 // however the program ends. The caller's thread reads and writes the pipes directly.
 namespace {
-
-// The workers running, for InterruptAll: plain atomic slots, which a console's Ctrl+C handler may read.
-constexpr int kRunningSlots = 1024;
-std::atomic<DWORD> g_running[kRunningSlots];
-
-void noteRunning(DWORD process)
-{
-    for (std::atomic<DWORD>& slot : g_running) {
-        DWORD empty = 0;
-        if (slot.compare_exchange_strong(empty, process))
-            return;
-    }
-}
-
-void noteEnded(DWORD process)
-{
-    for (std::atomic<DWORD>& slot : g_running) {
-        DWORD expected = process;
-        if (slot.compare_exchange_strong(expected, 0))
-            return;
-    }
-}
 
 void terminate(DWORD processId)
 {
@@ -622,13 +603,13 @@ void WorkerProcess::kill()
 void WorkerProcess::InterruptAll()
 {
 #ifdef Q_OS_UNIX
-    for (const std::atomic<pid_t>& slot : g_running) {
+    for (const std::atomic<ProcessNumber>& slot : g_running) {
         const pid_t process = slot.load();
         if (process > 0)
             ::kill(process, SIGKILL);
     }
 #else
-    for (const std::atomic<DWORD>& slot : g_running) {
+    for (const std::atomic<ProcessNumber>& slot : g_running) {
         if (const DWORD process = slot.load())
             terminate(process);
     }

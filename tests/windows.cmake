@@ -1,25 +1,11 @@
 # The suites of the Windows build, run under Wine (CMAKE_CROSSCOMPILING_EMULATOR, which scripts/build-windows.sh
-# sets). The parser, the extraction through the worker process, the formats of the result files and the ANSI codec
-# run as on Linux. Left out so far: the suites that drive POSIX processes and permissions (the command line's
-# signals, the unprivileged-user checks, the folder walk's Linux attribute rules).
-add_library(quillory_test_support STATIC support/TempDir.cpp support/TempDir.h)
-target_include_directories(quillory_test_support PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/support)
-target_link_libraries(quillory_test_support PUBLIC Qt6::Core GTest::gtest)
+# sets). The engine's suite (tests/CMakeLists.txt) runs as on Linux. Left out so far: the suites that drive POSIX
+# processes and permissions (the command line's signals, the unprivileged-user checks, the folder walk's Linux
+# attribute rules).
 
-add_executable(quillory_engine_tests
-    platform/AnsiCodecTest.cpp
-    platform/RegistrySettingsTest.cpp
-    html/HtmlDocumentTest.cpp
-    html/HtmlEncodingTest.cpp
-    extract/ExtractionModesTest.cpp
-    extract/OrderedExtractionTest.cpp
-    extract/WorkerProtocolTest.cpp
-    results/ResultsFormatTest.cpp
-)
-target_link_libraries(quillory_engine_tests PRIVATE quillory_extract quillory_results quillory_test_support
-    GTest::gtest_main)
+# Settings in the registry, as Windows keeps them.
+target_sources(quillory_engine_tests PRIVATE platform/RegistrySettingsTest.cpp)
 target_compile_definitions(quillory_engine_tests PRIVATE QUILLORY_WORKER_PATH="quillory-worker.exe")
-add_dependencies(quillory_engine_tests quillory-worker)
 # The worker is started beside the tests.
 add_custom_command(TARGET quillory_engine_tests POST_BUILD
     COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:quillory-worker> $<TARGET_FILE_DIR:quillory_engine_tests>)
