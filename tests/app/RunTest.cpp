@@ -630,7 +630,7 @@ private Q_SLOTS:
                 if (killed)
                     return;
                 if (const pid_t worker = WaitForBusyChild(getpid(), "quillory-worker", 100 * 1024, 0.05)) {
-                    ::kill(worker, SIGKILL);
+                    KillProcess(worker);
                     killed = true;
                 }
             });

@@ -297,7 +297,7 @@ TEST(QuilloryExtractWorkers, AWorkerKilledMidFileCostsOnlyThatFileAndDiesWithThe
     Started started = start(dir, {"-m", "4", "-j", "1", before, dense, after});
     const pid_t worker = WaitForBusyChild(started.process, "quillory-extrac", 100 * 1024, 60);
     ASSERT_NE(worker, 0);
-    ::kill(worker, SIGKILL);
+    KillProcess(worker);
     const Outcome outcome = finish(started);
     EXPECT_EQ(outcome.status, 1);
     EXPECT_EQ(outcome.out, "html\nhead\nbody\np\nhtml\nhead\nbody\np\n");
@@ -308,7 +308,7 @@ TEST(QuilloryExtractWorkers, AWorkerKilledMidFileCostsOnlyThatFileAndDiesWithThe
     started = start(dir, {dense});
     const pid_t orphan = WaitForBusyChild(started.process, "quillory-extrac", 100 * 1024, 60);
     ASSERT_NE(orphan, 0);
-    ::kill(started.process, SIGKILL);
+    KillProcess(started.process);
     finish(started);
     QElapsedTimer clock;
     clock.start();

@@ -6,6 +6,16 @@
 #include <QFile>
 #include <QThread>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+// After windows.h, which it needs.
+#include <psapi.h>
+#include <tlhelp32.h>
+#else
+#include <csignal>
+#endif
+
+#ifndef Q_OS_WIN
 namespace {
 
 // The fields of /proc/PID/stat after the command name, which may itself hold spaces and parentheses.
@@ -57,6 +67,69 @@ bool HasEnded(pid_t process)
     const QList<QByteArray> fields = statFields(process);
     return fields.isEmpty() || fields[0] == "Z" || fields[0] == "X";
 }
+
+void KillProcess(pid_t process)
+{
+    ::kill(process, SIGKILL);
+}
+#else
+// Windows: the process table from a Toolhelp snapshot, whose names are the programs' file names (with ".exe").
+
+namespace {
+
+struct Handle
+{
+    HANDLE handle;
+    ~Handle()
+    {
+        if (handle && handle != INVALID_HANDLE_VALUE)
+            CloseHandle(handle);
+    }
+};
+
+} // namespace
+
+std::vector<pid_t> ChildProcesses(pid_t parent, const char* name)
+{
+    std::vector<pid_t> children;
+    const Handle snapshot{CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0)};
+    if (snapshot.handle == INVALID_HANDLE_VALUE)
+        return children;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    // The POSIX names are cut at 15 characters, so a name matches the start of the program's.
+    const QString wanted = QString::fromUtf8(name);
+    for (bool more = Process32FirstW(snapshot.handle, &entry); more; more = Process32NextW(snapshot.handle, &entry)) {
+        const QString program = QString::fromWCharArray(entry.szExeFile);
+        if (pid_t(entry.th32ParentProcessID) == parent && program.startsWith(wanted, Qt::CaseInsensitive) &&
+            !HasEnded(pid_t(entry.th32ProcessID)))
+            children.push_back(pid_t(entry.th32ProcessID));
+    }
+    return children;
+}
+
+long ResidentKilobytes(pid_t process)
+{
+    const Handle opened{OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, DWORD(process))};
+    PROCESS_MEMORY_COUNTERS counters{};
+    if (!opened.handle || !GetProcessMemoryInfo(opened.handle, &counters, sizeof counters) || HasEnded(process))
+        return -1;
+    return long(counters.WorkingSetSize / 1024);
+}
+
+bool HasEnded(pid_t process)
+{
+    const Handle opened{OpenProcess(SYNCHRONIZE, FALSE, DWORD(process))};
+    return !opened.handle || WaitForSingleObject(opened.handle, 0) == WAIT_OBJECT_0;
+}
+
+void KillProcess(pid_t process)
+{
+    const Handle opened{OpenProcess(PROCESS_TERMINATE, FALSE, DWORD(process))};
+    if (opened.handle)
+        TerminateProcess(opened.handle, 1);
+}
+#endif
 
 pid_t WaitForBusyChild(pid_t parent, const char* name, long kilobytes, double seconds)
 {
