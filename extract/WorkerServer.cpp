@@ -196,8 +196,10 @@ int ServeDocuments(const QStringList& arguments)
     const ServeOptions options = parseServeOptions(arguments);
     if (options.parent > 0)
         WorkerChannel::EndWithParent(options.parent);
-    if (options.memoryLimit > 0)
+    if (options.memoryLimit > 0) {
         WorkerChannel::LimitMemory(options.memoryLimit);
+        SetParserMemoryLimit(std::size_t(options.memoryLimit));
+    }
     SetParserOutOfMemoryHandler(endOutOfMemory);
     std::set_new_handler([] { endOutOfMemory(); });
 

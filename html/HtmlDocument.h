@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -128,3 +129,9 @@ std::unique_ptr<HtmlParser> createHtmlParser();
 // with its out-of-memory status); without one, the program aborts. The parser could not go on either way, as it
 // never expects an allocation to fail.
 void SetParserOutOfMemoryHandler(void (*handler)());
+
+// Makes the parser's own allocations fail once the blocks it holds would pass bytes, whatever the system would
+// still give. A worker's memory limit is the system's to keep (an address-space limit, a job object's), but not
+// every system keeps it (Wine ignores a job's), and a parse that takes all of memory hurts the whole machine.
+// Set once, before the first parse; 0 (the start) counts nothing.
+void SetParserMemoryLimit(std::size_t bytes);

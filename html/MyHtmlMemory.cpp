@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <malloc.h>
+
 // Replaces MyHTML's own definition, which the library calls through its symbol table wherever it cuts
 // the first characters off a text: the white space that opens a document's first text, the split of
 // a text's leading white space into a text of its own (white space before the body goes to the
@@ -36,15 +38,47 @@ namespace {
 
 std::atomic<void (*)()> parserOutOfMemory{nullptr};
 
+// The parser's own limit, and the bytes its blocks hold now; 0: no limit, and nothing counted.
+std::size_t memoryLimit = 0;
+std::atomic<std::size_t> memoryHeld{0};
+
+std::size_t blockSize(void* block)
+{
+#ifdef _WIN32
+    return ::_msize(block);
+#else
+    return ::malloc_usable_size(block);
+#endif
+}
+
+[[noreturn]] void outOfMemory()
+{
+    if (void (*handler)() = parserOutOfMemory.load())
+        handler();
+    std::abort();
+}
+
 // MyHTML uses what its allocation routines return without looking: a failed allocation becomes a write through a
 // null pointer somewhere later. The failure is caught here instead, where it happens.
 void* allocated(void* block, std::size_t size)
 {
-    if (block || size == 0)
-        return block;
-    if (void (*handler)() = parserOutOfMemory.load())
-        handler();
-    std::abort();
+    if (!block) {
+        if (size == 0)
+            return nullptr;
+        outOfMemory();
+    }
+    if (memoryLimit != 0) {
+        const std::size_t bytes = blockSize(block);
+        if (memoryHeld.fetch_add(bytes, std::memory_order_relaxed) + bytes > memoryLimit)
+            outOfMemory();
+    }
+    return block;
+}
+
+void released(void* block)
+{
+    if (memoryLimit != 0 && block)
+        memoryHeld.fetch_sub(blockSize(block), std::memory_order_relaxed);
 }
 
 } // namespace
@@ -54,8 +88,13 @@ void SetParserOutOfMemoryHandler(void (*handler)())
     parserOutOfMemory.store(handler);
 }
 
+void SetParserMemoryLimit(std::size_t bytes)
+{
+    memoryLimit = bytes;
+}
+
 // The library's allocation routines, which it calls through its symbol table; they differ from its own only in
-// what happens when memory runs out.
+// what happens when memory runs out, and in counting what the parser holds when it has a limit of its own.
 extern "C" void* mycore_malloc(size_t size)
 {
     return allocated(std::malloc(size), size);
@@ -63,10 +102,19 @@ extern "C" void* mycore_malloc(size_t size)
 
 extern "C" void* mycore_realloc(void* block, size_t size)
 {
+    // The old block is counted out before it moves; a failed realloc leaves it in place, but ends the parse anyway.
+    released(block);
     return allocated(std::realloc(block, size), size);
 }
 
 extern "C" void* mycore_calloc(size_t count, size_t size)
 {
     return allocated(std::calloc(count, size), count * size);
+}
+
+extern "C" void* mycore_free(void* block)
+{
+    released(block);
+    std::free(block);
+    return nullptr;
 }

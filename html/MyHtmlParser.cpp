@@ -25,6 +25,7 @@ namespace {
     reinterpret_cast<const void*>(&mycore_malloc),
     reinterpret_cast<const void*>(&mycore_realloc),
     reinterpret_cast<const void*>(&mycore_calloc),
+    reinterpret_cast<const void*>(&mycore_free),
     reinterpret_cast<const void*>(&myhtml_tree_appropriate_place_inserting),
     reinterpret_cast<const void*>(&myhtml_tree_node_insert_text),
     reinterpret_cast<const void*>(&myhtml_tree_list_insert_by_index),

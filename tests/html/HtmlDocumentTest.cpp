@@ -476,6 +476,7 @@ TEST(HtmlDocument, EveryReplacedMyHtmlRoutineIsTheProgramsOwn)
              "mycore_malloc",
              "mycore_realloc",
              "mycore_calloc",
+             "mycore_free",
              "myhtml_tree_appropriate_place_inserting",
              "myhtml_tree_node_insert_text",
              "myhtml_tree_list_insert_by_index",
@@ -550,4 +551,25 @@ TEST(HtmlDocument, DocumentsOfOneParserStayIntactWhileOthersComeAndGo)
     auto fourth = load("<td>seven");
     EXPECT_EQ(tagNames(fourth->all()), (std::vector<std::string>{"html", "head", "body"}));
     EXPECT_EQ(fourth->body().innerText(), "seven");
+}
+
+// The parser's own memory limit ends a parse that needs more, and counts blocks out as they are freed: a limit a
+// document fits in is never reached however many such documents come and go, or a long-lived worker would refuse
+// small files after enough of them. Each case runs in a process of its own, as the limit holds for the process.
+TEST(HtmlDocumentDeathTest, TheParsersMemoryLimitEndsOnlyTheParseThatPassesIt)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const auto withLimit = [](std::size_t bytes, const QByteArray& page, int times) {
+        SetParserOutOfMemoryHandler([] { std::_Exit(3); });
+        SetParserMemoryLimit(bytes);
+        std::unique_ptr<HtmlParser> parser = createHtmlParser();
+        for (int i = 0; i < times; ++i)
+            if (!parser->parse(page).ok())
+                std::_Exit(4);
+        std::_Exit(0);
+    };
+    // About 10 MB of the parser's blocks a time.
+    const QByteArray dense = QByteArray("<p>x").repeated(20000);
+    EXPECT_EXIT(withLimit(64 << 20, dense, 20), testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(withLimit(64 << 20, dense.repeated(40), 1), testing::ExitedWithCode(3), "");
 }
