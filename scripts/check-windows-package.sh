@@ -56,13 +56,123 @@ try_copy() {
     wait "$window" 2>/dev/null || true
 }
 
+# The id of a window of the program titled $1 other than the main window, once one shows (up to 60 s).
+await_window() {
+    local id="" tries=0
+    while [ -z "$id" ] && [ $tries -lt 600 ]; do
+        id=$(xwininfo -root -tree | awk -v title="\"$1\":" -v main="$main" \
+            '$2 == title && $3 == "(\"quillory.exe\"" && $1 != main { print $1; exit }')
+        [ -n "$id" ] || sleep 0.1
+        tries=$((tries + 1))
+    done
+    [ -n "$id" ] || { echo "window: no \"$1\" window came" >&2; return 1; }
+    echo "$id"
+}
+
+# Waits until window $1 is gone.
+await_gone() {
+    local tries=0
+    while xwininfo -id "$1" >/dev/null 2>&1 && [ $tries -lt 600 ]; do
+        sleep 0.1
+        tries=$((tries + 1))
+    done
+}
+
+# A click at x y in the main window.
+click() {
+    xdotool mousemove --window "$main" "$1" "$2" click 1
+    sleep 0.3
+}
+
+# Answers a message box with its default button.
+confirm_box() {
+    local box
+    box=$(await_window Quillory) || return 1
+    sleep 0.3
+    xdotool key Return
+    await_gone "$box"
+}
+
+# Saves through the save button at x y to the Windows path $3.
+save_as() {
+    local dialog
+    click "$1" "$2"
+    dialog=$(await_window Save) || return 1
+    sleep 0.5
+    xdotool type --delay 10 "$3"
+    xdotool key Return
+    await_gone "$dialog"
+    sleep 0.5
+}
+
+# Drives the window of the copy in folder $1 as a user would: the samples loaded, each option run, both files saved
+# and the rows copied to the clipboard, each compared with what the copy's quillory-extract.exe gives for the same
+# files; then the window is closed and the clipboard must still hold the rows. The places clicked are the window's
+# own layout (its twips at 96 dots per inch), which the window suite checks.
+drive_window() {
+    local folder=$1 public=$WINEPREFIX/drive_c/users/Public option
+    $wine "$folder/quillory.exe" >/dev/null 2>&1 &
+    local window=$!
+    main=""
+    local tries=0
+    until [ -n "$main" ] || [ $tries -ge 600 ]; do
+        main=$(xwininfo -root -tree | awk '$2 == "\"Quillory\":" && $3 == "(\"quillory.exe\"" { print $1; exit }')
+        [ -n "$main" ] || sleep 0.1
+        tries=$((tries + 1))
+    done
+    [ -n "$main" ] || { echo "window: it did not come up"; status=1; return; }
+    sleep 2
+    # Load Sample/Example Files; "No" to opening the samples' folder.
+    click 400 264
+    local question
+    question=$(await_window Quillory)
+    sleep 0.3
+    xdotool key Escape
+    await_gone "$question"
+    for option in 1 2 3 4; do
+        # Clear the results, choose the option, start and confirm "Done.".
+        click 400 662
+        click 30 $((309 + (option - 1) * 23))
+        click 268 419
+        confirm_box
+        save_as 136 628 "C:\\users\\Public\\window-$option.txt"
+        save_as 400 628 "C:\\users\\Public\\window-$option-comma.txt"
+        click 136 662
+        confirm_box
+        xclip -o -selection clipboard >"$public/clipboard-$option.txt" 2>/dev/null || true
+        $wine "$folder/quillory-extract.exe" -m $option --save-text "C:\\users\\Public\\cli-$option.txt" "$folder/Samples"
+        $wine "$folder/quillory-extract.exe" -m $option --save-csv "C:\\users\\Public\\cli-$option-comma.txt" \
+            "$folder/Samples"
+        # The clipboard as X shows it: UTF-8, lines ended by line feeds.
+        iconv -f WINDOWS-1252 -t UTF-8 "$public/cli-$option.txt" | sed 's/\r$//' >"$public/cli-$option-clipboard.txt"
+        local verdict=""
+        cmp -s "$public/window-$option.txt" "$public/cli-$option.txt" || verdict+=" text-file-differs"
+        cmp -s "$public/window-$option-comma.txt" "$public/cli-$option-comma.txt" || verdict+=" comma-file-differs"
+        cmp -s "$public/clipboard-$option.txt" "$public/cli-$option-clipboard.txt" || verdict+=" clipboard-differs"
+        echo "window: option $option: $(wc -l <"$public/cli-$option.txt") rows;${verdict:- text file, comma file and clipboard as from the command line}"
+        [ -z "$verdict" ] || status=1
+    done
+    # Closed as a user closes it; the rows stay on the clipboard.
+    xdotool key --window "$main" alt+F4 2>/dev/null || true
+    $wine taskkill /im quillory.exe >/dev/null 2>&1 || true
+    wait "$window" 2>/dev/null || true
+    sleep 1
+    if xclip -o -selection clipboard 2>/dev/null | cmp -s - "$public/cli-4-clipboard.txt"; then
+        echo "window: closed; the clipboard still holds its rows"
+    else
+        echo "window: closed; the clipboard lost its rows"
+        status=1
+    fi
+}
+
 portable=$WINEPREFIX/drive_c/Users/Public/"Portable Quillory €漢"
 mkdir -p "$portable"
 (cd "$portable" && cmake -E tar xf "$zip")
 try_copy portable "$(ls -d "$portable"/quillory-*-win64)"
+drive_window "$(ls -d "$portable"/quillory-*-win64)"
 
 $wine "$setup" /S
-installed=$WINEPREFIX/drive_c/users/$USER/AppData/Local/Programs/Quillory
+installed=$WINEPREFIX/drive_c/users/${USER:-$(id -un)}/AppData/Local/Programs/Quillory
 [ -d "$installed" ] || installed=$(dirname "$(find "$WINEPREFIX/drive_c" -name quillory-worker.exe -path '*Quillory*' -not -path '*Portable*' | head -n 1)")
 echo "installed: ${installed#$WINEPREFIX/}"
 find "$WINEPREFIX/drive_c" -iname 'Quillory.lnk' | sed "s|^$WINEPREFIX/|start menu: |"
