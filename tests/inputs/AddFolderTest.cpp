@@ -3,8 +3,6 @@
 #include "EscapedName.h"
 #include "EventPump.h"
 #include "FileAttributes.h"
-#include "FileNames.h"
-#include "FileSystem.h"
 #include "FixPath.h"
 #include "QtPrinters.h"
 #include "Steps.h"
