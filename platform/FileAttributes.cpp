@@ -2,10 +2,6 @@
 
 #include "FileNames.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-
 #include <algorithm>
 
 #ifdef Q_OS_WIN
@@ -89,7 +85,12 @@ int FileAttributes(const QString& path)
     if (path.isEmpty())
         return -1;
 #ifdef Q_OS_WIN
-    const DWORD attributes = GetFileAttributesW(reinterpret_cast<LPCWSTR>(QDir::toNativeSeparators(path).utf16()));
+    QString own = path;
+    // A drive's root keeps its separator: "C:" alone names the current folder on that drive.
+    while (own.size() > 1 && isSeparator(own.back()) && !(own.size() == 3 && own[1] == u':'))
+        own.chop(1);
+    const QString extended = FileNames::extendedLengthPath(own);
+    const DWORD attributes = ::GetFileAttributesW(reinterpret_cast<LPCWSTR>(extended.utf16()));
     return attributes == INVALID_FILE_ATTRIBUTES ? -1 : int(attributes);
 #else
     QString own = path;
@@ -123,17 +124,35 @@ Result<QStringList> ListDirectory(const QString& folder, const QString& pattern,
 {
     QStringList names;
 #ifdef Q_OS_WIN
-    const QFileInfo info(folder);
-    if (!info.exists() || !info.isDir())
+    // FindFirstFileExW rather than QDir, because QDir reports a folder the user may not list as an empty one, and the
+    // walk must tell the two apart.
+    QString base = FileNames::extendedLengthPath(folder.isEmpty() ? QStringLiteral(".") : folder);
+    if (!base.endsWith(u'\\'))
+        base += u'\\';
+    WIN32_FIND_DATAW entry;
+    const HANDLE search = ::FindFirstFileExW(reinterpret_cast<LPCWSTR>(QString(base + u'*').utf16()), FindExInfoBasic,
+                                             &entry, FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
+    if (search == INVALID_HANDLE_VALUE) {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_ACCESS_DENIED)
+            return Failure{QStringLiteral("Permission denied")};
+        // Only a drive's empty root has no "." to find.
+        const DWORD attributes = ::GetFileAttributesW(reinterpret_cast<LPCWSTR>(base.utf16()));
+        if (error == ERROR_FILE_NOT_FOUND && attributes != INVALID_FILE_ATTRIBUTES &&
+            (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+            return names;
         return Failure{QStringLiteral("Path not found")};
-    if (!info.isReadable())
-        return Failure{QStringLiteral("Permission denied")};
-    const QDir::Filters filters =
-        (folders ? QDir::Dirs : QDir::Files) | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
-    for (const QFileInfo& entry : QDir(folder).entryInfoList(filters, QDir::Unsorted)) {
-        if (MatchesWildcard(entry.fileName(), pattern))
-            names.append(entry.fileName());
     }
+    do {
+        const QString name = QString::fromWCharArray(entry.cFileName);
+        if (name == u"." || name == u"..")
+            continue;
+        // A link to a folder carries the folder bit as well as the reparse point, so it counts as a folder.
+        const bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if (isFolder == folders && MatchesWildcard(name, pattern))
+            names.append(name);
+    } while (::FindNextFileW(search, &entry));
+    ::FindClose(search);
 #else
     // readdir rather than QDir, because QDir reports an unreadable folder as an empty one, and the walk must tell
     // the two apart.

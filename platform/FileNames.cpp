@@ -15,6 +15,7 @@
 #ifdef Q_OS_WIN
 #include <windows.h>
 
+#include <algorithm>
 #include <vector>
 #endif
 
@@ -213,5 +214,24 @@ QString programFolder()
 #endif
     return QCoreApplication::applicationDirPath();
 }
+
+#ifdef Q_OS_WIN
+QString extendedLengthPath(const QString& path)
+{
+    const QString native = QDir::toNativeSeparators(path);
+    if (native.startsWith(QStringLiteral("\\\\?\\")) || native.startsWith(QStringLiteral("\\\\.\\")))
+        return native;
+    const auto* name = reinterpret_cast<const wchar_t*>(native.utf16());
+    // The size asked for includes the terminating NUL; the length returned does not.
+    std::vector<wchar_t> full(std::max<DWORD>(::GetFullPathNameW(name, 0, nullptr, nullptr), 1));
+    const DWORD length = ::GetFullPathNameW(name, DWORD(full.size()), full.data(), nullptr);
+    if (length == 0 || length >= full.size())
+        return native;
+    const QString absolute = QString::fromWCharArray(full.data(), qsizetype(length));
+    if (absolute.startsWith(QStringLiteral("\\\\")))
+        return QStringLiteral("\\\\?\\UNC\\") + absolute.mid(2);
+    return QStringLiteral("\\\\?\\") + absolute;
+}
+#endif
 
 } // namespace FileNames

@@ -32,4 +32,12 @@ QString forDisplay(const QString& path);
 QString programPath();
 QString programFolder();
 
+#ifdef Q_OS_WIN
+// The path as a direct Win32 call must be given it to reach past MAX_PATH (260 characters): the "\\?\" prefix
+// ("\\?\UNC\server\share" for a network path) before the absolute path in backslashes. With the prefix the system
+// no longer resolves "." and ".." or "/" itself, so that is done here first. Qt's file classes do the same on their
+// own. A path that already has a prefix is returned as it is.
+QString extendedLengthPath(const QString& path);
+#endif
+
 } // namespace FileNames

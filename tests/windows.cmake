@@ -20,3 +20,6 @@ if(QUILLORY_LINUX_BUILD)
         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/windows/RowsMatchLinux.sh ${QUILLORY_LINUX_BUILD}/cli/quillory-extract
                 $<TARGET_FILE:quillory-extract> ${QUILLORY_LINUX_BUILD}/bench/quillory-corpus)
 endif()
+
+# The list models, the path tidying and the folder walk with the system's own attributes, and the results' saves.
+include(${CMAKE_CURRENT_SOURCE_DIR}/lists.cmake)

@@ -3,11 +3,14 @@
 #include "EscapedName.h"
 #include "EventPump.h"
 #include "FileAttributes.h"
+#include "FixPath.h"
+#include "QtPrinters.h"
 #include "Steps.h"
 #include "TempDir.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -19,6 +22,9 @@
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
+#ifdef Q_OS_WIN
+#include "WindowsFiles.h"
 #endif
 
 namespace {
@@ -62,43 +68,80 @@ QStringList scanFolder(const QString& folder, const QString& pattern, EventPump&
     return AddFolder::ScanFolder(folder, pattern, events, scan, walk);
 }
 
+#ifdef Q_OS_UNIX
 bool runningAsRoot()
 {
-#ifdef Q_OS_UNIX
     return ::geteuid() == 0;
-#else
-    return false;
-#endif
 }
+#endif
 
+// A temporary tree, spelled with the system's separator as the walk spells its entries. Results are compared with
+// "/" between names on every system. On Windows a name beginning with "." is also given the hidden attribute, which
+// Linux derives from the name, so that the same trees mean the same to the walk on both systems.
 class Tree
 {
 public:
     Tree() { EXPECT_TRUE(m_dir.isValid()); }
-    ~Tree() { RemoveContents(m_dir.path()); }
+    ~Tree()
+    {
+#ifdef Q_OS_WIN
+        // A read-only file or folder refuses its removal (Wine keeps a read-only folder's contents, too).
+        for (auto entry = m_attributed.crbegin(); entry != m_attributed.crend(); ++entry)
+            SetAttributes(*entry, 0);
+#endif
+        RemoveContents(m_dir.path());
+    }
 
     // The root's path, ending in the separator as the walk's entries do.
-    QString root() const { return m_dir.path() + u'/'; }
-    QString path(const QString& relative) const { return m_dir.path() + u'/' + relative; }
+    QString root() const
+    {
+        return QDir::toNativeSeparators(m_dir.path()) + kPathSeparator;
+    }
+    QString path(const QString& relative) const
+    {
+        return root() + QDir::toNativeSeparators(relative);
+    }
 
-    void folder(const QString& relative) { ASSERT_TRUE(QDir().mkpath(path(relative))); }
+    void folder(const QString& relative)
+    {
+        ASSERT_TRUE(QDir().mkpath(path(relative)));
+        const QStringList names = relative.split(u'/');
+        for (qsizetype depth = 1; depth <= names.size(); ++depth)
+            hideDotName(names.mid(0, depth).join(u'/'));
+    }
     void file(const QString& relative)
     {
         QFile file(path(relative));
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write("<p>x</p>");
+        file.close();
+        hideDotName(relative);
     }
-    void link(const QString& relative, const QString& target)
+    // False when the system made no link (Wine makes none); on Linux that fails the test.
+    bool link(const QString& relative, const QString& target)
     {
-        ASSERT_TRUE(QFile::link(target, path(relative))) << relative.toStdString();
+#ifdef Q_OS_WIN
+        return MakeSymbolicLink(path(relative), target, QFileInfo(target).isDir());
+#else
+        const bool made = QFile::link(target, path(relative));
+        EXPECT_TRUE(made) << relative.toStdString();
+        return made;
+#endif
     }
+#ifdef Q_OS_WIN
+    void attributes(const QString& relative, int attributes)
+    {
+        ASSERT_TRUE(SetAttributes(path(relative), attributes)) << relative.toStdString();
+        m_attributed.append(path(relative));
+    }
+#endif
 
     // The walk's result with the root taken off each entry, for readable comparisons.
     QStringList relative(const QStringList& paths) const
     {
         QStringList out;
         for (const QString& p : paths)
-            out.append(p.startsWith(root()) ? p.mid(root().size()) : p);
+            out.append(QDir::fromNativeSeparators(p.startsWith(root()) ? p.mid(root().size()) : p));
         return out;
     }
 
@@ -111,7 +154,23 @@ public:
     }
 
 private:
+    void hideDotName(const QString& relative)
+    {
+#ifdef Q_OS_WIN
+        if (relative.mid(relative.lastIndexOf(u'/') + 1).startsWith(u'.')) {
+            constexpr int settable = AttributeBit::kReadOnly | AttributeBit::kSystem | AttributeBit::kArchive;
+            ASSERT_TRUE(
+                SetAttributes(path(relative), AttributeBit::kHidden | (FileAttributes(path(relative)) & settable)));
+        }
+#else
+        Q_UNUSED(relative);
+#endif
+    }
+
     QTemporaryDir m_dir;
+#ifdef Q_OS_WIN
+    QStringList m_attributed;
+#endif
 };
 
 TEST(AddFolder, OddCharactersAreThoseTheCodePageMakesControlsOrQuestionMarks)
@@ -196,6 +255,82 @@ TEST(FileAttributes, DerivesWindowsValuesOnLinux)
 }
 #endif
 
+#ifdef Q_OS_WIN
+TEST(FileAttributes, AreTheSystemsOwnOnWindows)
+{
+    using namespace AttributeBit;
+    Tree tree;
+    tree.folder("dir");
+    tree.folder(".hiddendir");
+    tree.folder("junction-like");
+    tree.file("file.htm");
+    tree.file(".dotfile");
+    tree.file("hidden.htm");
+    tree.file("system.htm");
+    tree.file("locked.htm");
+    tree.attributes("junction-like", kHidden | kSystem);
+    tree.attributes("hidden.htm", kHidden | kArchive);
+    tree.attributes("system.htm", kSystem | kArchive);
+    tree.attributes("locked.htm", kReadOnly | kArchive);
+    // A path past MAX_PATH, which a Win32 call reaches only in its long form.
+    const QString deep = QString(120, u'd') + u'/' + QString(120, u'e');
+    tree.folder(deep);
+    tree.file(deep + "/hidden-and-long.htm");
+    tree.attributes(deep + "/hidden-and-long.htm", kHidden | kArchive);
+    ASSERT_GT(tree.path(deep + "/hidden-and-long.htm").size(), 260);
+    struct Case
+    {
+        QString relative;
+        int attributes;
+    };
+    const std::vector<Case> cases{
+        {"dir", 16},
+        {"dir/", 16},
+        {"dir\\", 16},
+        {".hiddendir", 18},
+        {"junction-like/", 22},
+        {"file.htm", 32},
+        {".dotfile", 34},
+        {"hidden.htm", 34},
+        {"system.htm", 36},
+        {"locked.htm", 33},
+        {deep, 16},
+        {deep + "/hidden-and-long.htm", 34},
+        {"nothing", -1},
+        {"dir/nothing", -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.relative.toStdString());
+        EXPECT_EQ(FileAttributes(tree.path(c.relative)), c.attributes);
+    }
+    // The same entries in the other separator, and a drive's root, which keeps its own.
+    EXPECT_EQ(FileAttributes(QDir::fromNativeSeparators(tree.path(deep + "/hidden-and-long.htm"))), 34);
+    const QString drive = tree.root().left(3);
+    ASSERT_EQ(drive.mid(1), QStringLiteral(":\\"));
+    EXPECT_NE(FileAttributes(drive) & kFolder, 0);
+    const Result<QStringList> atRoot = ListDirectory(drive, QStringLiteral("*"), true);
+    ASSERT_TRUE(atRoot.ok());
+    EXPECT_FALSE(atRoot->isEmpty());
+    const Result<QStringList> longOne = ListDirectory(tree.path(deep), QStringLiteral("*.htm"), false);
+    ASSERT_TRUE(longOne.ok());
+    EXPECT_EQ(*longOne, QStringList{"hidden-and-long.htm"});
+    // A read-only folder is left out: Wine keeps no read-only attribute on folders.
+}
+
+TEST(FileAttributes, LinksAreReparsePointsOnWindows)
+{
+    using namespace AttributeBit;
+    Tree tree;
+    tree.folder("dir");
+    tree.file("file.htm");
+    if (!tree.link("dirlink", tree.path("dir")) || !tree.link("filelink.htm", tree.path("file.htm")))
+        GTEST_SKIP() << "this system makes no symbolic links (Wine's CreateSymbolicLinkW makes nothing)";
+    EXPECT_EQ(FileAttributes(tree.path("dirlink")) & (kReparsePoint | kFolder), kReparsePoint | kFolder);
+    EXPECT_EQ(FileAttributes(tree.path("dirlink/")) & (kReparsePoint | kFolder), kReparsePoint | kFolder);
+    EXPECT_EQ(FileAttributes(tree.path("filelink.htm")) & (kReparsePoint | kFolder), kReparsePoint);
+}
+#endif
+
 TEST(FileAttributes, ListsFoldersOrFilesSortedWithHiddenOnes)
 {
     Tree tree;
@@ -206,7 +341,7 @@ TEST(FileAttributes, ListsFoldersOrFilesSortedWithHiddenOnes)
     tree.file("A.HTML");
     tree.file(".hidden.htm");
     tree.file("notes.txt");
-    tree.link("linked", tree.path("alpha"));
+    const bool linked = tree.link("linked", tree.path("alpha"));
 
     struct Case
     {
@@ -215,7 +350,7 @@ TEST(FileAttributes, ListsFoldersOrFilesSortedWithHiddenOnes)
         QStringList expected;
     };
     const std::vector<Case> cases{
-        {"*", true, {".git", "alpha", "Beta", "linked"}},
+        {"*", true, linked ? QStringList{".git", "alpha", "Beta", "linked"} : QStringList{".git", "alpha", "Beta"}},
         {"*.htm", false, {".hidden.htm", "A.HTML", "b.htm"}},
         {"*.*", false, {".hidden.htm", "A.HTML", "b.htm", "notes.txt"}},
         {"B*", true, {"Beta"}},
@@ -230,6 +365,10 @@ TEST(FileAttributes, ListsFoldersOrFilesSortedWithHiddenOnes)
     const Result<QStringList> gone = ListDirectory(tree.path("gone/"), QStringLiteral("*"), true);
     ASSERT_FALSE(gone.ok());
     EXPECT_EQ(gone.failure().description, QStringLiteral("Path not found"));
+    const Result<QStringList> aFile = ListDirectory(tree.path("b.htm"), QStringLiteral("*"), false);
+    ASSERT_FALSE(aFile.ok());
+    EXPECT_EQ(aFile.failure().description, QStringLiteral("Path not found"));
+    // Windows: Wine does not enforce a folder's access control list, so no folder can be made unlistable there.
 #ifdef Q_OS_UNIX
     if (!runningAsRoot()) {
         ASSERT_EQ(::chmod(QFile::encodeName(tree.path("alpha")).constData(), 0), 0);
@@ -315,6 +454,10 @@ TEST(AddFolder, TheWalkStopsBelowFoldersWhosePathReaches260Characters)
     tree.file(near + "/deeper/in.htm");
     tree.file(far + "/top.htm");
     tree.file(far + "/deeper/out.htm");
+    // Hidden files are still told apart past 260 characters, where a Win32 call needs the long form of the path.
+    tree.file(near + "/deeper/.hidden.htm");
+    tree.file(far + "/.hidden.htm");
+    ASSERT_GT(tree.path(near + "/deeper/.hidden.htm").size(), 260);
     ASSERT_EQ((tree.root() + near + u'/').size(), 259);
     CountingPump pump;
     QStringList found = tree.relative(scanFolder(tree.path(""), QStringLiteral("*.htm"), pump));
@@ -322,6 +465,54 @@ TEST(AddFolder, TheWalkStopsBelowFoldersWhosePathReaches260Characters)
     EXPECT_EQ(found.join(' ').toStdString(), "far/top.htm near/top.htm near/deeper/in.htm");
 }
 
+#ifdef Q_OS_WIN
+// The walk's rules with the attributes Windows really keeps: a hidden + system folder (what a system junction looks
+// like) is neither entered nor handed up, every other folder is walked; of the files only those that are exactly
+// hidden + archive are left out.
+TEST(AddFolder, TheWalkAndTheScanObeyTheSystemsAttributesOnWindows)
+{
+    using namespace AttributeBit;
+    Tree tree;
+    for (const char* folder : {"junction-like/below", "hidden", "read-only", "system"})
+        tree.folder(QString::fromUtf8(folder));
+    for (const char* file :
+         {"shown.htm", "hidden.htm", "hidden-read-only.htm", "hidden-system.htm", "read-only.htm",
+          "junction-like/in.htm", "junction-like/below/in.htm", "hidden/in.htm", "read-only/in.htm", "system/in.htm"})
+        tree.file(QString::fromUtf8(file));
+    tree.attributes("hidden.htm", kHidden | kArchive);
+    tree.attributes("hidden-read-only.htm", kHidden | kReadOnly | kArchive);
+    tree.attributes("hidden-system.htm", kHidden | kSystem | kArchive);
+    tree.attributes("read-only.htm", kReadOnly | kArchive);
+    tree.attributes("junction-like", kHidden | kSystem);
+    tree.attributes("hidden", kHidden);
+    tree.attributes("read-only", kReadOnly);
+    tree.attributes("system", kSystem);
+
+    CountingPump pump;
+    EXPECT_EQ(tree.walk(pump), (QStringList{"", "hidden/", "read-only/", "system/"}));
+    EXPECT_EQ(tree.relative(scanFolder(tree.root(), QStringLiteral("*.htm"), pump)),
+              (QStringList{"hidden-read-only.htm", "hidden-system.htm", "read-only.htm", "shown.htm", "hidden/in.htm",
+                           "read-only/in.htm", "system/in.htm"}));
+}
+
+// A hidden link is taken, as on Linux: it also carries the reparse point.
+TEST(AddFolder, AHiddenLinkIsTakenOnWindows)
+{
+    using namespace AttributeBit;
+    Tree tree;
+    for (const char* file : {"shown.htm", "hidden.htm"})
+        tree.file(QString::fromUtf8(file));
+    tree.attributes("hidden.htm", kHidden | kArchive);
+    if (!tree.link("hidden-link.htm", tree.path("shown.htm")))
+        GTEST_SKIP() << "this system makes no symbolic links (Wine's CreateSymbolicLinkW makes nothing)";
+    tree.attributes("hidden-link.htm", kHidden | kArchive);
+    CountingPump pump;
+    EXPECT_EQ(tree.relative(scanFolder(tree.root(), QStringLiteral("*.htm"), pump)),
+              (QStringList{"hidden-link.htm", "shown.htm"}));
+}
+#endif
+
+// Windows: TheWalkAndTheScanObeyTheSystemsAttributesOnWindows and AHiddenLinkIsTakenOnWindows make these cases.
 #ifdef Q_OS_UNIX
 // Only a file whose attributes are exactly hidden + archive is left out: a hidden link (which also carries the
 // reparse point) is taken.
@@ -336,6 +527,7 @@ TEST(AddFolder, ScanLeavesOutOnlyFilesThatAreExactlyHiddenAndArchive)
     EXPECT_EQ(tree.relative(scanFolder(tree.path(""), QStringLiteral("*.htm"), pump)),
               (QStringList{".linked.htm", "shown.htm"}));
 }
+#endif
 
 TEST(AddFolder, LinkLoopsEndAndOtherLinksAreFollowed)
 {
@@ -347,7 +539,8 @@ TEST(AddFolder, LinkLoopsEndAndOtherLinksAreFollowed)
     tree.folder("sub/deep");
     tree.folder("x");
     tree.folder("y");
-    tree.link("sub/deep/toRoot", tree.path(""));
+    if (!tree.link("sub/deep/toRoot", tree.path("")))
+        GTEST_SKIP() << "this system makes no symbolic links (Wine's CreateSymbolicLinkW makes nothing)";
     tree.link("sub/self", tree.path("sub"));
     tree.link("x/toY", tree.path("y"));
     tree.link("y/toX", tree.path("x"));
@@ -359,7 +552,6 @@ TEST(AddFolder, LinkLoopsEndAndOtherLinksAreFollowed)
     EXPECT_EQ(tree.walk(pump), (QStringList{"", "out/", "sub/", "x/", "y/", "out/far/", "sub/deep/", "x/toY/", "y/toX/",
                                             "out/far/farther/"}));
 }
-#endif
 
 TEST(AddFolder, AFolderThatCannotBeListedIsDroppedAndTheWalkGoesOn)
 {
@@ -389,8 +581,10 @@ TEST(AddFolder, AFolderThatCannotBeListedIsDroppedAndTheWalkGoesOn)
         EXPECT_EQ(walked, expected);
     }
 #endif
+    // Windows: Wine does not enforce a folder's access control list, so no folder can be made unlistable there.
 }
 
+// Windows: names are UTF-16 there, with no bytes of their own to keep.
 #ifdef Q_OS_UNIX
 TEST(AddFolder, AFileNameThatIsNotUtf8IsListedByItsBytes)
 {
@@ -417,9 +611,12 @@ TEST(AddFolder, AFolderNameTheCodePageCannotHoldIsSkippedWithAllBeneathIt)
     tree.file(QStringLiteral("\u4E2D/inner/lost.htm"));
     tree.file(QStringLiteral("caf\u00E9/kept.htm"));
 
+    // Only folders' names are held to the code page: a file's name is kept whatever it holds.
+    tree.file(QStringLiteral("caf\u00E9/\u4E2D.htm"));
+
     CountingPump pump;
     EXPECT_EQ(tree.relative(scanFolder(tree.path(""), QStringLiteral("*.htm"), pump)),
-              QStringList{QStringLiteral("caf\u00E9/kept.htm")});
+              (QStringList{QStringLiteral("caf\u00E9/kept.htm"), QStringLiteral("caf\u00E9/\u4E2D.htm")}));
 }
 
 } // namespace

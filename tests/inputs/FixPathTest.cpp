@@ -1,5 +1,7 @@
 #include "FixPath.h"
 
+#include "QtPrinters.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -29,6 +31,9 @@ TEST(FixPath, CollapsesPairsAndFixesTheLeadingRun)
         {u'\\', 2, u"\\x", u"\\\\x"},
         {u'\\', 2, u"\\\\\\", u"\\\\"},
         {u'\\', 2, u"C:\\\\\\a//b", u"C:\\\\a//b"},
+        {u'\\', 2, u"C:\\", u"C:\\"},
+        {u'\\', 2, u"C:\\\\", u"C:\\"},
+        {u'\\', 2, u"\\\\server\\share\\\\a.htm", u"\\\\server\\share\\a.htm"},
     };
     for (const Case& c : cases) {
         const QString path = QString::fromUtf16(c.path);
@@ -40,6 +45,9 @@ TEST(FixPath, CollapsesPairsAndFixesTheLeadingRun)
 TEST(FixPath, UsesThisSystemsSeparator)
 {
 #ifdef Q_OS_WIN
+    // A drive's root keeps its one separator, and a file the scan finds there is joined to it once.
+    EXPECT_EQ(FixPath("C:\\"), "C:\\");
+    EXPECT_EQ(FixPath(QStringLiteral("C:") + kPathSeparator + "a.htm"), "C:\\a.htm");
     EXPECT_EQ(FixPath("C:\\\\Temp\\a.htm"), "C:\\Temp\\a.htm");
     EXPECT_EQ(FixPath("\\\\\\server\\share"), "\\\\server\\share");
     EXPECT_EQ(FixPath("\\x"), "\\\\x");

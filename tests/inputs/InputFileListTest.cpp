@@ -1,5 +1,7 @@
 #include "InputFileList.h"
 
+#include "QtPrinters.h"
+
 #include <QAbstractItemModelTester>
 #include <QElapsedTimer>
 #include <QSignalSpy>

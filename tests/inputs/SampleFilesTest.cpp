@@ -3,8 +3,10 @@
 #include "AnsiCodec.h"
 #include "EscapedName.h"
 #include "FakeEventPump.h"
+#include "QtPrinters.h"
 #include "TempDir.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QStringDecoder>
@@ -99,7 +101,7 @@ protected:
     SampleFilesTest() : m_settings(m_dir.path() + "/settings.ini")
     {
         QDir(m_dir.path()).mkpath("program/Samples/extra");
-        m_program = m_dir.path() + "/program";
+        m_program = QDir::toNativeSeparators(m_dir.path() + "/program");
         for (const char* name : {"apple.html", ".notes", "Zoo.htm", "extra/inner.htm"})
             m_dir.write(QStringLiteral("program/Samples/") + name, "<p>sample</p>");
         // The order of a folder scan, which sorts without regard to case.
@@ -151,7 +153,7 @@ TEST_F(SampleFilesTest, LoadsTheSamplesNotListedYet)
     const std::vector<std::tuple<const char*, QStringList, QStringList>> cases{
         {"first time", {}, m_samples},
         {"all listed", {m_samples[2], m_samples[0], m_samples[1]}, {}},
-        {"one listed", {"/elsewhere/a.htm", m_samples[1]}, {m_samples[0], m_samples[2]}},
+        {"one listed", {QDir::toNativeSeparators("/elsewhere/a.htm"), m_samples[1]}, {m_samples[0], m_samples[2]}},
         {"listed in other case", {zooUpper}, m_samples},
     };
     for (const auto& [name, listed, expected] : cases) {
@@ -162,30 +164,37 @@ TEST_F(SampleFilesTest, LoadsTheSamplesNotListedYet)
     EXPECT_EQ(toLoad({}), (QStringList{m_samples[0], m_samples[2]}));
 }
 
+// A program unpacked under a Cyrillic folder, with a sample whose name the code page cannot spell either: on Linux a
+// name that is not UTF-8, on Windows (whose names are UTF-16) one in Chinese.
 TEST(SampleFiles, EveryPathIsRememberedEvenWhereTheCodePageCannotSpellIt)
 {
     TempDir dir;
     SettingsStore settings(dir.path() + "/settings.ini");
-    // A program unpacked under a Cyrillic folder, with a sample whose name is not UTF-8.
-    const QString program = dir.path() + QStringLiteral("/\u0438\u0432\u0430\u043D/program");
+    const QString program = QDir::toNativeSeparators(dir.path() + QStringLiteral("/\u0438\u0432\u0430\u043D/program"));
     QDir().mkpath(program + "/Samples");
     dir.write(QStringLiteral("\u0438\u0432\u0430\u043D/program/Samples/plain.html"), "<p>x</p>");
+#ifdef Q_OS_WIN
+    const QString unspelled = QStringLiteral("a\u4E2D\u6587.html");
+    dir.write(QStringLiteral("\u0438\u0432\u0430\u043D/program/Samples/") + unspelled, "<p>x</p>");
+#else
+    const QString unspelled = EscapedName("caf%E9.html");
     std::FILE* file = std::fopen((QFile::encodeName(program) + "/Samples/caf\xE9.html").constData(), "wb");
     ASSERT_TRUE(file);
     std::fclose(file);
+#endif
 
     FakeEventPump events;
     ASSERT_FALSE(RecordSampleFiles(settings, program, events));
     InputFileList list;
     const Result<QStringList> toLoad = SampleFilesToLoad(SettingsStore(dir.path() + "/settings.ini"), list, events);
     ASSERT_TRUE(toLoad.ok());
-    EXPECT_EQ(*toLoad, QStringList({SamplesFolder(program) + EscapedName("caf%E9.html"),
-                                    SamplesFolder(program) + "plain.html"}));
+    EXPECT_EQ(*toLoad, QStringList({SamplesFolder(program) + unspelled, SamplesFolder(program) + "plain.html"}));
 }
 
 TEST(RepositorySamples, AreThereAndReadable)
 {
-    const QDir folder(QStringLiteral(QUILLORY_SAMPLES_SOURCE));
+    // A relative folder is the one beside the program, where the Windows build copies it.
+    const QDir folder(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral(QUILLORY_SAMPLES_SOURCE)));
     const QStringList names{"INVENTORY.HTM", "backup-log.txt", "garden-club-links.html", "quarterly-sales.html",
                             "travel-prices.html"};
     EXPECT_EQ(folder.entryList(QDir::Files | QDir::Hidden, QDir::Name), names);

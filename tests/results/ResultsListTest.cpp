@@ -1,5 +1,7 @@
 #include "ResultsList.h"
 
+#include "QtPrinters.h"
+
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>
 #include <QTest>
