@@ -123,7 +123,9 @@ QString MainWindow::besideProgram(const QString& name) const
 QString MainWindow::samplesOwner() const
 {
     const QString samples = besideProgram(QStringLiteral("Samples"));
-    return samples.left(samples.lastIndexOf(u'/'));
+    // As the system spells it, as the sample files' paths in the list and the folder shown are: with backslashes on
+    // Windows.
+    return QDir::toNativeSeparators(samples.left(samples.lastIndexOf(u'/')));
 }
 
 QString WorkerProgram()

@@ -5,8 +5,6 @@
 #include "WorkerProcess.h"
 #include "WorkerProtocol.h"
 
-#include <cstring>
-
 using WorkerProtocol::Kind;
 
 namespace {
@@ -27,17 +25,7 @@ QString describeEnd(const WorkerProcess::End& end, qint64 memoryLimit)
                               "machine)")
             .arg(double(memoryLimit) / (1024.0 * 1024.0), 0, 'f', 0);
     }
-    if (end.signaled) {
-#ifdef Q_OS_UNIX
-        const char* name = ::strsignal(end.code);
-        return QStringLiteral("Internal error (the parser stopped with signal %1, %2)")
-            .arg(end.code)
-            .arg(QString::fromLocal8Bit(name ? name : "unknown"));
-#else
-        return QStringLiteral("Internal error (the parser stopped with code %1)").arg(end.code);
-#endif
-    }
-    return QStringLiteral("Internal error (the parser stopped with status %1)").arg(end.code);
+    return QStringLiteral("Internal error (the parser %1)").arg(WorkerProcess::Describe(end));
 }
 
 // The rows of the earliest file queued on a worker.

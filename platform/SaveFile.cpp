@@ -15,7 +15,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #else
-#include <QSaveFile>
+#include <QDir>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <algorithm>
+#include <string>
+#include <windows.h>
 #endif
 
 namespace {
@@ -287,20 +293,209 @@ private:
 
 #else
 
-// Windows has no pipes or devices among saved files and no hard-linked documents to speak of; Qt's own save
-// writes in place where the folder refuses the file beside the target.
+// Windows: a file on disk is written beside the target and takes its place once every byte is there. While it is
+// written it is marked for deletion, so that the system removes it if the program ends first (the window ends the
+// program at once when it is closed): nothing is left beside the target either way. A target that is not a file on
+// disk (NUL, CON, a pipe) is written as it stands, and one in a folder that refuses the file beside it is written in
+// place, as on Linux; a read-only target is refused, as Windows programs refuse it. Failures are named in the
+// system's own words.
+namespace {
+
+// The system's own words for its error, as Qt's file engine gives them.
+QString describeError(DWORD error)
+{
+    return qt_error_string(int(error));
+}
+
+// A full path with backslashes as the system takes it; past MAX_PATH in its long form ("\\?\C:\..." or
+// "\\?\UNC\server\share\..."), which shorter ones are not given, so that NUL and CON still name the devices.
+std::wstring wide(const QString& path)
+{
+    // The room a folder's path leaves for a file's 8.3 name.
+    constexpr qsizetype longest = MAX_PATH - 12;
+    if (path.size() < longest || path.startsWith(QStringLiteral("\\\\?\\")) ||
+        path.startsWith(QStringLiteral("\\\\.\\")))
+        return path.toStdWString();
+    if (path.startsWith(QStringLiteral("\\\\")))
+        return (QStringLiteral("\\\\?\\UNC\\") + path.mid(2)).toStdWString();
+    return (QStringLiteral("\\\\?\\") + path).toStdWString();
+}
+
+} // namespace
+
 class SaveFile::Writer
 {
 public:
-    explicit Writer(const QString& path) : m_file(path) { m_file.setDirectWriteFallback(true); }
-    bool open() { return m_file.open(QIODevice::WriteOnly); }
-    bool write(const char* data, qsizetype size) { return m_file.write(data, size) == size; }
-    bool commit() { return (m_file.flush() || m_file.flush()) && m_file.commit(); }
-    void cancel() { m_file.cancelWriting(); }
-    QString errorString() const { return m_file.errorString(); }
+    explicit Writer(const QString& path) : m_path(path) {}
+    ~Writer() { cancel(); }
+
+    bool open()
+    {
+        if (m_path.isEmpty())
+            return fail(ERROR_PATH_NOT_FOUND);
+        // A device (NUL, CON, a port) or a named pipe (\\.\pipe\name) is written as it stands, as redirection
+        // does: nothing can take its place. The name as given, since those names are not files in a folder.
+        const HANDLE given =
+            CreateFileW(wide(QDir::toNativeSeparators(m_path)).c_str(), GENERIC_WRITE,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (given != INVALID_HANDLE_VALUE) {
+            if (GetFileType(given) != FILE_TYPE_DISK) {
+                m_handle = given;
+                m_onDisk = false;
+                return true;
+            }
+            CloseHandle(given);
+        }
+        m_target = QDir::toNativeSeparators(QDir::cleanPath(QFileInfo(m_path).absoluteFilePath()));
+        m_oldAttributes = GetFileAttributesW(wide(m_target).c_str());
+        if (m_oldAttributes != INVALID_FILE_ATTRIBUTES && (m_oldAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            return fail(ERROR_ACCESS_DENIED);
+        if (m_oldAttributes != INVALID_FILE_ATTRIBUTES && (m_oldAttributes & FILE_ATTRIBUTE_READONLY))
+            return fail(ERROR_ACCESS_DENIED);
+        for (int attempt = 0; attempt < 100 && m_handle == INVALID_HANDLE_VALUE; ++attempt) {
+            m_temporary = m_target + QStringLiteral(".%1.tmp").arg(QRandomGenerator::global()->generate(), 8, 16,
+                                                                   QLatin1Char('0'));
+            m_handle = CreateFileW(wide(m_temporary).c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (m_handle == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS &&
+                GetLastError() != ERROR_ALREADY_EXISTS)
+                break;
+        }
+        if (m_handle == INVALID_HANDLE_VALUE) {
+            const DWORD error = GetLastError();
+            m_temporary.clear();
+            // A folder that refuses a new file may still let the file that is there be written.
+            if (error == ERROR_ACCESS_DENIED && m_oldAttributes != INVALID_FILE_ATTRIBUTES)
+                return openInPlace();
+            return fail(error);
+        }
+        m_deletePending = markDeleted(true);
+        return true;
+    }
+
+    bool write(const char* data, qsizetype size)
+    {
+        if (m_handle == INVALID_HANDLE_VALUE)
+            return fail(ERROR_INVALID_HANDLE);
+        if (m_buffer.size() + size > kBufferBytes && !flushBuffer())
+            return false;
+        if (size >= kBufferBytes)
+            return writeAll(data, size);
+        m_buffer.append(data, size);
+        return true;
+    }
+
+    bool commit()
+    {
+        if (m_handle == INVALID_HANDLE_VALUE)
+            return fail(ERROR_INVALID_HANDLE);
+        if (!flushBuffer()) {
+            cancel();
+            return false;
+        }
+        // The new content reaches the disk before it takes the old one's name, so that a crash of the system cannot
+        // leave an empty file in place of the old one. A device has nothing to flush.
+        if (m_onDisk && !FlushFileBuffers(m_handle))
+            return failAndCancel(GetLastError());
+        if (m_deletePending && !markDeleted(false))
+            return failAndCancel(GetLastError());
+        m_deletePending = false;
+        const HANDLE handle = m_handle;
+        m_handle = INVALID_HANDLE_VALUE;
+        if (!CloseHandle(handle))
+            return failAndCancel(GetLastError());
+        if (!m_temporary.isEmpty()) {
+            if (!MoveFileExW(wide(m_temporary).c_str(), wide(m_target).c_str(),
+                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+                return failAndCancel(GetLastError());
+            m_temporary.clear();
+        }
+        // The new file shows as the old one did: hidden, say.
+        constexpr DWORD kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+        if (m_onDisk && !m_inPlace && m_oldAttributes != INVALID_FILE_ATTRIBUTES && (m_oldAttributes & kept))
+            SetFileAttributesW(wide(m_target).c_str(), (m_oldAttributes & kept) | FILE_ATTRIBUTE_ARCHIVE);
+        return true;
+    }
+
+    void cancel()
+    {
+        if (m_handle != INVALID_HANDLE_VALUE) {
+            CloseHandle(m_handle);
+            m_handle = INVALID_HANDLE_VALUE;
+        }
+        // Marked for deletion, it went with its handle.
+        if (!m_temporary.isEmpty() && !m_deletePending)
+            DeleteFileW(wide(m_temporary).c_str());
+        m_temporary.clear();
+        m_deletePending = false;
+        m_buffer.clear();
+    }
+
+    QString errorString() const { return describeError(m_error); }
 
 private:
-    QSaveFile m_file;
+    bool fail(DWORD error)
+    {
+        m_error = error;
+        return false;
+    }
+
+    bool failAndCancel(DWORD error)
+    {
+        cancel();
+        return fail(error);
+    }
+
+    // Over the target itself, cut to nothing first.
+    bool openInPlace()
+    {
+        m_handle = CreateFileW(wide(m_target).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (m_handle == INVALID_HANDLE_VALUE)
+            return fail(GetLastError());
+        m_inPlace = true;
+        if (!SetEndOfFile(m_handle))
+            return failAndCancel(GetLastError());
+        return true;
+    }
+
+    bool markDeleted(bool deleted)
+    {
+        FILE_DISPOSITION_INFO disposition{};
+        disposition.DeleteFile = deleted ? TRUE : FALSE;
+        return SetFileInformationByHandle(m_handle, FileDispositionInfo, &disposition, sizeof disposition) != 0;
+    }
+
+    bool writeAll(const char* data, qsizetype size)
+    {
+        while (size > 0) {
+            DWORD written = 0;
+            const DWORD chunk = DWORD(std::min<qsizetype>(size, 1 << 30));
+            if (!WriteFile(m_handle, data, chunk, &written, nullptr))
+                return fail(GetLastError());
+            data += written;
+            size -= written;
+        }
+        return true;
+    }
+
+    bool flushBuffer()
+    {
+        const bool written = writeAll(m_buffer.constData(), m_buffer.size());
+        m_buffer.clear();
+        return written;
+    }
+
+    QString m_path;
+    QString m_target;    // the target's full path, with backslashes
+    QString m_temporary; // the file written beside it, until it takes the target's name
+    HANDLE m_handle = INVALID_HANDLE_VALUE;
+    DWORD m_oldAttributes = INVALID_FILE_ATTRIBUTES;
+    bool m_onDisk = true;   // false for a device or a pipe
+    bool m_inPlace = false; // written over the target itself
+    bool m_deletePending = false;
+    QByteArray m_buffer;
+    DWORD m_error = 0;
 };
 
 #endif

@@ -600,6 +600,43 @@ void WorkerProcess::kill()
     m_connection->kill();
 }
 
+QString WorkerProcess::Describe(const End& end)
+{
+#ifdef Q_OS_UNIX
+    if (end.signaled) {
+        const char* name = ::strsignal(end.code);
+        return QStringLiteral("stopped with signal %1, %2")
+            .arg(end.code)
+            .arg(QString::fromLocal8Bit(name ? name : "unknown"));
+    }
+#else
+    if (end.signaled) {
+        const DWORD code = DWORD(end.code);
+        const char* name = nullptr;
+        switch (code) {
+        case 0xC0000005: name = "access violation"; break;
+        case 0xC0000017: name = "no memory"; break;
+        case 0xC000001D: name = "illegal instruction"; break;
+        case 0xC0000094: name = "integer division by zero"; break;
+        case 0xC00000FD: name = "stack overflow"; break;
+        case 0xC000013A: name = "Ctrl+C"; break;
+        case 0xC0000135: name = "a DLL was not found"; break;
+        case 0xC0000142: name = "a DLL could not start"; break;
+        case 0xC0000409: name = "stack buffer overrun"; break;
+        default: break;
+        }
+        const QString hex = QStringLiteral("0x") + QString::number(code, 16).toUpper();
+        return name ? QStringLiteral("stopped with exception %1, %2").arg(hex, QLatin1String(name))
+                    : QStringLiteral("stopped with exception %1").arg(hex);
+    }
+    // What TerminateProcess leaves as Task Manager, taskkill /f and this program use it; the worker itself never
+    // ends with it.
+    if (end.code == 1)
+        return QStringLiteral("was ended from outside, status 1");
+#endif
+    return QStringLiteral("stopped with status %1").arg(end.code);
+}
+
 void WorkerProcess::InterruptAll()
 {
 #ifdef Q_OS_UNIX

@@ -19,9 +19,13 @@ public:
     // How a worker that stopped answering ended.
     struct End
     {
-        bool signaled = false; // killed by a signal (code is the signal) rather than exited (code is the status)
+        bool signaled = false; // killed by a signal (code is the signal) rather than exited (code is the status);
+                               // on Windows, ended by an exception (code is the exception's code)
         int code = 0;
     };
+    // How a worker ended, in words that follow "the parser": "stopped with signal 9, Killed", "stopped with status
+    // 5"; on Windows an exception by its code and name, and the status ending a program from outside leaves.
+    static QString Describe(const End& end);
 
     // Starts the program with the arguments. The worker learns this program's process number as the argument
     // after "--parent", which is added to the arguments. On Linux the worker ends when the thread that started it

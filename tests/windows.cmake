@@ -12,6 +12,11 @@ add_custom_command(TARGET quillory_engine_tests POST_BUILD
 gtest_discover_tests(quillory_engine_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
     PROPERTIES ENVIRONMENT WINEDEBUG=-all)
 
+# The window's suites (tests/support.cmake, tests/window.cmake): the window offscreen over the fake dialogs, its
+# workers, saves and clipboard, and the widgets' adapters.
+include(${CMAKE_CURRENT_SOURCE_DIR}/support.cmake)
+include(${CMAKE_CURRENT_SOURCE_DIR}/window.cmake)
+
 # The rows of the Windows command line against the Linux one's, byte for byte, over a generated corpus (the Linux
 # build named by QUILLORY_LINUX_BUILD, which scripts/build-windows.sh sets, makes the corpus and the rows to match).
 set(QUILLORY_LINUX_BUILD "" CACHE PATH "The Linux build tree whose quillory-extract the Windows one is compared with")

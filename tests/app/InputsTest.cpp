@@ -16,13 +16,14 @@ namespace {
 const QString kExtensionPrompt = QStringLiteral(
     "Enter file extension to load:\r\r(* for all files, txt for all txt files, doc for all doc files, etc.)");
 
-// A small tree: top/a.htm, top/b.txt, top/~c.htm, top/sub/d.html, top/sub/deeper/e.htm, top/other/f.htm
+// A small tree: top/a.htm, top/b.txt, top/~c.htm, top/sub/d.html, top/sub/deeper/e.htm, top/other/f.htm; its path
+// as the system spells it.
 QString makeTree(Harness& h)
 {
     for (const char* name :
          {"top/a.htm", "top/b.txt", "top/~c.htm", "top/sub/d.html", "top/sub/deeper/e.htm", "top/other/f.htm"})
         h.writeBesideProgram(name, "<p>x</p>");
-    return h.folder.filePath("top");
+    return native(h.folder.filePath("top"));
 }
 
 // Sends a drag over the input list and, when it is accepted, the drop; answers whether it was accepted.
@@ -59,7 +60,7 @@ private Q_SLOTS:
         h.dialogs.answerChooseFolder(top);
         QTest::mouseClick(scan, Qt::LeftButton);
         QCOMPARE(inputTexts(window),
-                 QStringList({top + "/a.htm", top + "/other/f.htm", top + "/sub/d.html", top + "/sub/deeper/e.htm"}));
+                 natives({top + "/a.htm", top + "/other/f.htm", top + "/sub/d.html", top + "/sub/deeper/e.htm"}));
         QCOMPARE(h.setting("Extension"), QStringLiteral("htm"));
         QCOMPARE(h.setting("LastFolder"), top);
         QVERIFY(busyWaits > 0);
@@ -72,11 +73,11 @@ private Q_SLOTS:
         // "*" takes every file, and the folder dialog starts where the last scan chose; scanning
         // again adds everything again.
         h.dialogs.answerPrompt("*");
-        h.dialogs.answerChooseFolder(top + "/sub");
+        h.dialogs.answerChooseFolder(native(top + "/sub"));
         QTest::mouseClick(scan, Qt::LeftButton);
         QCOMPARE(h.dialogs.transcript()[2].proposed, QStringLiteral("htm"));
         QCOMPARE(h.dialogs.transcript()[3].initialFolder, top);
-        QCOMPARE(inputTexts(window).mid(4), QStringList({top + "/sub/d.html", top + "/sub/deeper/e.htm"}));
+        QCOMPARE(inputTexts(window).mid(4), natives({top + "/sub/d.html", top + "/sub/deeper/e.htm"}));
 
         // Cancelling the prompt stores nothing and asks for no folder; cancelling the folder
         // keeps the new extension and never shows the hourglass.
@@ -117,7 +118,7 @@ private Q_SLOTS:
                               "114\r\rPlease email screenshot of this message to support@quorvane.com",
                               Dialogs::Icon::Warning}));
         QCOMPARE(inputTexts(window),
-                 QStringList({top + "/a.htm", top + "/other/f.htm", top + "/sub/d.html", top + "/sub/deeper/e.htm"}));
+                 natives({top + "/a.htm", top + "/other/f.htm", top + "/sub/d.html", top + "/sub/deeper/e.htm"}));
         QCOMPARE(window.pointer(), 0);
         QVERIFY(h.dialogs.unexpected().isEmpty());
     }
@@ -146,7 +147,7 @@ private Q_SLOTS:
         MainWindow& window = h.load();
         h.writeBesideProgram("top/a.htm", "<p>x</p>");
         h.writeBesideProgram("top/sub/b.htm", "<p>x</p>");
-        const QString top = h.folder.filePath("top");
+        const QString top = native(h.folder.filePath("top"));
         const int start = h.events.calls();
         h.events.everyCall([&] {
             if (h.events.calls() == start + pass)
@@ -171,7 +172,7 @@ private Q_SLOTS:
                                        .arg(step),
                                    Dialogs::Icon::Warning}));
         // An event pass that fails costs nothing: the walk goes on as if it had gone through.
-        QCOMPARE(inputTexts(window), QStringList({top + "/a.htm", top + "/sub/b.htm"}));
+        QCOMPARE(inputTexts(window), natives({top + "/a.htm", top + "/sub/b.htm"}));
         QCOMPARE(window.pointer(), 0);
         QVERIFY(h.dialogs.unexpected().isEmpty());
     }
@@ -183,7 +184,7 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowActive(&window));
         for (const char* name : {"top/a.htm", "top/one/b.htm", "top/two/c.htm"})
             h.writeBesideProgram(name, "<p>x</p>");
-        const QString top = h.folder.filePath("top");
+        const QString top = native(h.folder.filePath("top"));
         // The walk lets events through seven times here (three folders listed, two found, two copied up); then
         // once before each folder's files are taken. Escape comes before the second folder's.
         QStringList captions;
@@ -196,7 +197,7 @@ private Q_SLOTS:
         h.dialogs.answerPrompt("htm");
         h.dialogs.answerChooseFolder(top);
         QTest::mouseClick(h.find<QPushButton>("PushButton5"), Qt::LeftButton);
-        QCOMPARE(inputTexts(window), QStringList({top + "/a.htm"}));
+        QCOMPARE(inputTexts(window), natives({top + "/a.htm"}));
         QCOMPARE(captions, QStringList({"Quillory", "Quillory - 3 folders, 1 file found - Esc stops"}));
         QCOMPARE(window.windowTitle(), QStringLiteral("Quillory"));
         QCOMPARE(window.pointer(), 0);
@@ -216,13 +217,13 @@ private Q_SLOTS:
         files.setUrls({QUrl::fromLocalFile(top + "/b.txt"), QUrl::fromLocalFile(top + "/~c.htm"),
                        QUrl::fromLocalFile(top + "/a.htm"), QUrl::fromLocalFile(h.folder.filePath("gone.htm"))});
         QVERIFY(dropOnList(window, &files));
-        QCOMPARE(inputTexts(window), QStringList({top + "/b.txt", top + "/~c.htm", top + "/a.htm"}));
+        QCOMPARE(inputTexts(window), natives({top + "/b.txt", top + "/~c.htm", top + "/a.htm"}));
 
         window.inputFiles().Clear();
         QMimeData folders;
         folders.setUrls({QUrl::fromLocalFile(second), QUrl::fromLocalFile(top + "/sub")});
         QVERIFY(dropOnList(window, &folders));
-        QCOMPARE(inputTexts(window), QStringList({second + "/g.txt", top + "/sub/d.html", top + "/sub/deeper/e.htm"}));
+        QCOMPARE(inputTexts(window), natives({second + "/g.txt", top + "/sub/d.html", top + "/sub/deeper/e.htm"}));
         QCOMPARE(window.pointer(), 0);
 
         QMimeData text;
@@ -232,6 +233,7 @@ private Q_SLOTS:
         QVERIFY(h.dialogs.transcript().isEmpty());
     }
 
+#ifndef Q_OS_WIN // Windows names are UTF-16, which Qt spells exactly: none is a string of bytes that is not UTF-8.
     void aDroppedNameThatIsNotUtf8IsKeptAndShownWithAReplacementMark()
     {
         Harness h;
@@ -254,16 +256,17 @@ private Q_SLOTS:
         const QAbstractItemModel& model = window.inputFiles();
         QCOMPARE(model.data(model.index(0, 0)).toString(), base + QStringLiteral("/caf\uFFFD.htm"));
     }
+#endif
 
     void anInstalledProgramFindsItsSamplesInItsDataFolder()
     {
         Harness h;
         h.recordSamplesForReal = true;
-        h.dataFolder = h.folder.filePath("share/quillory");
+        h.dataFolder = native(h.folder.filePath("share/quillory"));
         for (const char* name : {"share/quillory/Samples/figures.html", "share/quillory/Samples/notes.txt"})
             h.writeBesideProgram(name, "<p>sample</p>");
         MainWindow& window = h.load();
-        const QString samples = h.dataFolder + "/Samples/";
+        const QString samples = native(h.dataFolder + "/Samples/");
         h.dialogs.answerQuestion(Dialogs::Answer::Yes);
         QTest::mouseClick(h.find<QPushButton>("PushButton13"), Qt::LeftButton);
         QCOMPARE(inputTexts(window), QStringList({samples + "figures.html", samples + "notes.txt"}));
@@ -271,7 +274,7 @@ private Q_SLOTS:
 
         // Files and folders handed to the program when it starts join the list as a drop of them would.
         window.inputFiles().Clear();
-        window.AddGivenPaths({samples + "notes.txt", h.dataFolder, h.folder.filePath("gone.html")});
+        window.AddGivenPaths({samples + "notes.txt", h.dataFolder, native(h.folder.filePath("gone.html"))});
         QCOMPARE(inputTexts(window),
                  QStringList({samples + "notes.txt", samples + "figures.html", samples + "notes.txt"}));
     }
@@ -280,13 +283,13 @@ private Q_SLOTS:
     {
         Harness h;
         h.recordSamplesForReal = true;
-        h.dataFolder = h.folder.filePath("share/quillory");
+        h.dataFolder = native(h.folder.filePath("share/quillory"));
         h.writeBesideProgram("share/quillory/Samples/shared.html", "<p>sample</p>");
         h.writeBesideProgram("Samples/own.html", "<p>sample</p>");
         MainWindow& window = h.load();
         h.dialogs.answerQuestion(Dialogs::Answer::No);
         QTest::mouseClick(h.find<QPushButton>("PushButton13"), Qt::LeftButton);
-        QCOMPARE(inputTexts(window), QStringList({h.folder.path() + "/Samples/own.html"}));
+        QCOMPARE(inputTexts(window), natives({h.folder.path() + "/Samples/own.html"}));
     }
 
     void samplesAreRecordedAtStartAndLoadedOnce()
@@ -299,7 +302,7 @@ private Q_SLOTS:
         QVERIFY(h.setting("Snapshot") != QStringLiteral("<none>"));
         QVERIFY(!h.setting("Snapshot").isEmpty());
         h.find<QRadioButton>("Option3")->setChecked(true);
-        const QString samples = h.folder.path() + "/Samples/";
+        const QString samples = native(h.folder.path() + "/Samples/");
 
         h.dialogs.answerQuestion(Dialogs::Answer::Yes);
         QTest::mouseClick(h.find<QPushButton>("PushButton13"), Qt::LeftButton);
@@ -357,7 +360,7 @@ private Q_SLOTS:
                                   "stored (so that you can view them before working with them)?"};
         question.defaultAnswer = Dialogs::Answer::Yes;
         QCOMPARE(h.dialogs.transcript(), QList<FakeDialogs::Box>({question}));
-        QCOMPARE(h.shell.opened, QStringList({h.folder.path() + "/Samples/"}));
+        QCOMPARE(h.shell.opened, natives({h.folder.path() + "/Samples/"}));
         QVERIFY(h.find<QRadioButton>("Option1")->isChecked());
         QVERIFY(!QDir(h.folder.filePath("Samples")).exists());
         QVERIFY(h.dialogs.unexpected().isEmpty());

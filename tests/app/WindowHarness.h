@@ -23,6 +23,20 @@
 #include <memory>
 #include <optional>
 
+// A path as the system spells it, the way the real dialogs, a drop and the program's own folder give it to the
+// window: with backslashes on Windows.
+inline QString native(const QString& path)
+{
+    return QDir::toNativeSeparators(path);
+}
+
+inline QStringList natives(QStringList paths)
+{
+    for (QString& path : paths)
+        path = native(path);
+    return paths;
+}
+
 // One window over fake services, with a scratch folder standing for the program's folder.
 struct Harness
 {
@@ -77,14 +91,14 @@ struct Harness
                                                                  if (atEnd)
                                                                      atEnd();
                                                              },
-                                                             folder.path(),
+                                                             native(folder.path()),
                                                              [this]() -> std::unique_ptr<DocumentService> {
                                                                  if (workers)
                                                                      return createWorkerDocuments(*workers);
                                                                  return createInProcessDocuments(
                                                                      makeParser ? makeParser : createHtmlParser);
                                                              },
-                                                             [this] { return now; }, dataFolder});
+                                                             [this] { return now; }, native(dataFolder)});
         if (!recordSamplesForReal)
             window->recordSampleFiles = [this] {
                 ++sampleRecords;
