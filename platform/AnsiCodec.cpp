@@ -4,6 +4,7 @@
 
 #include <QChar>
 
+#include <algorithm>
 #include <climits>
 #include <memory>
 
@@ -94,33 +95,50 @@ QString decodeDoubleByte(QByteArrayView bytes)
 {
     // Never more UTF-16 units than bytes on a double-byte page.
     QString text(bytes.size(), Qt::Uninitialized);
+    auto* out = reinterpret_cast<wchar_t*>(text.data());
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
     qsizetype written = 0;
+    qsizetype run = 0;
+    const auto convert = [&](qsizetype end) {
+        if (end > run)
+            written += MultiByteToWideChar(CP_ACP, 0, bytes.data() + run, int(end - run), out + written, int(end - run));
+        run = end;
+    };
     for (qsizetype at = 0; at < bytes.size();) {
-        qsizetype piece = std::min(kPiece, bytes.size() - at);
-        if (at + piece < bytes.size()) {
-            // A piece never ends between the two bytes of a character.
-            const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
-            qsizetype end = at;
-            while (end < at + piece)
-                end += AnsiCodec::characterLength(data + end, bytes.size() - end);
-            piece = end - at;
-        }
-        written += MultiByteToWideChar(CP_ACP, 0, bytes.data() + at, int(piece),
-                                       reinterpret_cast<wchar_t*>(text.data()) + written, int(piece));
-        at += piece;
+        const qsizetype length = AnsiCodec::characterLength(data + at, bytes.size() - at);
+        at += length;
+        // A lead byte that nothing can close stands alone, as a search sees it: the system would take the line feed
+        // or the tab after it along into one default character.
+        if ((length == 1 && codePage().lead[data[at - 1]]) || at - run >= kPiece)
+            convert(at);
     }
+    convert(bytes.size());
     text.truncate(written);
     return text;
 }
 
 QByteArray encodeDoubleByte(QStringView text)
 {
+    // One "?" for each character the page lacks, as on a single-byte page: the system writes one for each half of
+    // a character beyond U+FFFF.
+    QString folded;
+    if (std::any_of(text.begin(), text.end(), [](QChar c) { return c.isSurrogate(); })) {
+        folded.reserve(text.size());
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            if (!text[i].isSurrogate()) {
+                folded.append(text[i]);
+                continue;
+            }
+            if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+                ++i;
+            folded.append(u'?');
+        }
+        text = folded;
+    }
     QByteArray bytes(text.size() * 2, Qt::Uninitialized);
     qsizetype written = 0;
     for (qsizetype at = 0; at < text.size();) {
-        qsizetype piece = std::min(kPiece, text.size() - at);
-        if (at + piece < text.size() && text[at + piece - 1].isHighSurrogate())
-            --piece;
+        const qsizetype piece = std::min(kPiece, text.size() - at);
         // No best fit: a character the code page lacks is "?", never a look-alike ("é" as "e").
         written += WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, reinterpret_cast<const wchar_t*>(text.data()) + at,
                                        int(piece), bytes.data() + written, int(piece * 2), "?", nullptr);

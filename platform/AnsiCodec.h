@@ -19,13 +19,14 @@
 // On a double-byte code page (932 Shift_JIS, 936 GBK, 949, 950 Big5) a lead byte and the byte after
 // it make one character, decoded and encoded by the system's own conversion (no best fit: "é" is "?"
 // there, never "e"). Then:
-// - decoding then encoding is the identity only for valid text: an invalid pair, or a lead byte at
-//   the end, decodes to the code page's default character (U+30FB on 932), which encodes otherwise;
-// - a trail byte can be an ASCII letter, a "\" or a digit (0x93 0x61 is one kanji), so a search of
+// - decoding then encoding is the identity only for valid text: an invalid pair, or a lead byte
+//   alone, decodes to the code page's default character (U+30FB on 932), which encodes otherwise;
+// - a trail byte can be an ASCII letter, a "\" or an "@" (0x93 0x61 is one kanji), so a search of
 //   raw bytes must compare whole characters and start only where a character starts;
 // - no trail byte on these pages is below 0x40 (a line feed, a tab, a space, a digit), so a line
-//   ends at a line feed whatever precedes it, and a search takes a lead byte followed by such a
-//   byte as a character of its own (characterLength).
+//   ends at a line feed whatever precedes it, and a lead byte followed by such a byte stands alone,
+//   in decoding as in searching (characterLength);
+// - a character beyond U+FFFF is one "?", as on a single-byte page.
 namespace AnsiCodec {
 
 QString decode(QByteArrayView bytes);

@@ -67,6 +67,9 @@ TEST_F(CodePage932, DecodesAndEncodesTwoByteCharactersAndWritesWhatItCannotSpell
     EXPECT_EQ(AnsiCodec::decode(AnsiCodec::encode(kMixed)), QString::fromUtf8(kNihongoUtf8) +
                                                                 QString::fromUtf8(" caf? ?? \xEF\xBD\xB6\xEF\xBE\x85"));
 
+    // A lead byte with nothing to close it is the default character, and leaves the line feed or tab after it be.
+    EXPECT_EQ(AnsiCodec::decode("\x81\nA\x81\tB\x81"), QString::fromUtf8("\xE3\x83\xBB\nA\xE3\x83\xBB\tB\xE3\x83\xBB"));
+
     std::string utf8 = "<";
     AnsiCodec::appendUtf8(utf8, std::string_view(kNihongo.constData(), std::size_t(kNihongo.size())));
     EXPECT_EQ(utf8, std::string("<") + kNihongoUtf8);
@@ -98,11 +101,12 @@ TEST_F(CodePage932, Option3ReadsLinesInTheCodePageAndMatchesWholeCharactersOnly)
                             QByteArray("Apple\n") +                 //
                             kNihongo + QByteArray(" \x82\x60\r\n") + // 日本語 Ａ
                             QByteArray("\x83\x83" "A\n") +          // ャA
-                            QByteArray("\x95\x5C\tz\n");            // 表 TAB z
+                            QByteArray("\x95\x5C\tz\n") +           // 表 TAB z
+                            QByteArray("\x81\nQuiz");                 // a lead byte alone, then Quiz
     TempDir dir;
     const Result<LineList> lines = ReadFileLines(dir.write(QStringLiteral("lines.txt"), file));
     ASSERT_TRUE(lines.ok());
-    ASSERT_EQ(lines->count(), 5);
+    ASSERT_EQ(lines->count(), 7);
     EXPECT_EQ(lines->text(2), QString::fromUtf8(kNihongoUtf8) + QString::fromUtf8(" \xEF\xBC\xA1"));
 
     const struct
@@ -118,7 +122,7 @@ TEST_F(CodePage932, Option3ReadsLinesInTheCodePageAndMatchesWholeCharactersOnly)
         // ａ finds Ａ without regard to case, as a finds A.
         {"\xEF\xBD\x81", {std::string(kNihongoUtf8) + " \xEF\xBC\xA1"}},
         // The tab goes from the row, as on every page.
-        {"Z", {"\xE8\xA1\xA8z"}},
+        {"Z", {"\xE8\xA1\xA8z", "Quiz"}},
         // é cannot occur in a 932 file at all.
         {"\xC3\xA9", {}},
     };
