@@ -72,14 +72,22 @@ std::optional<std::string> foldedNeedle(QStringView text)
     for (const QChar c : text) {
         if (c.isSurrogate())
             return std::nullopt;
-        int byte = AnsiCodec::fromUnicode(c.unicode());
-        if (byte < 0)
-            byte = AnsiCodec::fromUnicode(c.toLower().unicode());
-        if (byte < 0)
-            byte = AnsiCodec::fromUnicode(c.toUpper().unicode());
-        if (byte < 0)
+        int code = AnsiCodec::fromUnicode(c.unicode());
+        if (code < 0)
+            code = AnsiCodec::fromUnicode(c.toLower().unicode());
+        if (code < 0)
+            code = AnsiCodec::fromUnicode(c.toUpper().unicode());
+        // A lead byte's stand-in is no character a file can hold.
+        if (code < 0 || (code < 256 && AnsiCodec::isLeadByte(static_cast<unsigned char>(code))))
             return std::nullopt;
-        needle.push_back(char(lower[std::size_t(byte)]));
+        if (code < 256) {
+            needle.push_back(char(lower[std::size_t(code)]));
+        } else {
+            const std::uint16_t pair = AnsiCodec::lowerCasePair(static_cast<unsigned char>(code >> 8),
+                                                                static_cast<unsigned char>(code & 0xFF));
+            needle.push_back(char(pair >> 8));
+            needle.push_back(char(pair & 0xFF));
+        }
     }
     return needle;
 }
@@ -173,6 +181,48 @@ private:
     bool m_vectorFilter = false;
 };
 
+// The same search on a double-byte code page, where a byte alone says nothing: a trail byte can be
+// an ASCII letter. It compares whole characters, and a match starts only where a character does.
+class CharacterSearcher
+{
+public:
+    explicit CharacterSearcher(std::string needle)
+        : m_needle(std::move(needle)), m_lower(AnsiCodec::lowerCaseTable())
+    {
+    }
+
+    qsizetype find(const char* haystack, qsizetype size, qsizetype from) const
+    {
+        const auto* h = reinterpret_cast<const unsigned char*>(haystack);
+        const qsizetype m = qsizetype(m_needle.size());
+        for (qsizetype position = from; position + m <= size;
+             position += AnsiCodec::characterLength(h + position, size - position))
+            if (matchesAt(h, size, position))
+                return position;
+        return -1;
+    }
+
+private:
+    bool matchesAt(const unsigned char* h, qsizetype size, qsizetype at) const
+    {
+        const auto* n = reinterpret_cast<const unsigned char*>(m_needle.data());
+        const qsizetype m = qsizetype(m_needle.size());
+        for (qsizetype i = 0; i < m;) {
+            const qsizetype length = AnsiCodec::characterLength(h + at + i, size - at - i);
+            if (length != AnsiCodec::characterLength(n + i, m - i))
+                return false;
+            if (length == 1 ? m_lower[h[at + i]] != n[i]
+                            : AnsiCodec::lowerCasePair(h[at + i], h[at + i + 1]) != ((n[i] << 8) | n[i + 1]))
+                return false;
+            i += length;
+        }
+        return true;
+    }
+
+    std::string m_needle;
+    const std::array<unsigned char, 256>& m_lower;
+};
+
 } // namespace
 
 void EmitLeafTexts(const HtmlDocument& document, const RowSink& sink)
@@ -215,13 +265,11 @@ void EmitElementBlocks(const HtmlDocument& document, QStringView tagName, const 
     }
 }
 
-void EmitMatchingLines(const LineList& lines, QStringView searchText, const RowSink& sink)
+namespace {
+
+template <typename Searcher>
+void emitMatchingLines(const LineList& lines, const Searcher& searcher, qsizetype needleLength, const RowSink& sink)
 {
-    std::optional<std::string> needle = foldedNeedle(searchText);
-    if (!needle || needle->empty())
-        return;
-    const qsizetype needleLength = qsizetype(needle->size());
-    const FoldedSearcher searcher(std::move(*needle));
     const QByteArray& bytes = lines.fileBytes();
     const char* data = bytes.constData();
 
@@ -234,7 +282,8 @@ void EmitMatchingLines(const LineList& lines, QStringView searchText, const RowS
         const LineList::Span line = lines.lineAround(hit);
         if (hit + needleLength > line.end) {
             // The match runs into the line's terminator: lines are never joined.
-            from = hit + 1;
+            from = hit + AnsiCodec::characterLength(reinterpret_cast<const unsigned char*>(data + hit),
+                                                    bytes.size() - hit);
             continue;
         }
         row.clear();
@@ -250,6 +299,20 @@ void EmitMatchingLines(const LineList& lines, QStringView searchText, const RowS
         sink(row);
         from = line.next;
     }
+}
+
+} // namespace
+
+void EmitMatchingLines(const LineList& lines, QStringView searchText, const RowSink& sink)
+{
+    std::optional<std::string> needle = foldedNeedle(searchText);
+    if (!needle || needle->empty())
+        return;
+    const qsizetype needleLength = qsizetype(needle->size());
+    if (AnsiCodec::isDoubleByte())
+        emitMatchingLines(lines, CharacterSearcher(std::move(*needle)), needleLength, sink);
+    else
+        emitMatchingLines(lines, FoldedSearcher(std::move(*needle)), needleLength, sink);
 }
 
 void EmitTagNames(const HtmlDocument& document, const RowSink& sink)

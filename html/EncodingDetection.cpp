@@ -1,6 +1,7 @@
 // Finding a page's encoding the way a browser opening a local file does: its byte-order mark, else
 // its own declaration, else whether its bytes are valid UTF-8.
 
+#include "AnsiCodec.h"
 #include "AsciiBytes.h"
 #include "HtmlEncoding.h"
 
@@ -323,11 +324,40 @@ std::optional<Encoding> prescan(std::string_view head)
     return xmlDeclarationEncoding(head);
 }
 
-// Browsers fall back on the encoding of the user's locale, windows-1252 for most of them; a
-// Windows build would map the ANSI code page (GetACP) to an Encoding here.
+// Browsers fall back on the encoding of the user's locale: here the system's ANSI code page
+// (windows-1252 on Linux), read with the browsers' decoder of that encoding.
 Encoding fallbackEncoding()
 {
-    return Encoding::Windows1252;
+    switch (AnsiCodec::codePage()) {
+    case 874:
+        return Encoding::Windows874;
+    case 932:
+        return Encoding::ShiftJis;
+    case 936:
+        return Encoding::Gbk;
+    case 949:
+        return Encoding::EucKr; // windows-949, which browsers call EUC-KR
+    case 950:
+        return Encoding::Big5;
+    case 1250:
+        return Encoding::Windows1250;
+    case 1251:
+        return Encoding::Windows1251;
+    case 1253:
+        return Encoding::Windows1253;
+    case 1254:
+        return Encoding::Windows1254;
+    case 1255:
+        return Encoding::Windows1255;
+    case 1256:
+        return Encoding::Windows1256;
+    case 1257:
+        return Encoding::Windows1257;
+    case 1258:
+        return Encoding::Windows1258;
+    default:
+        return Encoding::Windows1252;
+    }
 }
 
 } // namespace

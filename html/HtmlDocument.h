@@ -118,8 +118,8 @@ class HtmlParser
 public:
     virtual ~HtmlParser() = default;
     // Decodes the bytes the way a browser opening a local file would (byte-order mark, then a
-    // declared charset, then UTF-8 when the bytes are valid UTF-8, else Windows-1252) and builds
-    // the document. Any content gives a document; only running out of resources fails.
+    // declared charset, then UTF-8 when the bytes are valid UTF-8, else the system's ANSI code page,
+    // Windows-1252 on Linux) and builds the document. Any content gives a document; only running out of resources fails.
     virtual Result<std::unique_ptr<HtmlDocument>> parse(const QByteArray& bytes) = 0;
 };
 

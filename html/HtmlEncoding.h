@@ -27,7 +27,7 @@ enum class Source
     ByteOrderMark,
     Declaration, // <meta charset>, <meta http-equiv>, or an XML declaration, found by the prescan
     ValidUtf8,
-    Fallback, // windows-1252
+    Fallback, // the system's ANSI code page: windows-1252 on Linux
 };
 
 struct Detected

@@ -159,9 +159,11 @@ bool HasOddCharacters(const QString& name)
             codePoint = QChar::surrogateToUcs4(name[i], name[i + 1]);
             ++i;
         }
-        // A character the code page cannot hold becomes '?'.
+        // A character the code page cannot hold becomes '?'. On a double-byte page a lead byte's
+        // stand-in is none of its characters; a character of two bytes is an ordinary one.
         const int code = AnsiCodec::fromUnicode(codePoint);
-        if (code < 32 || (code >= 127 && code <= 159) || code == '?')
+        if (code < 32 || (code >= 127 && code <= 159) || code == '?' ||
+            (code < 256 && AnsiCodec::isLeadByte(static_cast<unsigned char>(code))))
             return true;
     }
     return false;

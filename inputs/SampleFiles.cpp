@@ -17,10 +17,12 @@ constexpr qsizetype kLongestText = 32767;
 
 constexpr int kUnheldCharacter = '?';
 
+// The scramble shifts one byte's value: a character written in two bytes (a double-byte code page)
+// has none, like a character the code page cannot hold.
 int CodePageValue(QChar character)
 {
     const int value = AnsiCodec::fromUnicode(character.unicode());
-    return value < 0 ? kUnheldCharacter : value;
+    return value < 0 || value > 255 ? kUnheldCharacter : value;
 }
 
 // Both directions walk the text the same way and differ only in how one value is shifted.
@@ -54,7 +56,7 @@ bool codePageHolds(const QString& text)
 {
     for (const QChar c : text) {
         const int value = AnsiCodec::fromUnicode(c.unicode());
-        if (value < 1 || AnsiCodec::toUnicode(static_cast<unsigned char>(value)) != c.unicode())
+        if (value < 1 || value > 255 || AnsiCodec::toUnicode(static_cast<unsigned char>(value)) != c.unicode())
             return false;
     }
     return true;

@@ -4,8 +4,13 @@
 
 #include <QChar>
 
+#include <algorithm>
+#include <climits>
+#include <memory>
+
 #ifdef Q_OS_WIN
 #include <QStringDecoder>
+#include <windows.h>
 #endif
 
 namespace {
@@ -18,6 +23,10 @@ struct CodePage
     std::array<unsigned char, 0x10000> fromUnicode{};
     std::array<bool, 0x10000> representable{};
     std::array<unsigned char, 256> lower{};
+    // Double-byte code pages only.
+    bool doubleByte = false;
+    std::array<bool, 256> lead{};
+    int number = 1252;
 };
 
 #ifndef Q_OS_WIN
@@ -30,11 +39,29 @@ constexpr char16_t kWindows1252High[32] = {
 };
 #endif
 
+// Where a lead byte's stand-in lies: private use, which no double-byte code page gives a byte of its
+// own (their user-defined characters are pairs, and take precedence nowhere here).
+constexpr char16_t kLeadByteStandIns = 0xF700;
+
 CodePage makeCodePage()
 {
     CodePage page;
+#ifdef Q_OS_WIN
+    page.number = int(GetACP());
+    CPINFO info;
+    if (GetCPInfo(CP_ACP, &info) && info.MaxCharSize == 2) {
+        page.doubleByte = true;
+        for (int r = 0; r + 1 < MAX_LEADBYTES && info.LeadByte[r] != 0; r += 2)
+            for (int b = info.LeadByte[r]; b <= info.LeadByte[r + 1]; ++b)
+                page.lead[b] = true;
+    }
+#endif
     for (int b = 0; b < 256; ++b) {
 #ifdef Q_OS_WIN
+        if (page.lead[b]) {
+            page.toUnicode[b] = char16_t(kLeadByteStandIns + b);
+            continue;
+        }
         const char byte = char(b);
         QStringDecoder decoder(QStringConverter::System);
         const QString decoded = decoder.decode(QByteArrayView(&byte, 1));
@@ -60,26 +87,147 @@ const CodePage& codePage()
     return page;
 }
 
+#ifdef Q_OS_WIN
+// The system's own conversions, for a double-byte code page. Both work in pieces that an int counts.
+constexpr qsizetype kPiece = INT_MAX / 4;
+
+QString decodeDoubleByte(QByteArrayView bytes)
+{
+    // Never more UTF-16 units than bytes on a double-byte page.
+    QString text(bytes.size(), Qt::Uninitialized);
+    auto* out = reinterpret_cast<wchar_t*>(text.data());
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+    qsizetype written = 0;
+    qsizetype run = 0;
+    const auto convert = [&](qsizetype end) {
+        if (end > run)
+            written += MultiByteToWideChar(CP_ACP, 0, bytes.data() + run, int(end - run), out + written, int(end - run));
+        run = end;
+    };
+    for (qsizetype at = 0; at < bytes.size();) {
+        const qsizetype length = AnsiCodec::characterLength(data + at, bytes.size() - at);
+        at += length;
+        // A lead byte that nothing can close stands alone, as a search sees it: the system would take the line feed
+        // or the tab after it along into one default character.
+        if ((length == 1 && codePage().lead[data[at - 1]]) || at - run >= kPiece)
+            convert(at);
+    }
+    convert(bytes.size());
+    text.truncate(written);
+    return text;
+}
+
+QByteArray encodeDoubleByte(QStringView text)
+{
+    // One "?" for each character the page lacks, as on a single-byte page: the system writes one for each half of
+    // a character beyond U+FFFF.
+    QString folded;
+    if (std::any_of(text.begin(), text.end(), [](QChar c) { return c.isSurrogate(); })) {
+        folded.reserve(text.size());
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            if (!text[i].isSurrogate()) {
+                folded.append(text[i]);
+                continue;
+            }
+            if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+                ++i;
+            folded.append(u'?');
+        }
+        text = folded;
+    }
+    QByteArray bytes(text.size() * 2, Qt::Uninitialized);
+    qsizetype written = 0;
+    for (qsizetype at = 0; at < text.size();) {
+        const qsizetype piece = std::min(kPiece, text.size() - at);
+        // No best fit: a character the code page lacks is "?", never a look-alike ("é" as "e").
+        written += WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, reinterpret_cast<const wchar_t*>(text.data()) + at,
+                                       int(piece), bytes.data() + written, int(piece * 2), "?", nullptr);
+        at += piece;
+    }
+    bytes.truncate(written);
+    return bytes;
+}
+
+// The two-byte code of one character, or -1.
+int pairFor(char16_t c)
+{
+    char out[2];
+    BOOL usedDefault = FALSE;
+    const wchar_t wide = wchar_t(c);
+    const int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, &wide, 1, out, 2, "?", &usedDefault);
+    if (n != 2 || usedDefault)
+        return -1;
+    return (static_cast<unsigned char>(out[0]) << 8) | static_cast<unsigned char>(out[1]);
+}
+
+std::unique_ptr<std::array<std::uint16_t, 0x10000>> makeLowerCasePairs()
+{
+    auto pairs = std::make_unique<std::array<std::uint16_t, 0x10000>>();
+    for (int code = 0; code < 0x10000; ++code)
+        (*pairs)[code] = std::uint16_t(code);
+    for (int lead = 0; lead < 256; ++lead) {
+        if (!codePage().lead[lead])
+            continue;
+        for (int trail = 0x40; trail < 256; ++trail) {
+            const char bytes[2] = {char(lead), char(trail)};
+            wchar_t c = 0;
+            if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, bytes, 2, &c, 1) != 1)
+                continue;
+            const char16_t lower = QChar(char16_t(c)).toLower().unicode();
+            const int code = lower == c ? -1 : pairFor(lower);
+            if (code >= 0)
+                (*pairs)[(lead << 8) | trail] = std::uint16_t(code);
+        }
+    }
+    return pairs;
+}
+#endif
+
 } // namespace
 
 namespace AnsiCodec {
 
+int codePage()
+{
+    return ::codePage().number;
+}
+
+bool isDoubleByte()
+{
+    return ::codePage().doubleByte;
+}
+
+bool isLeadByte(unsigned char byte)
+{
+    return ::codePage().lead[byte];
+}
+
 char16_t toUnicode(unsigned char byte)
 {
-    return codePage().toUnicode[byte];
+    return ::codePage().toUnicode[byte];
 }
 
 int fromUnicode(char32_t codePoint)
 {
     if (codePoint > 0xFFFF)
         return -1;
-    const CodePage& page = codePage();
-    return page.representable[codePoint] ? int(page.fromUnicode[codePoint]) : -1;
+    const CodePage& page = ::codePage();
+    if (page.representable[codePoint])
+        return int(page.fromUnicode[codePoint]);
+#ifdef Q_OS_WIN
+    if (page.doubleByte && !QChar::isSurrogate(codePoint))
+        return pairFor(char16_t(codePoint));
+#endif
+    return -1;
 }
 
 QString decode(QByteArrayView bytes)
 {
-    const CodePage& page = codePage();
+    const CodePage& page = ::codePage();
+#ifdef Q_OS_WIN
+    if (page.doubleByte)
+        return decodeDoubleByte(bytes);
+#endif
     QString text(bytes.size(), Qt::Uninitialized);
     QChar* out = text.data();
     for (qsizetype i = 0; i < bytes.size(); ++i)
@@ -89,7 +237,11 @@ QString decode(QByteArrayView bytes)
 
 QByteArray encode(QStringView text)
 {
-    const CodePage& page = codePage();
+    const CodePage& page = ::codePage();
+#ifdef Q_OS_WIN
+    if (page.doubleByte)
+        return encodeDoubleByte(text);
+#endif
     QByteArray bytes;
     bytes.reserve(text.size());
     for (qsizetype i = 0; i < text.size(); ++i) {
@@ -109,7 +261,12 @@ QByteArray encode(QStringView text)
 
 void appendUtf8(std::string& out, std::string_view bytes)
 {
-    const CodePage& page = codePage();
+    const CodePage& page = ::codePage();
+    if (page.doubleByte) {
+        const QByteArray utf8 = decode(QByteArrayView(bytes.data(), qsizetype(bytes.size()))).toUtf8();
+        out.append(utf8.constData(), std::size_t(utf8.size()));
+        return;
+    }
     out.reserve(out.size() + bytes.size());
     for (const char byte : bytes) {
         const auto b = static_cast<unsigned char>(byte);
@@ -122,7 +279,18 @@ void appendUtf8(std::string& out, std::string_view bytes)
 
 const std::array<unsigned char, 256>& lowerCaseTable()
 {
-    return codePage().lower;
+    return ::codePage().lower;
+}
+
+std::uint16_t lowerCasePair(unsigned char lead, unsigned char trail)
+{
+#ifdef Q_OS_WIN
+    if (::codePage().doubleByte) {
+        static const auto pairs = makeLowerCasePairs();
+        return (*pairs)[(lead << 8) | trail];
+    }
+#endif
+    return std::uint16_t((lead << 8) | trail);
 }
 
 } // namespace AnsiCodec
