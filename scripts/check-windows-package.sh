@@ -111,6 +111,9 @@ save_as() {
 # own layout (its twips at 96 dots per inch), which the window suite checks.
 drive_window() {
     local folder=$1 public=$WINEPREFIX/drive_c/users/Public option
+    # Another program of the session, as a Windows desktop always has: Wine's clipboard lives as long as its session.
+    $wine notepad >/dev/null 2>&1 &
+    local session=$!
     $wine "$folder/quillory.exe" >/dev/null 2>&1 &
     local window=$!
     main=""
@@ -139,12 +142,12 @@ drive_window() {
         save_as 400 628 "C:\\users\\Public\\window-$option-comma.txt"
         click 136 662
         confirm_box
-        xclip -o -selection clipboard >"$public/clipboard-$option.txt" 2>/dev/null || true
+        timeout 10 xclip -o -selection clipboard >"$public/clipboard-$option.txt" 2>/dev/null || true
         $wine "$folder/quillory-extract.exe" -m $option --save-text "C:\\users\\Public\\cli-$option.txt" "$folder/Samples"
         $wine "$folder/quillory-extract.exe" -m $option --save-csv "C:\\users\\Public\\cli-$option-comma.txt" \
             "$folder/Samples"
-        # The clipboard as X shows it: UTF-8, lines ended by line feeds.
-        iconv -f WINDOWS-1252 -t UTF-8 "$public/cli-$option.txt" | sed 's/\r$//' >"$public/cli-$option-clipboard.txt"
+        # The clipboard as X shows it: UTF-8, lines ended by line feeds, each row without the spaces that end it.
+        iconv -f WINDOWS-1252 -t UTF-8 "$public/cli-$option.txt" | sed 's/ *\r$//' >"$public/cli-$option-clipboard.txt"
         local verdict=""
         cmp -s "$public/window-$option.txt" "$public/cli-$option.txt" || verdict+=" text-file-differs"
         cmp -s "$public/window-$option-comma.txt" "$public/cli-$option-comma.txt" || verdict+=" comma-file-differs"
@@ -152,17 +155,17 @@ drive_window() {
         echo "window: option $option: $(wc -l <"$public/cli-$option.txt") rows;${verdict:- text file, comma file and clipboard as from the command line}"
         [ -z "$verdict" ] || status=1
     done
-    # Closed as a user closes it; the rows stay on the clipboard.
-    xdotool key --window "$main" alt+F4 2>/dev/null || true
+    # Closed as a user closes it (WM_CLOSE); the rows stay on the clipboard after the program has ended.
     $wine taskkill /im quillory.exe >/dev/null 2>&1 || true
     wait "$window" 2>/dev/null || true
-    sleep 1
-    if xclip -o -selection clipboard 2>/dev/null | cmp -s - "$public/cli-4-clipboard.txt"; then
+    if timeout 10 xclip -o -selection clipboard 2>/dev/null | cmp -s - "$public/cli-4-clipboard.txt"; then
         echo "window: closed; the clipboard still holds its rows"
     else
         echo "window: closed; the clipboard lost its rows"
         status=1
     fi
+    $wine taskkill /f /im notepad.exe >/dev/null 2>&1 || true
+    wait "$session" 2>/dev/null || true
 }
 
 portable=$WINEPREFIX/drive_c/Users/Public/"Portable Quillory €漢"
