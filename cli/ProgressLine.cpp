@@ -2,6 +2,8 @@
 
 #include <QLocale>
 
+#include <algorithm>
+
 namespace {
 
 // Back to the start of the line, then erase to its end.
@@ -9,8 +11,8 @@ constexpr char kClearLine[] = "\r\x1b[K";
 
 } // namespace
 
-ProgressLine::ProgressLine(std::FILE* terminal, bool shown, std::size_t files)
-    : m_terminal(terminal), m_shown(shown), m_files(files), m_begun(Clock::now())
+ProgressLine::ProgressLine(std::FILE* terminal, bool shown, std::size_t files, bool escapes)
+    : m_terminal(terminal), m_shown(shown), m_files(files), m_begun(Clock::now()), m_escapes(escapes)
 {}
 
 QString ProgressLine::Text(std::size_t filesDone, std::size_t files, std::size_t rows, double bytesPerSecond)
@@ -40,7 +42,10 @@ void ProgressLine::clear()
 {
     if (!m_onScreen)
         return;
-    std::fputs(kClearLine, m_terminal);
+    if (m_escapes)
+        std::fputs(kClearLine, m_terminal);
+    else
+        std::fprintf(m_terminal, "\r%s\r", QByteArray(m_width, ' ').constData());
     std::fflush(m_terminal);
     m_onScreen = false;
 }
@@ -55,7 +60,14 @@ void ProgressLine::update()
     m_lastShown = now;
     const double seconds = std::chrono::duration<double>(now - m_begun).count();
     const QByteArray line = Text(m_filesDone, m_files, m_rows, double(m_bytes) / seconds).toLocal8Bit();
-    std::fprintf(m_terminal, "\r%s\x1b[K", line.constData());
+    if (m_escapes) {
+        std::fprintf(m_terminal, "\r%s\x1b[K", line.constData());
+    } else {
+        // Spaces over what is left of a longer line before.
+        std::fprintf(m_terminal, "\r%s%s", line.constData(),
+                     QByteArray(std::max<qsizetype>(0, m_width - line.size()), ' ').constData());
+        m_width = std::max(m_width, line.size());
+    }
     std::fflush(m_terminal);
     m_onScreen = true;
 }

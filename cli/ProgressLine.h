@@ -9,13 +9,14 @@
 // One line on standard error telling how far a long run has come ("37/2000 files, 81,234 rows, 52 MB/s"),
 // rewritten in place, for a user watching a terminal. It appears once the run has lasted a second, changes at most
 // every 200 ms, and is cleared before any other message and at the end, so that what is left on the terminal is
-// only the messages. Standard output is never touched.
+// only the messages. Standard output is never touched. A console that takes no escape sequences (an older Windows
+// console) has the line rewritten after a carriage return and erased with spaces.
 class ProgressLine
 {
 public:
     using Clock = std::chrono::steady_clock;
 
-    ProgressLine(std::FILE* terminal, bool shown, std::size_t files);
+    ProgressLine(std::FILE* terminal, bool shown, std::size_t files, bool escapes = true);
 
     bool shown() const { return m_shown; }
     void rowsDelivered(std::size_t rows);
@@ -41,4 +42,6 @@ private:
     Clock::time_point m_begun;
     Clock::time_point m_lastShown;
     bool m_onScreen = false;
+    bool m_escapes;
+    qsizetype m_width = 0; // of the line on screen, for the spaces that erase it
 };

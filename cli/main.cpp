@@ -1,5 +1,6 @@
 // quillory-extract: the extraction without the window, for scripts and measurements.
 
+#include "Console.h"
 #include "FileListSource.h"
 #include "FileNames.h"
 #include "FileSystem.h"
@@ -18,27 +19,15 @@
 #include <cstring>
 
 #ifdef Q_OS_WIN
-#include <io.h>
 #include <windows.h>
 // After windows.h, which it needs.
 #include <shellapi.h>
 
 #include <string>
 #include <vector>
-#else
-#include <unistd.h>
 #endif
 
 namespace {
-
-bool isTerminal(std::FILE* stream)
-{
-#ifdef Q_OS_WIN
-    return ::_isatty(::_fileno(stream)) != 0;
-#else
-    return ::isatty(::fileno(stream)) != 0;
-#endif
-}
 
 // What puts the program in the worker's place: it parses its own pages, in worker processes of its own.
 constexpr const char* kWorkerMode = "--document-worker";
@@ -133,7 +122,8 @@ int main(int argc, char** argv)
         return 2;
 
     // With a list of files the whole count is not known in advance.
-    ProgressLine progress(stderr, options.progress.value_or(isTerminal(stderr)), files.hasList() ? 0 : files.named());
+    const bool shown = options.progress.value_or(Console::IsConsole(stderr));
+    ProgressLine progress(stderr, shown, files.hasList() ? 0 : files.named(), !shown || Console::TakesEscapes(stderr));
     int status = 0;
     extractionFor(options, output, progress)
         .run([&files] { return files.next(); }, output.format(), output.deliver(),
