@@ -4,6 +4,10 @@
 
 #include <csignal>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 namespace {
 
 std::atomic<bool> g_stopRequested{false};
@@ -15,6 +19,34 @@ extern "C" void onStopSignal(int signal)
     g_stopRequested.store(true);
     WorkerProcess::InterruptAll();
 }
+
+#ifdef Q_OS_WIN
+// A console's keys and its closing come to a thread of their own, as POSIX signals would. The statuses are those a
+// POSIX shell reports for the same stops: Ctrl+C is SIGINT (130), Ctrl+Break the C runtime's SIGBREAK (149), a
+// console closed or a session ending is a hang-up (129).
+BOOL WINAPI onConsoleEvent(DWORD event)
+{
+    constexpr int kHangUp = 1;
+    switch (event) {
+    case CTRL_C_EVENT:
+        onStopSignal(SIGINT);
+        return TRUE;
+    case CTRL_BREAK_EVENT:
+        onStopSignal(SIGBREAK);
+        return TRUE;
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+        onStopSignal(kHangUp);
+        // The system ends the program as soon as this returns: waiting here lets the run take its save back
+        // first, and the program's own end ends this wait.
+        ::Sleep(INFINITE);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+#endif
 
 } // namespace
 
@@ -29,7 +61,7 @@ void Catch()
     for (const int signal : {SIGINT, SIGTERM, SIGHUP})
         ::sigaction(signal, &action, nullptr);
 #else
-    std::signal(SIGINT, onStopSignal);
+    ::SetConsoleCtrlHandler(onConsoleEvent, TRUE);
     std::signal(SIGTERM, onStopSignal);
 #endif
 }
