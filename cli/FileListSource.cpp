@@ -4,6 +4,7 @@
 #include "EventPump.h"
 #include "FileAttributes.h"
 #include "FileNames.h"
+#include "FileSystem.h"
 #include "Steps.h"
 
 #include <cerrno>
@@ -99,11 +100,7 @@ bool FileListSource::addArguments(const std::vector<std::string>& arguments)
 bool FileListSource::openList(const std::string& path, bool nulSeparated)
 {
     m_delimiter = nulSeparated ? '\0' : '\n';
-#ifdef Q_OS_WIN
-    m_list = path == "-" ? stdin : ::_wfopen(QString::fromUtf8(path).toStdWString().c_str(), L"rb");
-#else
-    m_list = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
-#endif
+    m_list = path == "-" ? stdin : FileSystem::openStream(FileNames::fromNative(QByteArray::fromStdString(path)));
     if (!m_list) {
         std::fprintf(stderr, "quillory-extract: %s: %s\n", path.c_str(), std::strerror(errno));
         return false;
@@ -126,6 +123,11 @@ std::optional<QByteArray> FileListSource::nextListEntry()
         }
         if (!any)
             return std::nullopt;
+#ifdef Q_OS_WIN
+        // A list written on Windows ends its lines with CR LF ("dir /b /s > list.txt"); no Windows name ends in CR.
+        if (m_delimiter == '\n' && entry.endsWith('\r'))
+            entry.chop(1);
+#endif
         if (!entry.isEmpty())
             return entry;
     }

@@ -151,6 +151,15 @@ Result<QByteArray> readAll(const QString& path, qint64 largest, const QString& w
 #endif
 }
 
+std::FILE* openStream(const QString& path)
+{
+#ifdef Q_OS_WIN
+    return ::_wfopen(reinterpret_cast<const wchar_t*>(FileNames::extendedLengthPath(path).utf16()), L"rb");
+#else
+    return std::fopen(FileNames::toNative(path).constData(), "rb");
+#endif
+}
+
 qint64 size(const QString& path)
 {
 #ifdef Q_OS_UNIX

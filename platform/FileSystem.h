@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <cstdio>
 #include <limits>
 
 namespace FileSystem {
@@ -19,6 +20,10 @@ Result<QByteArray> readAll(const QString& path, qint64 largest = std::numeric_li
 
 // The size of the file in bytes, following links; -1 when it cannot be looked at.
 qint64 size(const QString& path);
+
+// Opens the file for reading as a C stream, by a path of any length and any characters; null (errno set) when it
+// cannot be opened.
+std::FILE* openStream(const QString& path);
 
 // The path with every link and "." or ".." resolved, or empty when it does not lead anywhere.
 QString canonicalPath(const QString& path);
