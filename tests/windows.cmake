@@ -53,3 +53,19 @@ set_tests_properties(quillory_windows_clipboard_cp932 PROPERTIES ENVIRONMENT "${
 # One clipboard for the whole Wine prefix: the two must not run at once.
 set_tests_properties(quillory_windows_clipboard_cp1252 quillory_windows_clipboard_cp932
     PROPERTIES RESOURCE_LOCK wine_clipboard DISABLED TRUE)
+
+# The command line's suites: quillory-extract.exe run as a user runs it (its rows, formats, saves, messages, workers,
+# Ctrl+C and progress line), started from beside the tests. The tests that need POSIX (signals sent with kill,
+# resource limits, FIFOs, /dev/full, another user) are left out in the files themselves, each with its reason.
+# (support.cmake gives the library the child processes.)
+target_sources(quillory_test_support PRIVATE support/ConsoleKeys.cpp support/ConsoleKeys.h)
+add_executable(quillory_cli_tests cli/CliTest.cpp cli/CliTargetsTest.cpp cli/CliStopTest.cpp cli/RowFormatsTest.cpp
+    cli/ProgressLineTest.cpp ${PROJECT_SOURCE_DIR}/cli/RowFormats.cpp ${PROJECT_SOURCE_DIR}/cli/ProgressLine.cpp)
+target_include_directories(quillory_cli_tests PRIVATE ${PROJECT_SOURCE_DIR}/cli)
+target_link_libraries(quillory_cli_tests PRIVATE quillory_test_support quillory_extract GTest::gtest_main)
+target_compile_definitions(quillory_cli_tests PRIVATE QUILLORY_EXTRACT_PATH="quillory-extract.exe")
+add_dependencies(quillory_cli_tests quillory-extract)
+add_custom_command(TARGET quillory_cli_tests POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:quillory-extract> $<TARGET_FILE_DIR:quillory_cli_tests>)
+gtest_discover_tests(quillory_cli_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+    PROPERTIES ENVIRONMENT WINEDEBUG=-all)
