@@ -34,8 +34,9 @@ enum class Kind : char
     End = 'E',
 };
 
-// A worker whose memory ran out ends with this status, so that its file gets the out-of-memory report.
-inline constexpr int kOutOfMemoryStatus = 3;
+// A worker whose memory ran out ends with this status, so that its file gets the out-of-memory report. It is one no
+// runtime gives on its own: abort() ends a Windows program with 3, and an aborted worker is no out-of-memory one.
+inline constexpr int kOutOfMemoryStatus = 86;
 
 // Requests hold a path and a tag name; anything longer is no request of ours.
 inline constexpr qsizetype kMostRequestBytes = qsizetype(1) << 20;
