@@ -50,6 +50,8 @@ struct WindowServices
     // Where the files looked for beside the program are looked for next: the program's shared data folder
     // (share/quillory) once it is installed; empty when there is none.
     QString dataFolder = {};
+    // How many files a run works on at once, each in a worker of its own; the machine's cores when 0.
+    int jobs = 0;
 };
 
 // The window's worker program: beside the program in a build tree or an unpacked copy, in libexec/quillory/ once
