@@ -5,6 +5,7 @@
 #include "ErrorTrap.h"
 #include "EventPump.h"
 #include "FileExtraction.h"
+#include "FilesAhead.h"
 #include "InputFileList.h"
 #include "ProgressCaption.h"
 #include "ResultsList.h"
@@ -32,15 +33,29 @@ struct RunStopped
 constexpr ExtractionMode kModesInOrder[] = {ExtractionMode::LeafTexts, ExtractionMode::ElementBlocks,
                                             ExtractionMode::MatchingLines, ExtractionMode::TagNames};
 
+// The rows of the file in turn, made by its file ahead and taken by the run in batches.
+class RowsInTurn final : public LoadedDocument
+{
+public:
+    explicit RowsInTurn(std::function<std::optional<ExtractionFailure>()> take) : m_take(std::move(take)) {}
+    // The mode and tag name are those the run settled on when the document was ready.
+    std::optional<ExtractionFailure> extract(ExtractionMode, QStringView, const RowSink&) override { return m_take(); }
+
+private:
+    std::function<std::optional<ExtractionFailure>()> m_take;
+};
+
 } // namespace
 
 // One run: its checks, its turns over the files, and the documents its turns wait for. The documents are loaded
-// while the window processes its events, and the next file's is started ahead while this one's rows are made.
+// and made into rows by the files ahead while the window processes its events; the window's thread only joins their
+// rows to the list, in file order.
 class ExtractionRun::Session final : public DocumentSource
 {
 public:
     Session(ExtractionRun& run)
-        : m_run(run), m_trap(run.m_dialogs, QStringLiteral("in Pellowin2021/08/31.Form1.PushButton7_Click "))
+        : m_run(run), m_trap(run.m_dialogs, QStringLiteral("in Pellowin2021/08/31.Form1.PushButton7_Click ")),
+          m_ahead(run.m_documents, run.m_events, run.m_jobs)
     {}
 
     void run();
@@ -53,52 +68,41 @@ private:
     void extractFile(int position);
     // The selected option, tested in the order of the buttons; nothing when none is selected.
     std::optional<ExtractionMode> selectedMode();
-    // Where a mode's rows go: into the results, each row under its step, the window kept alive meanwhile.
-    RowSink rowsOf(ExtractionMode mode);
-    void append(int step, std::string_view row);
-    // A file's rows come without a wait between them; the window still processes its events every few dozen
-    // milliseconds while they do, so that one file with many rows does not freeze it.
-    void keepAlive();
+    // One row joining the results under its step; a full list ends the run's work.
+    void append(std::string_view row);
+    // A batch of the file in turn joining the results.
+    void append(RowBatch&& batch);
 
-    // Starts reading the next file's document while this one's rows are made, so that the two
-    // cores share the work; used only if that file's turn comes in a document mode.
-    void prefetch(int position);
-    // Lets a load nobody will use finish without holding up the window.
-    void dropPrefetch();
+    // Waits, with the window alive, until the file's document is ready or has failed.
+    void waitForDocument(const FilesAhead::File& file);
+    // Takes the rows of the file in turn as they are made, until the last.
+    std::optional<ExtractionFailure> takeRows(FilesAhead::File& file);
+    // What a file after the one in turn is begun with: the option and tag name as they stand now. Nothing once the
+    // option is one that reads lines, or past the run's files.
+    std::optional<FilePlan> planAhead(int position);
+    void fillAhead()
+    {
+        m_ahead.fill([this](int position) { return planAhead(position); });
+    }
 
     ExtractionRun& m_run;
     ErrorTrap m_trap;
-    std::unique_ptr<PendingDocument> m_next;
-    QString m_nextPath;
+    FilesAhead m_ahead;
+    int m_count = 0;
     int m_position = 0;
     ExtractionMode m_mode = ExtractionMode::LeafTexts;
     bool m_resultsFull = false;
-    QElapsedTimer m_sinceEvents;
-    unsigned m_rowsSinceCheck = 0;
 };
 
-void ExtractionRun::Session::keepAlive()
+void ExtractionRun::Session::append(std::string_view row)
 {
-    // The clock is read every so many rows only: a row costs far less than reading it.
-    constexpr unsigned kRowsPerCheck = 256;
-    constexpr qint64 kMaximumGapMs = 40;
-    if (++m_rowsSinceCheck < kRowsPerCheck)
-        return;
-    m_rowsSinceCheck = 0;
-    if (!m_sinceEvents.isValid()) {
-        m_sinceEvents.start();
-    } else if (m_sinceEvents.elapsed() >= kMaximumGapMs) {
-        m_run.m_events.processEvents();
-        m_sinceEvents.start();
-        if (m_run.m_stopRequested)
-            throw RunStopped{};
-    }
-}
-
-void ExtractionRun::Session::append(int step, std::string_view row)
-{
+    const ModeSteps& steps = StepsOf(m_mode);
+    const int step = m_mode != ExtractionMode::ElementBlocks ? steps.row
+                     : row == "<tr>"                         ? steps.openingRow
+                     : row == "</tr>"                        ? steps.closingRow
+                                                             : steps.row;
     m_trap.step(step, [&] {
-        if (m_run.m_results.Append(QString::fromUtf8(row.data(), qsizetype(row.size()))))
+        if (m_run.m_results.AppendUtf8(row))
             return;
         // Reported once; the rows already in stay, and the run stops here.
         m_resultsFull = true;
@@ -110,73 +114,92 @@ void ExtractionRun::Session::append(int step, std::string_view row)
         throw ResultsFull{};
 }
 
-RowSink ExtractionRun::Session::rowsOf(ExtractionMode mode)
+void ExtractionRun::Session::append(RowBatch&& batch)
 {
-    const ModeSteps& steps = StepsOf(mode);
-    switch (mode) {
-    case ExtractionMode::ElementBlocks:
-        return [this, steps](std::string_view row) {
-            keepAlive();
-            append(row == "<tr>" ? steps.openingRow : row == "</tr>" ? steps.closingRow : steps.row, row);
-        };
-    case ExtractionMode::MatchingLines:
-        // Option 3 lets no events through while it reads: its lines come from a file already in memory.
-        return [this, steps](std::string_view row) {
-            append(steps.row, row);
-        };
-    case ExtractionMode::LeafTexts:
-    case ExtractionMode::TagNames:
-        break;
+    ResultsList& results = m_run.m_results;
+    // A batch that might not fit goes in row by row, so that the report names the row the list refused.
+    constexpr std::uint64_t kMostCostPerRow = 16;
+    const std::uint64_t room =
+        results.CapacityBytes() > results.BytesHeld() ? results.CapacityBytes() - results.BytesHeld() : 0;
+    if (qint64(results.Count()) + batch.rows() > ResultsList::kMaxRows ||
+        std::uint64_t(batch.bytes.size()) + kMostCostPerRow * std::uint64_t(batch.rows()) > room) {
+        qsizetype offset = 0;
+        for (const quint32 length : batch.lengths) {
+            append(std::string_view(batch.bytes.constData() + offset, length));
+            offset += length;
+        }
+        return;
     }
-    return [this, steps](std::string_view row) {
-        keepAlive();
-        append(steps.row, row);
-    };
+    m_trap.step(StepsOf(m_mode).row, [&] { results.Append(std::move(batch)); });
 }
 
-void ExtractionRun::Session::prefetch(int position)
+std::optional<FilePlan> ExtractionRun::Session::planAhead(int position)
 {
-    if (position > m_run.m_inputs.Count())
-        return;
-    m_nextPath = m_run.m_inputs.ItemText(position);
-    EventPump& events = m_run.m_events;
-    m_next = m_run.m_documents.load(m_nextPath, [&events] { events.wake(); });
+    if (position > m_count || position > m_run.m_inputs.Count())
+        return std::nullopt;
+    const std::optional<ExtractionMode> mode = m_run.m_controls.selectedMode();
+    if (!mode || !IsDocumentMode(*mode))
+        return std::nullopt;
+    return FilePlan{m_run.m_inputs.ItemText(position), *mode, m_run.m_controls.tagName()};
 }
 
-void ExtractionRun::Session::dropPrefetch()
+void ExtractionRun::Session::waitForDocument(const FilesAhead::File& file)
 {
-    if (!m_next)
-        return;
-    m_next->abandon();
-    while (m_next->readyState() != QStringLiteral("complete"))
-        m_run.m_events.waitForEvents();
-    m_next.reset();
+    const ModeSteps& steps = StepsOf(m_mode);
+    // The window stays alive while the document loads: clicks, typing, Help and closing all work.
+    while (!m_run.m_stopRequested && m_trap.test(steps.stateTest, [&] { return !m_ahead.documentReady(file); }))
+        m_trap.step(steps.events, [&] { m_run.m_events.waitForEvents(); });
+    if (m_run.m_stopRequested)
+        throw RunStopped{};
 }
 
 DocumentResult ExtractionRun::Session::open(const QString& path)
 {
-    const ModeSteps& steps = StepsOf(m_mode);
-    std::unique_ptr<PendingDocument> load;
-    if (m_next && m_nextPath == path)
-        load = std::move(m_next);
-    // The list was reordered meanwhile: that load is not wanted.
-    dropPrefetch();
-    if (!load) {
-        EventPump& events = m_run.m_events;
-        load = m_run.m_documents.load(path, [&events] { events.wake(); });
+    FilesAhead::File* file = &m_ahead.turn(m_position, path);
+    QString tagName;
+    for (;;) {
+        waitForDocument(*file);
+        // The tag name as it stands once the document is ready is the one its rows are made with; rows made ahead
+        // with another are not wanted.
+        tagName = m_run.m_controls.tagName();
+        if (m_ahead.matches(*file, m_mode, tagName))
+            break;
+        file = &m_ahead.reload();
     }
-    // The window stays alive while the document loads: clicks, typing, Help and closing all work.
-    while (!m_run.m_stopRequested &&
-           m_trap.test(steps.stateTest, [&] { return load->readyState() != QStringLiteral("complete"); }))
-        m_trap.step(steps.events, [&] { m_run.m_events.waitForEvents(); });
-    if (m_run.m_stopRequested) {
-        load->abandon();
-        throw RunStopped{};
+    if (std::optional<ExtractionFailure> failure = m_ahead.documentFailure(*file)) {
+        m_ahead.finishTurn();
+        fillAhead();
+        return *failure;
     }
-    m_sinceEvents.start();
-    DocumentResult document = load->take();
-    prefetch(m_position + 1);
-    return document;
+    m_ahead.go(*file, m_mode, tagName);
+    fillAhead();
+    return std::unique_ptr<LoadedDocument>(std::make_unique<RowsInTurn>([this, file] { return takeRows(*file); }));
+}
+
+std::optional<ExtractionFailure> ExtractionRun::Session::takeRows(FilesAhead::File& file)
+{
+    for (;;) {
+        FilesAhead::Taken taken = m_ahead.take(file);
+        for (RowBatch& batch : taken.batches) {
+            // Events between batches, so that one file of millions of rows never freezes the window; before a batch
+            // rather than after it, so that a stop after a file's last rows counts the file as extracted.
+            m_run.m_events.processEvents();
+            if (m_run.m_stopRequested)
+                throw RunStopped{};
+            append(std::move(batch));
+        }
+        if (taken.done) {
+            m_ahead.finishTurn();
+            fillAhead();
+            return taken.failure;
+        }
+        if (taken.batches.empty()) {
+            fillAhead();
+            m_run.m_events.waitForEvents();
+            if (m_run.m_stopRequested)
+                throw RunStopped{};
+        }
+    }
 }
 
 std::optional<ExtractionMode> ExtractionRun::Session::selectedMode()
@@ -210,7 +233,7 @@ void ExtractionRun::Session::extractFile(int position)
         [&controls] {
             return ExtractionTexts{controls.tagName(), controls.searchText()};
         },
-        *this, rowsOf(*mode));
+        *this, [this](std::string_view row) { append(row); });
     if (failure)
         m_trap.step(StepOf(*mode, failure->stage), [&] { Fail(failure->description); });
 }
@@ -243,8 +266,8 @@ void ExtractionRun::Session::run()
 
     m_trap.step(118, [&] { controls.setBusy(true); });
     m_trap.step(120, [&] { m_run.m_results.Clear(); });
-    int count = 0;
-    m_trap.step(122, [&] { count = m_run.m_inputs.Count(); });
+    m_trap.step(122, [&] { m_count = m_run.m_inputs.Count(); });
+    const int count = m_count;
     int turnsEnded = 0;
     ProgressCaption& events = m_run.m_events;
     events.begin([&] {
@@ -264,8 +287,8 @@ void ExtractionRun::Session::run()
         if (events.due())
             events.processEvents();
     }
-    // A run that stopped early, or whose last turns were in option 3, may leave the next file loading.
-    dropPrefetch();
+    // A run that stopped early, or whose last turns were in option 3, may leave files loading.
+    m_ahead.clear();
     events.end();
     m_trap.step(194, [&] { controls.setBusy(false); });
     if (m_run.m_stopRequested)
@@ -278,9 +301,9 @@ void ExtractionRun::Session::run()
 }
 
 ExtractionRun::ExtractionRun(Dialogs& dialogs, ProgressCaption& events, InputFileList& inputs, ResultsList& results,
-                             RunControls controls, DocumentService& documents)
+                             RunControls controls, DocumentService& documents, int jobs)
     : m_dialogs(dialogs), m_events(events), m_inputs(inputs), m_results(results), m_controls(std::move(controls)),
-      m_documents(documents)
+      m_documents(documents), m_jobs(std::max(jobs, 1))
 {}
 
 void ExtractionRun::PushButton7_Click()

@@ -33,7 +33,7 @@ class ExtractionRun
 {
 public:
     ExtractionRun(Dialogs& dialogs, ProgressCaption& events, InputFileList& inputs, ResultsList& results,
-                  RunControls controls, DocumentService& documents);
+                  RunControls controls, DocumentService& documents, int jobs);
 
     // Returns at once when a run is already in progress.
     void PushButton7_Click();
@@ -51,6 +51,7 @@ private:
     ResultsList& m_results;
     RunControls m_controls;
     DocumentService& m_documents;
+    int m_jobs;
     bool m_runInProgress = false;
     bool m_stopRequested = false;
 };

@@ -32,6 +32,7 @@
 #include <QRadioButton>
 #include <QShortcut>
 #include <QTableView>
+#include <QThread>
 
 QString MainWindow::location(const char* handler)
 {
@@ -78,7 +79,8 @@ MainWindow::MainWindow(WindowServices services, QWidget* parent)
     m_progress = std::make_unique<ProgressCaption>(
         m_services.events, [this](const QString& caption) { setWindowTitle(caption); }, std::move(clock));
     m_run = std::make_unique<ExtractionRun>(m_services.dialogs, *m_progress, *m_inputFiles, *m_results,
-                                            std::move(controls), *m_documents);
+                                            std::move(controls), *m_documents,
+                                            m_services.jobs > 0 ? m_services.jobs : QThread::idealThreadCount());
 }
 
 MainWindow::~MainWindow() = default;

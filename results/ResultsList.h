@@ -1,5 +1,7 @@
 #pragma once
 
+#include "RowBatch.h"
+
 #include <QAbstractListModel>
 #include <QElapsedTimer>
 #include <QStringList>
@@ -23,6 +25,18 @@ public:
 
     // False, with nothing stored, when the row would take the list past its capacity.
     bool Append(const QString& text);
+    bool AppendUtf8(std::string_view row) { return Append(QString::fromUtf8(row.data(), qsizetype(row.size()))); }
+    qsizetype Append(RowBatch&& batch)
+    {
+        qsizetype offset = 0, done = 0;
+        for (const quint32 length : batch.lengths) {
+            if (!AppendUtf8(std::string_view(batch.bytes.constData() + offset, length)))
+                break;
+            offset += length;
+            ++done;
+        }
+        return done;
+    }
     int Count() const;
     // 1 <= position <= Count().
     QString Text(int position) const;

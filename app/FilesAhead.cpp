@@ -1,0 +1,300 @@
+#include "FilesAhead.h"
+
+#include "DocumentService.h"
+#include "EventPump.h"
+
+#include <QElapsedTimer>
+
+#include <algorithm>
+#include <new>
+#include <thread>
+
+namespace {
+
+// Thrown through a document's rows when its file is dropped, to end them there.
+struct Cancelled
+{
+};
+
+// A batch goes to the window once it holds this much, so that it joins the list as one block of its own.
+constexpr qsizetype kBatchBytes = qsizetype(1) << 20;
+constexpr qsizetype kBatchRows = qsizetype(1) << 16;
+// A file whose rows come slowly still shows them this often.
+constexpr qint64 kBatchMs = 20;
+// The rows made ahead of their turn, over every file: a bound on the memory the files ahead take, never reached
+// by ordinary pages.
+constexpr std::size_t kAheadBytes = std::size_t(64) << 20;
+// The rows of the file in turn that may wait for the window.
+constexpr std::size_t kInTurnBytes = std::size_t(16) << 20;
+// The most files in hand: rows of small files are made far ahead only while the file in turn is a slow one.
+constexpr std::size_t kMostFiles = 64;
+
+} // namespace
+
+class FilesAhead::File
+{
+public:
+    int position = 0;
+    std::unique_ptr<PendingDocument> pending;
+    std::thread thread;
+
+    // The rest is guarded by the mutex of FilesAhead.
+    FilePlan plan;
+    bool planned = false; // rows may be made with plan's mode and tag name once the document is ready
+    bool inTurn = false;
+    bool loaded = false; // the load's work has ended
+    bool documentReady = false;
+    std::optional<ExtractionFailure> documentFailure;
+    bool making = false; // rows are being made, with plan's mode and tag name
+    std::deque<RowBatch> batches;
+    std::size_t waitingBytes = 0;
+    bool rowsDone = false;
+    std::optional<ExtractionFailure> rowsFailure;
+    bool cancelled = false;
+    bool ended = false; // its thread has nothing more to do
+};
+
+FilesAhead::FilesAhead(DocumentService& documents, EventPump& events, int jobs)
+    : m_documents(documents), m_events(events), m_jobs(std::size_t(std::max(jobs, 1)))
+{}
+
+FilesAhead::~FilesAhead()
+{
+    clear();
+}
+
+void FilesAhead::changed()
+{
+    m_changed.notify_all();
+    m_events.wake();
+}
+
+FilesAhead::File& FilesAhead::begin(int position, FilePlan plan, bool inTurn)
+{
+    auto file = std::make_unique<File>();
+    File* const raw = file.get();
+    raw->position = position;
+    raw->plan = std::move(plan);
+    raw->planned = !inTurn;
+    raw->inTurn = inTurn;
+    raw->pending = m_documents.load(raw->plan.path, [this, raw] {
+        {
+            const std::lock_guard lock(m_mutex);
+            raw->loaded = true;
+        }
+        changed();
+    });
+    raw->thread = std::thread([this, raw] { work(*raw); });
+    m_files.push_back(std::move(file));
+    return *raw;
+}
+
+void FilesAhead::work(File& file)
+{
+    {
+        // Even a dropped file waits for its load: one that cannot be cut short must not outlive its thread.
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [&] { return file.loaded; });
+    }
+    DocumentResult opened = file.pending->take();
+    std::unique_ptr<LoadedDocument> document;
+    FilePlan plan;
+    {
+        std::unique_lock lock(m_mutex);
+        file.documentReady = true;
+        if (opened) {
+            document = std::move(*opened);
+            changed();
+            m_changed.wait(lock, [&] { return file.planned || file.cancelled; });
+        } else {
+            file.documentFailure = opened.failure();
+        }
+        if (!document || file.cancelled) {
+            file.rowsDone = true;
+            file.ended = true;
+            changed();
+            lock.unlock();
+            return;
+        }
+        file.making = true;
+        plan = file.plan;
+    }
+
+    RowBatch batch;
+    QElapsedTimer since;
+    since.start();
+    std::optional<ExtractionFailure> failure;
+    try {
+        failure = document->extract(plan.mode, plan.tagName, [&](std::string_view row) {
+            batch.append(row);
+            if (batch.bytes.size() >= kBatchBytes || batch.rows() >= kBatchRows ||
+                ((batch.rows() & 1023) == 0 && since.elapsed() >= kBatchMs)) {
+                handOver(file, batch);
+                since.start();
+            }
+        });
+        if (!batch.isEmpty())
+            handOver(file, batch);
+    } catch (const Cancelled&) {
+    } catch (const std::bad_alloc&) {
+        failure = ExtractionFailure{ExtractionStage::Rows, QStringLiteral("Out of memory")};
+    }
+    // A worker holding the document goes back to the pool now, for the next file.
+    document.reset();
+    const std::lock_guard lock(m_mutex);
+    file.rowsDone = true;
+    file.rowsFailure = std::move(failure);
+    file.ended = true;
+    changed();
+}
+
+void FilesAhead::handOver(File& file, RowBatch& batch)
+{
+    const std::size_t bytes = std::size_t(batch.bytes.size());
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [&] {
+            return file.cancelled || (file.inTurn ? file.waitingBytes < kInTurnBytes : m_waitingBytes < kAheadBytes);
+        });
+        if (file.cancelled)
+            throw Cancelled{};
+        file.waitingBytes += bytes;
+        m_waitingBytes += bytes;
+        file.batches.push_back(std::move(batch));
+        if (file.inTurn)
+            m_events.wake();
+    }
+    batch = RowBatch();
+    batch.bytes.reserve(kBatchBytes + 4096);
+}
+
+FilesAhead::File& FilesAhead::turn(int position, const QString& path)
+{
+    if (!m_files.empty() && (m_files.front()->position != position || m_files.front()->plan.path != path))
+        clear();
+    File& file = m_files.empty() ? begin(position, FilePlan{path, ExtractionMode::LeafTexts, {}}, true) : *m_files.front();
+    const std::lock_guard lock(m_mutex);
+    file.inTurn = true;
+    // Its rows wait for the texts as they stand once its document is ready.
+    if (!file.making)
+        file.planned = false;
+    m_changed.notify_all();
+    return file;
+}
+
+void FilesAhead::fill(const std::function<std::optional<FilePlan>(int position)>& plan)
+{
+    while (!m_files.empty() && m_files.size() < kMostFiles) {
+        std::size_t busy = 0;
+        bool lastReady = false;
+        {
+            const std::lock_guard lock(m_mutex);
+            for (const std::unique_ptr<File>& file : m_files)
+                busy += file->rowsDone ? 0 : 1;
+            lastReady = m_files.back()->documentReady;
+            if (busy >= m_jobs || !lastReady || m_waitingBytes >= kAheadBytes)
+                return;
+        }
+        const int position = m_files.back()->position + 1;
+        std::optional<FilePlan> next = plan(position);
+        if (!next)
+            return;
+        begin(position, std::move(*next), false);
+    }
+}
+
+bool FilesAhead::documentReady(const File& file) const
+{
+    const std::lock_guard lock(m_mutex);
+    return file.documentReady;
+}
+
+std::optional<ExtractionFailure> FilesAhead::documentFailure(const File& file) const
+{
+    const std::lock_guard lock(m_mutex);
+    return file.documentFailure;
+}
+
+bool FilesAhead::matches(const File& file, ExtractionMode mode, const QString& tagName) const
+{
+    const std::lock_guard lock(m_mutex);
+    if (!file.making)
+        return true;
+    // The tag name counts in option 2 only.
+    return file.plan.mode == mode && (mode != ExtractionMode::ElementBlocks || file.plan.tagName == tagName);
+}
+
+FilesAhead::File& FilesAhead::reload()
+{
+    const int position = m_files.front()->position;
+    const QString path = m_files.front()->plan.path;
+    clear();
+    return begin(position, FilePlan{path, ExtractionMode::LeafTexts, {}}, true);
+}
+
+void FilesAhead::go(File& file, ExtractionMode mode, const QString& tagName)
+{
+    const std::lock_guard lock(m_mutex);
+    if (file.making || file.planned)
+        return;
+    file.plan.mode = mode;
+    file.plan.tagName = tagName;
+    file.planned = true;
+    m_changed.notify_all();
+}
+
+FilesAhead::Taken FilesAhead::take(File& file)
+{
+    Taken taken;
+    {
+        const std::lock_guard lock(m_mutex);
+        taken.batches.swap(file.batches);
+        m_waitingBytes -= file.waitingBytes;
+        file.waitingBytes = 0;
+        taken.done = file.rowsDone;
+        if (taken.done)
+            taken.failure = file.rowsFailure;
+    }
+    if (!taken.batches.empty())
+        m_changed.notify_all();
+    return taken;
+}
+
+void FilesAhead::finishTurn()
+{
+    std::unique_ptr<File> file = std::move(m_files.front());
+    m_files.pop_front();
+    {
+        const std::lock_guard lock(m_mutex);
+        m_waitingBytes -= file->waitingBytes;
+    }
+    file->thread.join();
+}
+
+void FilesAhead::clear()
+{
+    if (m_files.empty())
+        return;
+    {
+        const std::lock_guard lock(m_mutex);
+        for (const std::unique_ptr<File>& file : m_files)
+            file->cancelled = true;
+    }
+    m_changed.notify_all();
+    for (const std::unique_ptr<File>& file : m_files)
+        file->pending->abandon();
+    for (;;) {
+        {
+            const std::lock_guard lock(m_mutex);
+            if (std::all_of(m_files.begin(), m_files.end(),
+                            [](const std::unique_ptr<File>& file) { return file->ended; }))
+                break;
+        }
+        m_events.waitForEvents();
+    }
+    for (const std::unique_ptr<File>& file : m_files)
+        file->thread.join();
+    m_files.clear();
+    const std::lock_guard lock(m_mutex);
+    m_waitingBytes = 0;
+}
