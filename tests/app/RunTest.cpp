@@ -506,6 +506,110 @@ private Q_SLOTS:
         QCOMPARE(window.results().Texts(), QStringList({"<tr>", "italic", "</tr>"}));
     }
 
+    // Files worked on ahead by several workers join the list exactly as one worker would give them: their rows in
+    // file order, each failure reported at its turn, rows of many batches and rows of none.
+    void severalWorkersGiveTheRowsAndReportsOfOne_data()
+    {
+        QTest::addColumn<QString>("option");
+        QTest::newRow("1") << "Option1";
+        QTest::newRow("2") << "Option2";
+        QTest::newRow("4") << "Option4";
+    }
+    void severalWorkersGiveTheRowsAndReportsOfOne()
+    {
+        QFETCH(QString, option);
+        TempDir pages;
+        QStringList files;
+        for (int i = 0; i < 24; ++i) {
+            QByteArray page;
+            switch (i % 6) {
+            case 0: // rows enough for several batches
+                page = "<table>" + QByteArray("<tr><td>a</td><td>\xc3\xa9</td></tr>").repeated(30'000) + "</table>";
+                break;
+            case 1:
+                page = "";
+                break;
+            case 2:
+                page = "<meta charset=windows-1252><table><tr><td>caf\xe9 " + QByteArray::number(i) + "</td></tr>";
+                break;
+            case 3: // missing
+                break;
+            case 4: // one long row, and a NUL
+                page = "<p>" + QByteArray(200'000, 'x') + "</p><table><tr><td>" + QByteArray("n\0ul", 4) +
+                       "</td></tr></table>";
+                break;
+            default:
+                page = "<table><tr><td>" + QByteArray::number(i) + "</td></tr></table>";
+            }
+            const QString name = QStringLiteral("page-%1.html").arg(i, 2, 10, QLatin1Char('0'));
+            files << (i % 6 == 3 ? pages.path() + "/" + name : pages.write(name, page));
+        }
+        const auto runWith = [&](int jobs, QStringList& rows) {
+            Harness h;
+            h.jobs = jobs;
+            h.workers = DocumentWorkerSettings{QStringLiteral(QUILLORY_WORKER_PATH), {}, 0};
+            MainWindow& window = h.load();
+            window.inputFiles().AppendMany(natives(files));
+            h.find<QRadioButton>(option.toLatin1())->setChecked(true);
+            h.find<QLineEdit>("Text1")->setText("tr");
+            for (int i = 0; i < 4; ++i)
+                h.dialogs.expectMessage();
+            h.dialogs.expectMessage();
+            QTest::mouseClick(h.find<QPushButton>("PushButton7"), Qt::LeftButton);
+            rows = window.results().Texts();
+            return h.dialogs.transcript();
+        };
+        QStringList one, several;
+        const QList<FakeDialogs::Box> reportsOfOne = runWith(1, one);
+        const QList<FakeDialogs::Box> reportsOfSeveral = runWith(3, several);
+        QCOMPARE(reportsOfOne.size(), 5);
+        QCOMPARE(reportsOfOne.back(), message("Done."));
+        QVERIFY(one.size() > 4 * 30'000);
+        QCOMPARE(reportsOfSeveral, reportsOfOne);
+        QCOMPARE(several.size(), one.size());
+        QVERIFY(several == one);
+    }
+
+    // A file made into rows ahead of its turn with a tag name changed since is made again with the new one.
+    void aTagNameChangedAfterAFileWasMadeAheadCountsForIt()
+    {
+        auto gate = std::make_shared<std::counting_semaphore<1000>>(0);
+        Harness h;
+        h.jobs = 3;
+        h.makeParser = [gate] {
+            return std::make_unique<GatedParser>(gate);
+        };
+        MainWindow& window = h.load();
+        const int elements = 70'000;
+        window.inputFiles().Append(h.file("a.html", "<b>bold</b><i>italic</i>"));
+        window.inputFiles().Append(h.file("b.html", QByteArray("<b>bold</b>").repeated(elements)));
+        window.inputFiles().Append(h.file("c.html", "<b>bold</b><i>italic</i>"));
+        h.find<QRadioButton>("Option2")->setChecked(true);
+        h.find<QLineEdit>("Text1")->setText("b");
+        bool changed = false;
+        h.events.onCall(1, [&] { gate->release(2); });
+        h.events.everyCall([&] {
+            // While the rows of b join the list, c has been begun with "b": it is let through and given time to make
+            // its rows before the tag name changes.
+            if (changed || window.results().Count() <= 3)
+                return;
+            gate->release(1);
+            QThread::msleep(300);
+            h.find<QLineEdit>("Text1")->setText("i");
+            changed = true;
+            gate->release(10);
+        });
+        h.dialogs.expectMessage();
+        window.PushButton7_Click();
+        QVERIFY(changed);
+        QCOMPARE(h.dialogs.transcript(), QList<FakeDialogs::Box>({message("Done.")}));
+        const QStringList rows = window.results().Texts();
+        QCOMPARE(rows.size(), 3 + 3 * elements + 3);
+        QCOMPARE(rows.mid(0, 3), QStringList({"<tr>", "bold", "</tr>"}));
+        QCOMPARE(rows.mid(3 * elements, 3), QStringList({"<tr>", "bold", "</tr>"}));
+        QCOMPARE(rows.mid(3 + 3 * elements), QStringList({"<tr>", "italic", "</tr>"}));
+    }
+
     void filesDeletedAfterListingAreReportedAtTheirTurn_data()
     {
         QTest::addColumn<QString>("option");

@@ -55,6 +55,8 @@ struct Harness
     // workers is set: then by the real worker processes, as in the program.
     std::function<std::unique_ptr<HtmlParser>()> makeParser = {};
     std::optional<DocumentWorkerSettings> workers;
+    // How many files a run works on at once; the machine's cores when 0.
+    int jobs = 0;
     // The window's clock, in milliseconds: it stands still unless a test moves it, so the caption shows progress
     // exactly when a test says enough time has passed.
     qint64 now = 0;
@@ -98,7 +100,7 @@ struct Harness
                                                                  return createInProcessDocuments(
                                                                      makeParser ? makeParser : createHtmlParser);
                                                              },
-                                                             [this] { return now; }, native(dataFolder)});
+                                                             [this] { return now; }, native(dataFolder), jobs});
         if (!recordSamplesForReal)
             window->recordSampleFiles = [this] {
                 ++sampleRecords;
