@@ -46,6 +46,7 @@ public:
     bool documentReady = false;
     std::optional<ExtractionFailure> documentFailure;
     bool making = false; // rows are being made, with plan's mode and tag name
+    LoadedDocument* document = nullptr; // the document making them
     std::deque<RowBatch> batches;
     std::size_t waitingBytes = 0;
     bool rowsDone = false;
@@ -117,6 +118,7 @@ void FilesAhead::work(File& file)
             return;
         }
         file.making = true;
+        file.document = document.get();
         plan = file.plan;
     }
 
@@ -138,6 +140,10 @@ void FilesAhead::work(File& file)
     } catch (const Cancelled&) {
     } catch (const std::bad_alloc&) {
         failure = ExtractionFailure{ExtractionStage::Rows, QStringLiteral("Out of memory")};
+    }
+    {
+        const std::lock_guard lock(m_mutex);
+        file.document = nullptr;
     }
     // A worker holding the document goes back to the pool now, for the next file.
     document.reset();
@@ -277,8 +283,12 @@ void FilesAhead::clear()
         return;
     {
         const std::lock_guard lock(m_mutex);
-        for (const std::unique_ptr<File>& file : m_files)
+        // A document making rows may be slow to give the next one (a large page without a single match, say).
+        for (const std::unique_ptr<File>& file : m_files) {
             file->cancelled = true;
+            if (file->document)
+                file->document->abandon();
+        }
     }
     m_changed.notify_all();
     for (const std::unique_ptr<File>& file : m_files)

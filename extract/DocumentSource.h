@@ -31,6 +31,9 @@ public:
     virtual ~LoadedDocument() = default;
     // The rows of a document mode, with the tag name as it stands now. A failure is always of the Rows stage.
     virtual std::optional<ExtractionFailure> extract(ExtractionMode mode, QStringView tagName, const RowSink& sink) = 0;
+    // Nobody will take the rest of the rows: the work making them may be ended at once, from any thread, and the
+    // extraction then fails. Work that cannot be cut short runs to its end.
+    virtual void abandon() {}
 };
 
 using DocumentResult = Result<std::unique_ptr<LoadedDocument>, ExtractionFailure>;

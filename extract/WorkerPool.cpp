@@ -58,14 +58,20 @@ private:
 class WorkerDocument final : public LoadedDocument
 {
 public:
-    explicit WorkerDocument(std::shared_ptr<Loan> loan) : m_loan(std::move(loan)) {}
+    explicit WorkerDocument(std::shared_ptr<Loan> loan) : m_loan(std::move(loan)), m_processId((*m_loan)->processId())
+    {}
     std::optional<ExtractionFailure> extract(ExtractionMode mode, QStringView tagName, const RowSink& sink) override
     {
         return (*m_loan)->extract(mode, tagName, sink);
     }
+    // The worker holding the document is ended under the rows; its loan goes back to the pool, and the next load
+    // starts a fresh worker.
+    void abandon() override { WorkerProcess::Interrupt(m_processId); }
 
 private:
     std::shared_ptr<Loan> m_loan;
+    // Read once, on the thread that made the document: the worker itself belongs to the thread taking the rows.
+    const qint64 m_processId;
 };
 
 class WorkerDocuments final : public DocumentService
