@@ -8,7 +8,7 @@
 
 namespace {
 
-// A row's start holds its offset in 32 bits: a block taken as it stands must start each of its rows below 4 GB.
+// A row's start holds its offset in 32 bits: every row must start below 4 GB in its block.
 constexpr qsizetype kMaxOffset = qsizetype(0xFFFFFFFFu);
 
 // Whether every row of the batch is valid UTF-8 with no byte-order mark in front, to be stored as it stands. When the
@@ -51,7 +51,9 @@ bool ResultsList::fits(int rows, std::uint64_t bytes) const
 
 void ResultsList::makeRoom(qsizetype size)
 {
-    if (!m_blocks.empty() && m_blocks.back().room() >= size)
+    // A block that ends past 4 GB (one huge row, or a batch kept as it stands) can start no further row, not even
+    // an empty one.
+    if (!m_blocks.empty() && m_blocks.back().room() >= size && m_blocks.back().used <= kMaxOffset)
         return;
     // Uninitialized: the pages of the block that no row reaches are never touched, so they take no memory.
     m_blocks.push_back({QByteArray(std::max(size, kBlockBytes), Qt::Uninitialized), 0});
