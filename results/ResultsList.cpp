@@ -110,6 +110,16 @@ bool ResultsList::AppendUtf8(std::string_view row)
 
 qsizetype ResultsList::Append(RowBatch&& batch)
 {
+    const qsizetype appended = appendBatch(batch);
+    // Emptied but not given back when it was copied, so that a caller who fills one batch after another reuses its
+    // buffers.
+    batch.bytes.truncate(0);
+    batch.lengths.clear();
+    return appended;
+}
+
+qsizetype ResultsList::appendBatch(RowBatch& batch)
+{
     const qsizetype rows = batch.rows();
     const auto length = [&](qsizetype row) {
         return qsizetype(batch.lengths[std::size_t(row)]);

@@ -36,7 +36,8 @@ public:
     bool AppendUtf8(std::string_view row);
     // Appends the batch's rows in order until one would take the list past its capacity, and returns how many it
     // appended; the rest are refused whole. A batch of kAdoptedBatchBytes or more becomes a block of the list as it
-    // stands, without a copy: one row of hundreds of megabytes costs the window no pause to take.
+    // stands, without a copy: one row of hundreds of megabytes costs the window no pause to take. The batch is left
+    // empty.
     qsizetype Append(RowBatch&& batch);
     int Count() const;
     // 1 <= position <= Count().
@@ -98,6 +99,7 @@ private:
     void makeRoom(qsizetype size);
     void addStart(qsizetype block, qsizetype offset);
     void store(QByteArrayView row);
+    qsizetype appendBatch(RowBatch& batch);
     void scheduleFlush();
 
     std::vector<Block> m_blocks;

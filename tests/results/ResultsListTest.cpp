@@ -278,10 +278,11 @@ TEST(ResultsList, RowsReadBackAcrossTheEdgesOfBlocks)
     // One row larger than a block, alone and in a batch, each followed by small rows.
     ASSERT_TRUE(list.AppendUtf8(row(ResultsList::kBlockBytes + 5, u'c')));
     ASSERT_TRUE(list.AppendUtf8(row(3, u'd')));
-    RowBatch large;
-    large.append(row(ResultsList::kBlockBytes + 7, u'e'));
-    large.append(row(4, u'f'));
-    ASSERT_EQ(list.Append(std::move(large)), 2);
+    // The batch comes back empty, to be filled again.
+    EXPECT_TRUE(batch.isEmpty() && batch.bytes.isEmpty());
+    batch.append(row(ResultsList::kBlockBytes + 7, u'e'));
+    batch.append(row(4, u'f'));
+    ASSERT_EQ(list.Append(std::move(batch)), 2);
     ASSERT_TRUE(list.AppendUtf8(row(0, u'g')));
     ASSERT_EQ(list.Count(), texts.size());
     for (int position = 1; position <= list.Count(); ++position)
