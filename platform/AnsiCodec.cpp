@@ -1,6 +1,7 @@
 #include "AnsiCodec.h"
 
 #include "Utf8.h"
+#include "Utf8Text.h"
 
 #include <QChar>
 
@@ -101,7 +102,8 @@ QString decodeDoubleByte(QByteArrayView bytes)
     qsizetype run = 0;
     const auto convert = [&](qsizetype end) {
         if (end > run)
-            written += MultiByteToWideChar(CP_ACP, 0, bytes.data() + run, int(end - run), out + written, int(end - run));
+            written +=
+                MultiByteToWideChar(CP_ACP, 0, bytes.data() + run, int(end - run), out + written, int(end - run));
         run = end;
     };
     for (qsizetype at = 0; at < bytes.size();) {
@@ -257,6 +259,48 @@ QByteArray encode(QStringView text)
         }
     }
     return bytes;
+}
+
+void appendEncodedUtf8(QByteArray& out, QByteArrayView utf8)
+{
+    const auto* bytes = reinterpret_cast<const unsigned char*>(utf8.data());
+    const qsizetype size = utf8.size();
+    unsigned char any = 0;
+    for (qsizetype i = 0; i < size; ++i)
+        any |= bytes[i];
+    if (any < 0x80) {
+        out.append(utf8);
+        return;
+    }
+    const CodePage& page = ::codePage();
+    if (page.doubleByte || !utf8.isValidUtf8()) {
+        out.append(encode(Utf8Text::decode(utf8)));
+        return;
+    }
+    // Valid UTF-8 holds no surrogate, so each character is looked up as encode() looks up a QChar, and each one
+    // beyond U+FFFF (a surrogate pair there) is one "?".
+    const qsizetype first = out.size();
+    out.resize(first + size);
+    char* written = out.data() + first;
+    for (qsizetype i = 0; i < size;) {
+        const unsigned char lead = bytes[i];
+        char32_t c;
+        if (lead < 0x80) {
+            c = lead;
+            i += 1;
+        } else if (lead < 0xE0) {
+            c = char32_t(lead & 0x1F) << 6 | (bytes[i + 1] & 0x3F);
+            i += 2;
+        } else if (lead < 0xF0) {
+            c = char32_t(lead & 0x0F) << 12 | char32_t(bytes[i + 1] & 0x3F) << 6 | (bytes[i + 2] & 0x3F);
+            i += 3;
+        } else {
+            c = 0x10000;
+            i += 4;
+        }
+        *written++ = c < 0x10000 && page.representable[c] ? char(page.fromUnicode[c]) : '?';
+    }
+    out.truncate(written - out.constData());
 }
 
 void appendUtf8(std::string& out, std::string_view bytes)

@@ -31,6 +31,11 @@ namespace AnsiCodec {
 
 QString decode(QByteArrayView bytes);
 QByteArray encode(QStringView text);
+// Appends the same bytes as encode(Utf8Text::decode(utf8)) without making the QString when it can: a row of ASCII
+// is written as it stands (every ANSI code page is a superset of ASCII), and valid UTF-8 on a single-byte page is
+// mapped character by character. Valid UTF-8 cut between two characters converts piece by piece to the same bytes
+// as whole.
+void appendEncodedUtf8(QByteArray& out, QByteArrayView utf8);
 
 // The code page's number: 1252 on Linux, GetACP() on Windows.
 int codePage();

@@ -7,6 +7,7 @@
 #include "ResultsList.h"
 
 #include "SaveFile.h"
+#include "Utf8Text.h"
 
 #include <vector>
 
@@ -33,19 +34,44 @@ std::optional<ExportFailure> writeSafely(const QString& path, ExportStep commitS
     return std::nullopt;
 }
 
-// Hands every row, read afresh by position, to take, letting the window process its events before
-// each one. The count is taken once; rows cleared away meanwhile fail the save.
-std::optional<ExportFailure> forEachRow(const ResultsList& results, EventPump& events, int* rowsDone,
-                                        const std::function<std::optional<ExportFailure>(const QString&)>& take)
+ExportFailure rowGone(int position)
 {
+    return ExportFailure{ExportStep::ReadRow, QStringLiteral("Invalid property value (row %1 is gone)").arg(position)};
+}
+
+// Writes every row, read afresh by position, in the ANSI code page followed by after, letting the window process its
+// events before each one and between the slices of a long one. The count is taken once; rows cleared away meanwhile
+// fail the save.
+std::optional<ExportFailure> writeRows(SaveFile& file, const ResultsList& results, EventPump& events, int* rowsDone,
+                                       QByteArrayView after, ExportStep writeStep)
+{
+    QByteArray out;
     const int count = results.Count();
     for (int position = 1; position <= count; ++position) {
         events.processEvents();
         if (position > results.Count())
-            return ExportFailure{ExportStep::ReadRow,
-                                 QStringLiteral("Invalid property value (row %1 is gone)").arg(position)};
-        if (std::optional<ExportFailure> failure = take(results.Text(position)))
-            return failure;
+            return rowGone(position);
+        QByteArrayView row = results.Utf8(position);
+        const qsizetype size = row.size();
+        for (qsizetype done = 0;;) {
+            // Cut between characters, each slice converts to the bytes it gives as part of the whole row.
+            const qsizetype end =
+                size - done <= kSaveSliceBytes ? size : Utf8Text::characterStart(row, done + kSaveSliceBytes);
+            out.truncate(0);
+            AnsiCodec::appendEncodedUtf8(out, row.sliced(done, end - done));
+            done = end;
+            if (done == size)
+                out.append(after);
+            if (!file.write(out))
+                return ExportFailure{writeStep, describe(file)};
+            if (done == size)
+                break;
+            events.processEvents();
+            // The row's bytes are gone with the list if it was cleared meanwhile.
+            if (position > results.Count() || results.Utf8(position).size() != size)
+                return rowGone(position);
+            row = results.Utf8(position);
+        }
         if (rowsDone)
             *rowsDone = position;
     }
@@ -58,14 +84,7 @@ std::optional<ExportFailure> SaveResultsAsText(const QString& path, const Result
                                                int* rowsDone)
 {
     return writeSafely(path, ExportStep::CommitTextFile, [&](SaveFile& file) {
-        QByteArray line;
-        return forEachRow(results, events, rowsDone, [&](const QString& row) -> std::optional<ExportFailure> {
-            line.clear();
-            ResultsFormat::appendTextLine(line, row);
-            if (!file.write(line))
-                return ExportFailure{ExportStep::WriteTextLine, describe(file)};
-            return std::nullopt;
-        });
+        return writeRows(file, results, events, rowsDone, ResultsFormat::kLineEnd, ExportStep::WriteTextLine);
     });
 }
 
@@ -73,16 +92,9 @@ std::optional<ExportFailure> SaveResultsAsCommaDelimited(const QString& path, co
                                                          EventPump& events, int* rowsDone)
 {
     return writeSafely(path, ExportStep::CommitCommaFile, [&](SaveFile& file) -> std::optional<ExportFailure> {
-        // The line goes out as it grows, so that the save never holds a second copy of every row.
-        QByteArray line;
+        // Every row goes out as it is converted, so that the save never holds a second copy of the list.
         if (std::optional<ExportFailure> failure =
-                forEachRow(results, events, rowsDone, [&](const QString& row) -> std::optional<ExportFailure> {
-                    line.clear();
-                    ResultsFormat::appendCommaField(line, row);
-                    if (!file.write(line))
-                        return ExportFailure{ExportStep::WriteCommaField, describe(file)};
-                    return std::nullopt;
-                }))
+                writeRows(file, results, events, rowsDone, ",", ExportStep::WriteCommaField))
             return failure;
         if (!file.write(ResultsFormat::kLineEnd))
             return ExportFailure{ExportStep::EndCommaLine, describe(file)};
@@ -121,6 +133,14 @@ std::optional<Failure> CopyListToClipboard(const CopyableList& list, Clipboard& 
         const int rows = list.rowCount();
         for (int row = 1; row <= rows; ++row) {
             events.processEvents();
+            // The last column is never padded, so its width is not needed: its cells are not read here, which
+            // spares a list of one column a second reading of every row. Its pass still lets the window breathe once
+            // a row, as the others do, and notices a list cleared meanwhile.
+            if (column == list.columnCount) {
+                if (row > list.rowCount())
+                    return gone(row);
+                continue;
+            }
             const std::optional<QString> cell = list.cell(row, column);
             if (!cell)
                 return gone(row);

@@ -1,5 +1,7 @@
+#include "AnsiCodec.h"
 #include "HeldFile.h"
 #include "ResultsExport.h"
+#include "SampleRows.h"
 #include "WindowHarness.h"
 
 #include <QProcess>
@@ -110,6 +112,16 @@ private Q_SLOTS:
         QTest::newRow("comma") << "PushButton12" << QStringList({"a,b", "c"}) << QByteArray("a,b,c,\r\n");
         QTest::newRow("comma, empty row") << "PushButton12" << QStringList({"a", "", "b"}) << QByteArray("a,,b,\r\n");
         QTest::newRow("comma, empty") << "PushButton12" << QStringList() << QByteArray("\r\n");
+        // Characters of one to four bytes of UTF-8, a NUL, a line break and a byte-order mark of the row's own.
+        const QStringList everyKind{QStringLiteral("caf\u00E9 \u20AC\u4E2D\U0001F600"),
+                                    QStringLiteral("a") + QChar(0) + "b", "x\r\ny", QStringLiteral("\uFEFFmark"),
+                                    QStringLiteral("\uFFFD")};
+        QTest::newRow("text, every kind of character")
+            << "PushButton6" << everyKind
+            << QByteArray("caf\xE9 \x80??\r\na") + '\0' + QByteArray("b\r\nx\r\ny\r\n?mark\r\n?\r\n");
+        QTest::newRow("comma, every kind of character")
+            << "PushButton12" << everyKind
+            << QByteArray("caf\xE9 \x80??,a") + '\0' + QByteArray("b,x\r\ny,?mark,?,\r\n");
     }
     void savesWriteTheExactBytes()
     {
@@ -591,6 +603,31 @@ private Q_SLOTS:
         QVERIFY(boxes[2].text.contains("\r\nin Pellowin2021/08/31.Form1.PushButton11_Click at line 106\r\r"));
         QCOMPARE(boxes[3].text, kCopied);
         QCOMPARE(h.clipboard.text, std::optional<QString>("kept"));
+    }
+
+    void everyKindOfRowIsCopiedAsItsText()
+    {
+        Harness h;
+        MainWindow& window = h.load();
+        QStringList texts;
+        for (const ByteRow& row : everyKindOfRow()) {
+            QVERIFY(window.results().AppendUtf8(row.bytes));
+            texts << QString::fromUtf8(row.bytes.data(), qsizetype(row.bytes.size()));
+        }
+        // A row of a block of its own, ending in blanks.
+        texts << QStringLiteral("\u00E9\u4E2D\U0001F600 ").repeated(ResultsList::kBlockBytes / 9);
+        QVERIFY(window.results().Append(texts.last()));
+        // One column: each row as it is, without its trailing blanks, CR LF after it, through the code page.
+        QString laidOut;
+        for (QString text : texts) {
+            while (text.endsWith(u' '))
+                text.chop(1);
+            laidOut += text + QStringLiteral("\r\n");
+        }
+        h.dialogs.expectMessage();
+        QTest::mouseClick(h.find<QPushButton>("PushButton11"), Qt::LeftButton);
+        QVERIFY(h.clipboard.text == AnsiCodec::decode(AnsiCodec::encode(laidOut)));
+        QCOMPARE(h.dialogs.transcript(), QList<FakeDialogs::Box>({{FakeDialogs::Kind::Message, "Quillory", kCopied}}));
     }
 
     void columnsAreAlignedAndTheClipboardIsRetried()
