@@ -118,11 +118,10 @@ void ExtractionRun::Session::append(RowBatch&& batch)
 {
     ResultsList& results = m_run.m_results;
     // A batch that might not fit goes in row by row, so that the report names the row the list refused.
-    constexpr std::uint64_t kMostCostPerRow = 16;
     const std::uint64_t room =
         results.CapacityBytes() > results.BytesHeld() ? results.CapacityBytes() - results.BytesHeld() : 0;
     if (qint64(results.Count()) + batch.rows() > ResultsList::kMaxRows ||
-        std::uint64_t(batch.bytes.size()) + kMostCostPerRow * std::uint64_t(batch.rows()) > room) {
+        std::uint64_t(batch.bytes.size()) + ResultsList::kRowOverheadBytes * std::uint64_t(batch.rows()) > room) {
         qsizetype offset = 0;
         for (const quint32 length : batch.lengths) {
             append(std::string_view(batch.bytes.constData() + offset, length));
