@@ -92,6 +92,7 @@ private:
     int m_position = 0;
     ExtractionMode m_mode = ExtractionMode::LeafTexts;
     bool m_resultsFull = false;
+    bool m_documentsReady = false; // whether a document of the run has been ready
 };
 
 void ExtractionRun::Session::append(std::string_view row)
@@ -146,8 +147,13 @@ void ExtractionRun::Session::waitForDocument(const FilesAhead::File& file)
 {
     const ModeSteps& steps = StepsOf(m_mode);
     // The window stays alive while the document loads: clicks, typing, Help and closing all work.
-    while (!m_run.m_stopRequested && m_trap.test(steps.stateTest, [&] { return !m_ahead.documentReady(file); }))
+    while (!m_run.m_stopRequested && m_trap.test(steps.stateTest, [&] { return !m_ahead.documentReady(file); })) {
+        // The run's first file loads alone, so that its rows show as soon as they can.
+        if (m_documentsReady)
+            fillAhead();
         m_trap.step(steps.events, [&] { m_run.m_events.waitForEvents(); });
+    }
+    m_documentsReady = true;
     if (m_run.m_stopRequested)
         throw RunStopped{};
 }

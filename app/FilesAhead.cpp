@@ -26,6 +26,8 @@ constexpr qint64 kBatchMs = 20;
 constexpr std::size_t kAheadBytes = std::size_t(64) << 20;
 // The rows of the file in turn that may wait for the window.
 constexpr std::size_t kInTurnBytes = std::size_t(16) << 20;
+// How long the files ahead of a stopped run may take to end on their own.
+constexpr qint64 kGraceMs = 250;
 // The most files in hand: rows of small files are made far ahead only while the file in turn is a slow one.
 constexpr std::size_t kMostFiles = 64;
 
@@ -45,7 +47,7 @@ public:
     bool loaded = false; // the load's work has ended
     bool documentReady = false;
     std::optional<ExtractionFailure> documentFailure;
-    bool making = false; // rows are being made, with plan's mode and tag name
+    bool making = false;                // rows are being made, with plan's mode and tag name
     LoadedDocument* document = nullptr; // the document making them
     std::deque<RowBatch> batches;
     std::size_t waitingBytes = 0;
@@ -135,21 +137,29 @@ void FilesAhead::work(File& file)
                 since.start();
             }
         });
-        if (!batch.isEmpty())
-            handOver(file, batch);
     } catch (const Cancelled&) {
+        batch.clear();
     } catch (const std::bad_alloc&) {
         failure = ExtractionFailure{ExtractionStage::Rows, QStringLiteral("Out of memory")};
     }
     {
+        // The last rows and their end are taken together: the window ends the file's turn with its last rows, not
+        // an event pass later.
         const std::lock_guard lock(m_mutex);
         file.document = nullptr;
+        if (!batch.isEmpty()) {
+            file.waitingBytes += std::size_t(batch.bytes.size());
+            m_waitingBytes += std::size_t(batch.bytes.size());
+            file.batches.push_back(std::move(batch));
+        }
+        file.rowsDone = true;
+        file.rowsFailure = std::move(failure);
+        changed();
     }
-    // A worker holding the document goes back to the pool now, for the next file.
+    // The worker holding the document goes back to the pool before the file stops counting as busy, so that the
+    // next file borrows it rather than starting another.
     document.reset();
     const std::lock_guard lock(m_mutex);
-    file.rowsDone = true;
-    file.rowsFailure = std::move(failure);
     file.ended = true;
     changed();
 }
@@ -178,7 +188,8 @@ FilesAhead::File& FilesAhead::turn(int position, const QString& path)
 {
     if (!m_files.empty() && (m_files.front()->position != position || m_files.front()->plan.path != path))
         clear();
-    File& file = m_files.empty() ? begin(position, FilePlan{path, ExtractionMode::LeafTexts, {}}, true) : *m_files.front();
+    File& file =
+        m_files.empty() ? begin(position, FilePlan{path, ExtractionMode::LeafTexts, {}}, true) : *m_files.front();
     const std::lock_guard lock(m_mutex);
     file.inTurn = true;
     // Its rows wait for the texts as they stand once its document is ready.
@@ -191,14 +202,12 @@ FilesAhead::File& FilesAhead::turn(int position, const QString& path)
 void FilesAhead::fill(const std::function<std::optional<FilePlan>(int position)>& plan)
 {
     while (!m_files.empty() && m_files.size() < kMostFiles) {
-        std::size_t busy = 0;
-        bool lastReady = false;
         {
             const std::lock_guard lock(m_mutex);
+            std::size_t busy = 0;
             for (const std::unique_ptr<File>& file : m_files)
-                busy += file->rowsDone ? 0 : 1;
-            lastReady = m_files.back()->documentReady;
-            if (busy >= m_jobs || !lastReady || m_waitingBytes >= kAheadBytes)
+                busy += file->ended ? 0 : 1;
+            if (busy >= m_jobs || m_waitingBytes >= kAheadBytes)
                 return;
         }
         const int position = m_files.back()->position + 1;
@@ -277,28 +286,40 @@ void FilesAhead::finishTurn()
     file->thread.join();
 }
 
+void FilesAhead::cutShort(File& file)
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        file.cancelled = true;
+        // A document making rows may be slow to give the next one (a large page without a single match, say).
+        if (file.document)
+            file.document->abandon();
+    }
+    m_changed.notify_all();
+    file.pending->abandon();
+}
+
 void FilesAhead::clear()
 {
     if (m_files.empty())
         return;
-    {
-        const std::lock_guard lock(m_mutex);
-        // A document making rows may be slow to give the next one (a large page without a single match, say).
-        for (const std::unique_ptr<File>& file : m_files) {
-            file->cancelled = true;
-            if (file->document)
-                file->document->abandon();
-        }
-    }
-    m_changed.notify_all();
-    for (const std::unique_ptr<File>& file : m_files)
-        file->pending->abandon();
+    // The file in turn is cut short at once. The files ahead get a moment to end on their own: a small one does, and
+    // its worker goes back to the pool for the next run rather than being ended with it.
+    cutShort(*m_files.front());
+    QElapsedTimer grace;
+    grace.start();
+    bool allCut = false;
     for (;;) {
         {
             const std::lock_guard lock(m_mutex);
             if (std::all_of(m_files.begin(), m_files.end(),
                             [](const std::unique_ptr<File>& file) { return file->ended; }))
                 break;
+        }
+        if (!allCut && grace.elapsed() >= kGraceMs) {
+            for (const std::unique_ptr<File>& file : m_files)
+                cutShort(*file);
+            allCut = true;
         }
         m_events.waitForEvents();
     }

@@ -51,9 +51,9 @@ public:
     // The file in turn: the one begun for this position and path if it leads, else (after dropping every file in
     // hand) one begun now. No rows are made ahead for it from here on unless they were begun already.
     File& turn(int position, const QString& path);
-    // Begins files after the last one in hand while the limits allow: fewer busy files than jobs, the one before
-    // complete (so that files are parsed in their order), and the rows made ahead within their budget. plan says
-    // what a position is worked on with, or nothing to begin no further for now.
+    // Begins files after the last one in hand while the limits allow: fewer busy files than jobs, and the rows made
+    // ahead within their budget. plan says what a position is worked on with, or nothing to begin no further for
+    // now.
     void fill(const std::function<std::optional<FilePlan>(int position)>& plan);
 
     bool documentReady(const File& file) const;
@@ -78,8 +78,9 @@ public:
     // The file in turn is done with: the next file leads.
     void finishTurn();
 
-    // Drops every file: loads are abandoned, rows being made are cut short, and the window's events are processed
-    // while a load that cannot be cut short runs to its end.
+    // Drops every file: the file in turn at once, the files ahead after a moment unless they end by then (loads
+    // abandoned, rows cut short); the window's events are processed while a load that cannot be cut short runs to
+    // its end.
     void clear();
 
 private:
@@ -88,7 +89,8 @@ private:
     // Hands a batch of rows over, waiting while too many rows are waiting for the window; throws Cancelled when the
     // file is dropped meanwhile.
     void handOver(File& file, RowBatch& batch);
-    void dropFront();
+    // Ends the file's work at its next chance: its load is abandoned and its rows are cut short.
+    void cutShort(File& file);
     void changed();
 
     DocumentService& m_documents;
