@@ -2,6 +2,7 @@
 
 #include "DocumentService.h"
 #include "EventPump.h"
+#include "FileSystem.h"
 
 #include <QElapsedTimer>
 
@@ -28,6 +29,11 @@ constexpr std::size_t kAheadBytes = std::size_t(64) << 20;
 constexpr std::size_t kInTurnBytes = std::size_t(16) << 20;
 // How long the files ahead of a stopped run may take to end on their own.
 constexpr qint64 kGraceMs = 250;
+// Files worked on at once for each job: while a worker waits for the window or for a thread to hand it its next
+// step, the worker of the other file computes, so that the cores never idle between files.
+constexpr std::size_t kFilesPerJob = 2;
+// A file this large counts as one job's files: no more documents this large are held at once than there are jobs.
+constexpr qint64 kLargeFileBytes = qint64(16) << 20;
 // The most files in hand: rows of small files are made far ahead only while the file in turn is a slow one.
 constexpr std::size_t kMostFiles = 64;
 
@@ -37,6 +43,7 @@ class FilesAhead::File
 {
 public:
     int position = 0;
+    std::size_t weight = 1; // how many files it counts as, while busy
     std::unique_ptr<PendingDocument> pending;
     std::thread thread;
 
@@ -80,6 +87,7 @@ FilesAhead::File& FilesAhead::begin(int position, FilePlan plan, bool inTurn)
     raw->plan = std::move(plan);
     raw->planned = !inTurn;
     raw->inTurn = inTurn;
+    raw->weight = FileSystem::size(raw->plan.path) >= kLargeFileBytes ? kFilesPerJob : 1;
     raw->pending = m_documents.load(raw->plan.path, [this, raw] {
         {
             const std::lock_guard lock(m_mutex);
@@ -206,8 +214,8 @@ void FilesAhead::fill(const std::function<std::optional<FilePlan>(int position)>
             const std::lock_guard lock(m_mutex);
             std::size_t busy = 0;
             for (const std::unique_ptr<File>& file : m_files)
-                busy += file->ended ? 0 : 1;
-            if (busy >= m_jobs || m_waitingBytes >= kAheadBytes)
+                busy += file->ended ? 0 : file->weight;
+            if (busy >= kFilesPerJob * m_jobs || m_waitingBytes >= kAheadBytes)
                 return;
         }
         const int position = m_files.back()->position + 1;

@@ -51,9 +51,9 @@ public:
     // The file in turn: the one begun for this position and path if it leads, else (after dropping every file in
     // hand) one begun now. No rows are made ahead for it from here on unless they were begun already.
     File& turn(int position, const QString& path);
-    // Begins files after the last one in hand while the limits allow: fewer busy files than jobs, and the rows made
-    // ahead within their budget. plan says what a position is worked on with, or nothing to begin no further for
-    // now.
+    // Begins files after the last one in hand while the limits allow: two busy files for each job (a large file
+    // counting as two), and the rows made ahead within their budget. plan says what a position is worked on with, or
+    // nothing to begin no further for now.
     void fill(const std::function<std::optional<FilePlan>(int position)>& plan);
 
     bool documentReady(const File& file) const;
