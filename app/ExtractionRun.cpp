@@ -192,6 +192,7 @@ std::optional<ExtractionFailure> ExtractionRun::Session::takeRows(FilesAhead::Fi
             if (m_run.m_stopRequested)
                 throw RunStopped{};
             append(std::move(batch));
+            m_ahead.recycle(std::move(batch));
         }
         if (taken.done) {
             m_ahead.finishTurn();

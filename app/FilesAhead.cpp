@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <new>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -36,6 +37,8 @@ constexpr std::size_t kFilesPerJob = 2;
 constexpr qint64 kLargeFileBytes = qint64(16) << 20;
 // The most files in hand: rows of small files are made far ahead only while the file in turn is a slow one.
 constexpr std::size_t kMostFiles = 64;
+// Emptied batches kept for the threads to fill again: memory in use already costs no page faults.
+constexpr std::size_t kMostSpare = 8;
 
 } // namespace
 
@@ -44,14 +47,13 @@ class FilesAhead::File
 public:
     int position = 0;
     std::size_t weight = 1; // how many files it counts as, while busy
-    std::unique_ptr<PendingDocument> pending;
-    std::thread thread;
+    DocumentService::PreparedLoad load;
 
     // The rest is guarded by the mutex of FilesAhead.
     FilePlan plan;
     bool planned = false; // rows may be made with plan's mode and tag name once the document is ready
     bool inTurn = false;
-    bool loaded = false; // the load's work has ended
+    bool loadEnded = false;
     bool documentReady = false;
     std::optional<ExtractionFailure> documentFailure;
     bool making = false;                // rows are being made, with plan's mode and tag name
@@ -61,7 +63,7 @@ public:
     bool rowsDone = false;
     std::optional<ExtractionFailure> rowsFailure;
     bool cancelled = false;
-    bool ended = false; // its thread has nothing more to do
+    bool ended = false; // its thread has nothing more to do with it
 };
 
 FilesAhead::FilesAhead(DocumentService& documents, EventPump& events, int jobs)
@@ -71,6 +73,13 @@ FilesAhead::FilesAhead(DocumentService& documents, EventPump& events, int jobs)
 FilesAhead::~FilesAhead()
 {
     clear();
+    {
+        const std::lock_guard lock(m_mutex);
+        m_closing = true;
+    }
+    m_tasks.notify_all();
+    for (std::thread& thread : m_threads)
+        thread.join();
 }
 
 void FilesAhead::changed()
@@ -84,34 +93,55 @@ FilesAhead::File& FilesAhead::begin(int position, FilePlan plan, bool inTurn)
     auto file = std::make_unique<File>();
     File* const raw = file.get();
     raw->position = position;
+    raw->weight = FileSystem::size(plan.path) >= kLargeFileBytes ? kFilesPerJob : 1;
+    raw->load = m_documents.prepare(plan.path);
     raw->plan = std::move(plan);
     raw->planned = !inTurn;
     raw->inTurn = inTurn;
-    raw->weight = FileSystem::size(raw->plan.path) >= kLargeFileBytes ? kFilesPerJob : 1;
-    raw->pending = m_documents.load(raw->plan.path, [this, raw] {
-        {
-            const std::lock_guard lock(m_mutex);
-            raw->loaded = true;
-        }
-        changed();
-    });
-    raw->thread = std::thread([this, raw] { work(*raw); });
     m_files.push_back(std::move(file));
+    {
+        // Threads are kept for the next files: one is started only when none is free.
+        const std::lock_guard lock(m_mutex);
+        m_queue.push_back(raw);
+        if (m_idleThreads < m_queue.size())
+            m_threads.emplace_back([this] { serve(); });
+    }
+    m_tasks.notify_one();
     return *raw;
+}
+
+void FilesAhead::serve()
+{
+    for (;;) {
+        File* file = nullptr;
+        {
+            std::unique_lock lock(m_mutex);
+            ++m_idleThreads;
+            m_tasks.wait(lock, [&] { return m_closing || !m_queue.empty(); });
+            --m_idleThreads;
+            if (m_queue.empty())
+                return;
+            file = m_queue.front();
+            m_queue.pop_front();
+        }
+        work(*file);
+    }
 }
 
 void FilesAhead::work(File& file)
 {
-    {
-        // Even a dropped file waits for its load: one that cannot be cut short must not outlive its thread.
-        std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, [&] { return file.loaded; });
+    DocumentResult opened = ExtractionFailure{ExtractionStage::Parse, QStringLiteral("Out of memory")};
+    try {
+        opened = file.load.work();
+    } catch (const std::bad_alloc&) {
     }
-    DocumentResult opened = file.pending->take();
+    // What the load held (a worker on loan, say) is let go with it.
+    file.load.work = {};
     std::unique_ptr<LoadedDocument> document;
     FilePlan plan;
     {
         std::unique_lock lock(m_mutex);
+        file.loadEnded = true;
         file.documentReady = true;
         if (opened) {
             document = std::move(*opened);
@@ -122,9 +152,11 @@ void FilesAhead::work(File& file)
         }
         if (!document || file.cancelled) {
             file.rowsDone = true;
+            lock.unlock();
+            document.reset();
+            lock.lock();
             file.ended = true;
             changed();
-            lock.unlock();
             return;
         }
         file.making = true;
@@ -132,7 +164,7 @@ void FilesAhead::work(File& file)
         plan = file.plan;
     }
 
-    RowBatch batch;
+    RowBatch batch = spareBatch();
     QElapsedTimer since;
     since.start();
     std::optional<ExtractionFailure> failure;
@@ -146,7 +178,7 @@ void FilesAhead::work(File& file)
             }
         });
     } catch (const Cancelled&) {
-        batch.clear();
+        batch.lengths.clear();
     } catch (const std::bad_alloc&) {
         failure = ExtractionFailure{ExtractionStage::Rows, QStringLiteral("Out of memory")};
     }
@@ -172,6 +204,32 @@ void FilesAhead::work(File& file)
     changed();
 }
 
+RowBatch FilesAhead::spareBatch()
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        if (!m_spare.empty()) {
+            RowBatch batch = std::move(m_spare.back());
+            m_spare.pop_back();
+            return batch;
+        }
+    }
+    RowBatch batch;
+    batch.bytes.reserve(kBatchBytes + 4096);
+    return batch;
+}
+
+void FilesAhead::recycle(RowBatch&& batch)
+{
+    if (batch.bytes.capacity() < kBatchBytes)
+        return;
+    batch.bytes.truncate(0);
+    batch.lengths.clear();
+    const std::lock_guard lock(m_mutex);
+    if (m_spare.size() < kMostSpare)
+        m_spare.push_back(std::move(batch));
+}
+
 void FilesAhead::handOver(File& file, RowBatch& batch)
 {
     const std::size_t bytes = std::size_t(batch.bytes.size());
@@ -188,8 +246,7 @@ void FilesAhead::handOver(File& file, RowBatch& batch)
         if (file.inTurn)
             m_events.wake();
     }
-    batch = RowBatch();
-    batch.bytes.reserve(kBatchBytes + 4096);
+    batch = spareBatch();
 }
 
 FilesAhead::File& FilesAhead::turn(int position, const QString& path)
@@ -209,11 +266,14 @@ FilesAhead::File& FilesAhead::turn(int position, const QString& path)
 
 void FilesAhead::fill(const std::function<std::optional<FilePlan>(int position)>& plan)
 {
+    reapFinished();
     while (!m_files.empty() && m_files.size() < kMostFiles) {
         {
             const std::lock_guard lock(m_mutex);
             std::size_t busy = 0;
             for (const std::unique_ptr<File>& file : m_files)
+                busy += file->ended ? 0 : file->weight;
+            for (const std::unique_ptr<File>& file : m_finished)
                 busy += file->ended ? 0 : file->weight;
             if (busy >= kFilesPerJob * m_jobs || m_waitingBytes >= kAheadBytes)
                 return;
@@ -285,43 +345,47 @@ FilesAhead::Taken FilesAhead::take(File& file)
 
 void FilesAhead::finishTurn()
 {
-    std::unique_ptr<File> file = std::move(m_files.front());
+    // Its thread may still be handing its worker back; the file goes once it has.
+    m_finished.push_back(std::move(m_files.front()));
     m_files.pop_front();
-    {
-        const std::lock_guard lock(m_mutex);
-        m_waitingBytes -= file->waitingBytes;
-    }
-    file->thread.join();
+    reapFinished();
+}
+
+void FilesAhead::reapFinished()
+{
+    const std::lock_guard lock(m_mutex);
+    std::erase_if(m_finished, [](const std::unique_ptr<File>& file) { return file->ended; });
 }
 
 void FilesAhead::cutShort(File& file)
 {
-    {
-        const std::lock_guard lock(m_mutex);
-        file.cancelled = true;
-        // A document making rows may be slow to give the next one (a large page without a single match, say).
-        if (file.document)
-            file.document->abandon();
-    }
+    const std::lock_guard lock(m_mutex);
+    file.cancelled = true;
+    if (!file.loadEnded && file.load.interrupt)
+        file.load.interrupt();
+    // A document making rows may be slow to give the next one (a large page without a single match, say).
+    if (file.document)
+        file.document->abandon();
     m_changed.notify_all();
-    file.pending->abandon();
 }
 
 void FilesAhead::clear()
 {
-    if (m_files.empty())
-        return;
     // The file in turn is cut short at once. The files ahead get a moment to end on their own: a small one does, and
     // its worker goes back to the pool for the next run rather than being ended with it.
-    cutShort(*m_files.front());
+    if (!m_files.empty())
+        cutShort(*m_files.front());
     QElapsedTimer grace;
     grace.start();
     bool allCut = false;
+    const auto ended = [](const std::unique_ptr<File>& file) {
+        return file->ended;
+    };
     for (;;) {
         {
             const std::lock_guard lock(m_mutex);
-            if (std::all_of(m_files.begin(), m_files.end(),
-                            [](const std::unique_ptr<File>& file) { return file->ended; }))
+            if (std::all_of(m_files.begin(), m_files.end(), ended) &&
+                std::all_of(m_finished.begin(), m_finished.end(), ended))
                 break;
         }
         if (!allCut && grace.elapsed() >= kGraceMs) {
@@ -331,9 +395,8 @@ void FilesAhead::clear()
         }
         m_events.waitForEvents();
     }
-    for (const std::unique_ptr<File>& file : m_files)
-        file->thread.join();
     m_files.clear();
+    m_finished.clear();
     const std::lock_guard lock(m_mutex);
     m_waitingBytes = 0;
 }

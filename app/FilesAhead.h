@@ -13,6 +13,8 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <thread>
+#include <vector>
 
 class DocumentService;
 class EventPump;
@@ -77,6 +79,8 @@ public:
     Taken take(File& file);
     // The file in turn is done with: the next file leads.
     void finishTurn();
+    // Gives an emptied batch back, for its buffers to take more rows.
+    void recycle(RowBatch&& batch);
 
     // Drops every file: the file in turn at once, the files ahead after a moment unless they end by then (loads
     // abandoned, rows cut short); the window's events are processed while a load that cannot be cut short runs to
@@ -85,19 +89,31 @@ public:
 
 private:
     File& begin(int position, FilePlan plan, bool inTurn);
+    // What each of the threads does: takes the next file begun and works on it.
+    void serve();
     void work(File& file);
     // Hands a batch of rows over, waiting while too many rows are waiting for the window; throws Cancelled when the
     // file is dropped meanwhile.
     void handOver(File& file, RowBatch& batch);
+    RowBatch spareBatch();
     // Ends the file's work at its next chance: its load is abandoned and its rows are cut short.
     void cutShort(File& file);
+    void reapFinished();
     void changed();
 
     DocumentService& m_documents;
     EventPump& m_events;
     const std::size_t m_jobs;
+    std::deque<std::unique_ptr<File>> m_files;     // in file order; the front one is in turn
+    std::vector<std::unique_ptr<File>> m_finished; // taken, their threads not yet done with them
+    std::vector<std::thread> m_threads;
+
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
-    std::deque<std::unique_ptr<File>> m_files; // in file order; the front one is in turn
-    std::size_t m_waitingBytes = 0;            // rows made and not yet taken, over every file
+    std::condition_variable m_tasks;
+    std::deque<File*> m_queue; // begun, waiting for a thread
+    std::size_t m_idleThreads = 0;
+    bool m_closing = false;
+    std::size_t m_waitingBytes = 0; // rows made and not yet taken, over every file
+    std::vector<RowBatch> m_spare;
 };

@@ -495,9 +495,8 @@ int main(int argc, char** argv)
                     "before it (read once the previous rows were cleared and freed memory handed back), over the "
                     "rows.\n");
     if (options.parts.count("many"))
-        std::printf("many: the overhead per row is that same memory less the rows' UTF-8 text, over the rows (the "
-                    "list keeps UTF-16, so ASCII rows count their text once more in it); a frame is one step of the "
-                    "scroll bar and the repaint of the view's viewport.\n");
+        std::printf("many: the overhead per row is that same memory less the rows' UTF-8 text, over the rows; a frame "
+                    "is one step of the scroll bar and the repaint of the view's viewport.\n");
     if (options.parts.count("huge"))
         std::printf("huge: the gaps are the longest the window's thread went without events while the row arrived, "
                     "and while the window's save wrote it.\n");

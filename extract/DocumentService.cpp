@@ -44,3 +44,10 @@ void PendingOnThread::abandon()
     if (m_interrupt && !m_complete.load(std::memory_order_acquire))
         m_interrupt();
 }
+
+std::unique_ptr<PendingDocument> DocumentService::load(const QString& path, std::function<void()> whenComplete)
+{
+    PreparedLoad prepared = prepare(path);
+    return std::make_unique<PendingOnThread>(std::move(prepared.work), std::move(whenComplete),
+                                             std::move(prepared.interrupt));
+}

@@ -50,6 +50,17 @@ class DocumentService
 {
 public:
     virtual ~DocumentService() = default;
-    // Starts loading; whenComplete runs (on another thread) once the document is ready, to wake the waiting one.
-    virtual std::unique_ptr<PendingDocument> load(const QString& path, std::function<void()> whenComplete) = 0;
+
+    // One file's load, made ready on the caller's thread (a worker it needs is started there) and run on any other:
+    // work builds the document; interrupt, when given, cuts the work short from yet another thread.
+    struct PreparedLoad
+    {
+        std::function<DocumentResult()> work;
+        std::function<void()> interrupt;
+    };
+    virtual PreparedLoad prepare(const QString& path) = 0;
+
+    // Starts loading on a thread of its own; whenComplete runs there once the document is ready, to wake the waiting
+    // one.
+    std::unique_ptr<PendingDocument> load(const QString& path, std::function<void()> whenComplete);
 };

@@ -186,10 +186,8 @@ private:
 class CharacterSearcher
 {
 public:
-    explicit CharacterSearcher(std::string needle)
-        : m_needle(std::move(needle)), m_lower(AnsiCodec::lowerCaseTable())
-    {
-    }
+    explicit CharacterSearcher(std::string needle) : m_needle(std::move(needle)), m_lower(AnsiCodec::lowerCaseTable())
+    {}
 
     qsizetype find(const char* haystack, qsizetype size, qsizetype from) const
     {
@@ -282,8 +280,8 @@ void emitMatchingLines(const LineList& lines, const Searcher& searcher, qsizetyp
         const LineList::Span line = lines.lineAround(hit);
         if (hit + needleLength > line.end) {
             // The match runs into the line's terminator: lines are never joined.
-            from = hit + AnsiCodec::characterLength(reinterpret_cast<const unsigned char*>(data + hit),
-                                                    bytes.size() - hit);
+            from = hit +
+                   AnsiCodec::characterLength(reinterpret_cast<const unsigned char*>(data + hit), bytes.size() - hit);
             continue;
         }
         row.clear();

@@ -5,6 +5,8 @@
 #include "MemoryInfo.h"
 
 #include <limits>
+#include <mutex>
+#include <vector>
 
 namespace {
 
@@ -57,29 +59,57 @@ DocumentResult InProcessDocumentSource::open(const QString& path)
 
 namespace {
 
-class InProcessDocuments final : public DocumentService
+// Parsers for loads on several threads at once: each parse borrows one of its own.
+class ParserPool
 {
 public:
-    explicit InProcessDocuments(std::function<std::unique_ptr<HtmlParser>()> makeParser)
-        : m_makeParser(std::move(makeParser))
+    explicit ParserPool(std::function<std::unique_ptr<HtmlParser>()> makeParser) : m_makeParser(std::move(makeParser))
     {}
 
-    std::unique_ptr<PendingDocument> load(const QString& path, std::function<void()> whenComplete) override
+    std::unique_ptr<HtmlParser> borrow()
     {
-        // One parser per load at a time: a load ahead and the one being read out never share one.
-        std::unique_ptr<HtmlParser>& parser = m_parsers[m_turn];
-        m_turn = (m_turn + 1) % 2;
-        if (!parser)
-            parser = m_makeParser();
-        HtmlParser& used = *parser;
-        return std::make_unique<PendingOnThread>([path, &used] { return InProcessDocumentSource(used).open(path); },
-                                                 std::move(whenComplete));
+        {
+            const std::lock_guard lock(m_mutex);
+            if (!m_idle.empty()) {
+                std::unique_ptr<HtmlParser> parser = std::move(m_idle.back());
+                m_idle.pop_back();
+                return parser;
+            }
+        }
+        return m_makeParser();
+    }
+    void giveBack(std::unique_ptr<HtmlParser> parser)
+    {
+        const std::lock_guard lock(m_mutex);
+        m_idle.push_back(std::move(parser));
     }
 
 private:
     std::function<std::unique_ptr<HtmlParser>()> m_makeParser;
-    std::unique_ptr<HtmlParser> m_parsers[2];
-    int m_turn = 0;
+    std::mutex m_mutex;
+    std::vector<std::unique_ptr<HtmlParser>> m_idle;
+};
+
+class InProcessDocuments final : public DocumentService
+{
+public:
+    explicit InProcessDocuments(std::function<std::unique_ptr<HtmlParser>()> makeParser)
+        : m_parsers(std::make_shared<ParserPool>(std::move(makeParser)))
+    {}
+
+    PreparedLoad prepare(const QString& path) override
+    {
+        return {[parsers = m_parsers, path]() -> DocumentResult {
+                    std::unique_ptr<HtmlParser> parser = parsers->borrow();
+                    DocumentResult document = InProcessDocumentSource(*parser).open(path);
+                    parsers->giveBack(std::move(parser));
+                    return document;
+                },
+                {}};
+    }
+
+private:
+    std::shared_ptr<ParserPool> m_parsers;
 };
 
 } // namespace

@@ -81,23 +81,23 @@ public:
         : m_pool(std::make_shared<WorkerPool>(std::move(settings)))
     {}
 
-    std::unique_ptr<PendingDocument> load(const QString& path, std::function<void()> whenComplete) override
+    PreparedLoad prepare(const QString& path) override
     {
         auto loan = std::make_shared<Loan>(m_pool);
         // Started here, on the caller's lasting thread, not on the load's own.
         std::optional<ExtractionFailure> notStarted = (*loan)->start();
         const qint64 processId = (*loan)->processId();
-        return std::make_unique<PendingOnThread>(
-            [loan, path, notStarted]() -> DocumentResult {
-                std::optional<ExtractionFailure> failure = notStarted ? notStarted : (*loan)->load(path);
-                if (failure)
-                    return *failure;
-                return std::unique_ptr<LoadedDocument>(std::make_unique<WorkerDocument>(loan));
-            },
-            std::move(whenComplete),
-            // The worker is ended under the load, which then fails; its loan goes back to the pool and the next load
-            // starts a fresh worker.
-            [processId] { WorkerProcess::Interrupt(processId); });
+        return {[loan, path, notStarted]() mutable -> DocumentResult {
+                    std::optional<ExtractionFailure> failure = notStarted ? notStarted : (*loan)->load(path);
+                    if (failure)
+                        return *failure;
+                    return std::unique_ptr<LoadedDocument>(std::make_unique<WorkerDocument>(std::move(loan)));
+                },
+                // The worker is ended under the load, which then fails; its loan goes back to the pool and the next
+                // load starts a fresh worker.
+                [processId] {
+                    WorkerProcess::Interrupt(processId);
+                }};
     }
 
 private:
