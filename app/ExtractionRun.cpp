@@ -93,6 +93,8 @@ private:
     ExtractionMode m_mode = ExtractionMode::LeafTexts;
     bool m_resultsFull = false;
     bool m_documentsReady = false; // whether a document of the run has been ready
+    QElapsedTimer m_sinceEvents;
+    static constexpr qint64 kEventsEveryMs = 10;
 };
 
 void ExtractionRun::Session::append(std::string_view row)
@@ -152,6 +154,7 @@ void ExtractionRun::Session::waitForDocument(const FilesAhead::File& file)
         if (m_documentsReady)
             fillAhead();
         m_trap.step(steps.events, [&] { m_run.m_events.waitForEvents(); });
+        m_sinceEvents.start();
     }
     m_documentsReady = true;
     if (m_run.m_stopRequested)
@@ -187,10 +190,14 @@ std::optional<ExtractionFailure> ExtractionRun::Session::takeRows(FilesAhead::Fi
         FilesAhead::Taken taken = m_ahead.take(file);
         for (RowBatch& batch : taken.batches) {
             // Events between batches, so that one file of millions of rows never freezes the window; before a batch
-            // rather than after it, so that a stop after a file's last rows counts the file as extracted.
-            m_run.m_events.processEvents();
-            if (m_run.m_stopRequested)
-                throw RunStopped{};
+            // rather than after it, so that a stop after a file's last rows counts the file as extracted. Not before
+            // every batch: thousands of small files would spend their time there.
+            if (!m_sinceEvents.isValid() || m_sinceEvents.elapsed() >= kEventsEveryMs) {
+                m_run.m_events.processEvents();
+                m_sinceEvents.start();
+                if (m_run.m_stopRequested)
+                    throw RunStopped{};
+            }
             append(std::move(batch));
             m_ahead.recycle(std::move(batch));
         }
@@ -202,6 +209,7 @@ std::optional<ExtractionFailure> ExtractionRun::Session::takeRows(FilesAhead::Fi
         if (taken.batches.empty()) {
             fillAhead();
             m_run.m_events.waitForEvents();
+            m_sinceEvents.start();
             if (m_run.m_stopRequested)
                 throw RunStopped{};
         }
