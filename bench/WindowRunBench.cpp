@@ -334,6 +334,7 @@ bool Bench::many()
     QScrollBar* bar = view->verticalScrollBar();
     const qint64 top = bar->minimum(), end = bar->maximum();
     std::vector<double> frames;
+    QElapsedTimer clock;
     const int steps = options.scrollSteps;
     for (int pass = 0; pass < 2; ++pass) {
         for (int k = 1; k <= steps; ++k) {
