@@ -106,7 +106,12 @@ qint64 clearedResidentBytes(MainWindow& window)
 // Runs the extraction in the window, noting the events; the seconds it took.
 double timedRun(MainWindow& window, TimedPump& events)
 {
-    const double seconds = timedRun(window, events);
+    events.start();
+    QElapsedTimer clock;
+    clock.start();
+    window.PushButton7_Click();
+    const double seconds = double(clock.nsecsElapsed()) / 1e9;
+    events.finish();
     return seconds;
 }
 
