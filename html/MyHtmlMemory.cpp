@@ -4,6 +4,9 @@
 
 #include "HtmlDocument.h"
 
+#include <mycore/utils/mchar_async.h>
+
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -34,13 +37,49 @@ extern "C" char* mchar_async_crop_first_chars_without_cache(char* data, size_t c
     return data;
 }
 
+// Replaces MyHTML's definition, which its strings grow through. A block that is not the last of its chunk cannot grow
+// where it is and moves to a new one. The library's version asks for exactly the length needed, so a text that grows
+// piece by piece (each text after a stray end tag is appended to the text before it) moves and copies all of itself
+// for every piece and leaves behind a block one piece too small for any later need: a page of "word </span>" repeated
+// takes memory and time growing with the square of its length. A block that moves here takes twice what it held, so
+// a text moves only each time it doubles, and the blocks it leaves behind add up to less than it holds.
+extern "C" char* mchar_async_realloc(mchar_async_t* mchar_async, size_t node_idx, char* data, size_t data_len,
+                                     size_t new_size)
+{
+    if (data == nullptr)
+        return nullptr;
+    std::size_t capacity = 0;
+    std::memcpy(&capacity, data - sizeof capacity, sizeof capacity);
+    if (capacity >= new_size)
+        return data;
+    mchar_async_node_t* node = &mchar_async->nodes[node_idx];
+    mchar_async_chunk_t* chunk = node->chunk;
+    // The last block of the chunk being filled grows where it is while the chunk has room.
+    if (chunk->length >= capacity && chunk->begin + (chunk->length - capacity) == data) {
+        const std::size_t end = chunk->length - capacity + new_size;
+        if (end <= chunk->size) {
+            std::memcpy(data - sizeof new_size, &new_size, sizeof new_size);
+            chunk->length = end;
+            return data;
+        }
+    }
+    char* moved = mchar_async_malloc(mchar_async, node_idx, std::max(new_size, 2 * capacity));
+    if (moved == nullptr)
+        return nullptr;
+    std::memcpy(moved, data, data_len);
+    mchar_async_cache_add(&node->cache, data, capacity);
+    return moved;
+}
+
 namespace {
 
 std::atomic<void (*)()> parserOutOfMemory{nullptr};
 
-// The parser's own limit, and the bytes its blocks hold now; 0: no limit, and nothing counted.
+// The parser's own limit, the bytes its blocks hold now, and the most they have held since TakeParserMemoryPeak was
+// last called; 0: no limit, and nothing counted.
 std::size_t memoryLimit = 0;
 std::atomic<std::size_t> memoryHeld{0};
+std::atomic<std::size_t> memoryPeak{0};
 
 std::size_t blockSize(void* block)
 {
@@ -69,8 +108,12 @@ void* allocated(void* block, std::size_t size)
     }
     if (memoryLimit != 0) {
         const std::size_t bytes = blockSize(block);
-        if (memoryHeld.fetch_add(bytes, std::memory_order_relaxed) + bytes > memoryLimit)
+        const std::size_t held = memoryHeld.fetch_add(bytes, std::memory_order_relaxed) + bytes;
+        if (held > memoryLimit)
             outOfMemory();
+        std::size_t peak = memoryPeak.load(std::memory_order_relaxed);
+        while (held > peak && !memoryPeak.compare_exchange_weak(peak, held, std::memory_order_relaxed))
+            ;
     }
     return block;
 }
@@ -91,6 +134,11 @@ void SetParserOutOfMemoryHandler(void (*handler)())
 void SetParserMemoryLimit(std::size_t bytes)
 {
     memoryLimit = bytes;
+}
+
+std::size_t TakeParserMemoryPeak()
+{
+    return memoryPeak.exchange(memoryHeld.load(std::memory_order_relaxed), std::memory_order_relaxed);
 }
 
 // The library's allocation routines, which it calls through its symbol table; they differ from its own only in
