@@ -82,8 +82,10 @@ TEST(HtmlDocument, DecodesLikeABrowserOpeningALocalFile)
          "b"},
         {"declared UTF-16 without a mark reads as UTF-8", "<meta charset=utf-16><p>\xC3\xA9</p>", "\xC3\xA9"},
         {"another declared encoding", "<meta charset=koi8-r><p>\xC1</p>", "\xD0\xB0"},
-        {"a declaration after the first 1024 bytes is not seen",
-         QByteArray(1100, ' ') + "<meta charset=windows-1252><p>\xC3\xA9</p>", "\xC3\xA9"},
+        {"a declaration after the first 1024 bytes, still in the head, is seen",
+         QByteArray(1100, ' ') + "<meta charset=windows-1252><p>\xC3\xA9</p>", "\xC3\x83\xC2\xA9"},
+        {"a declaration after the first 1024 bytes and a paragraph is not seen",
+         "<b></b>" + QByteArray(1100, ' ') + "<meta charset=windows-1252><p>\xC3\xA9</p>", "\xC3\xA9"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
