@@ -271,6 +271,152 @@ std::optional<Encoding> scanMarkup(std::string_view s)
     return std::nullopt;
 }
 
+// ---- A declaration further on, while the page is still in its head ------------------------
+//
+// Past the first 1024 bytes Chromium still takes a <meta> that names an encoding while the page has shown nothing
+// but what a head holds: it reads the page with its tokenizer from the start, so that what looks like a tag inside
+// a script, a style or a title is their text, and stops once it has read a tag that does not belong in a head and
+// 1024 bytes all told. Text does not end the head here (only a tag does), nor does a comment or a doctype.
+
+// The tags a head holds, which leave the search going; <html> and <head> opening it do too.
+bool keepsTheHead(std::string_view name, bool endTag)
+{
+    for (const std::string_view tag : {"script", "noscript", "style", "link", "meta", "object", "title", "base"})
+        if (name == tag)
+            return true;
+    return !endTag && (name == "html" || name == "head");
+}
+
+// Whether `at` starts "</name" or "<name" (the name in any case) followed by what ends a tag name.
+bool isTagAt(std::string_view s, std::size_t at, std::string_view opening, std::string_view name)
+{
+    const std::size_t end = at + opening.size() + name.size();
+    if (end >= s.size() || s.substr(at, opening.size()) != opening)
+        return false;
+    for (std::size_t k = 0; k < name.size(); ++k)
+        if (toLower(static_cast<unsigned char>(s[at + opening.size() + k])) != name[k])
+            return false;
+    const auto after = static_cast<unsigned char>(s[end]);
+    return isSpace(after) || after == '/' || after == '>';
+}
+
+// Where the text of a raw-text element (style, title, textarea ...) that starts at `at` ends: at its end tag.
+std::size_t rawTextEnd(std::string_view s, std::size_t at, std::string_view name)
+{
+    for (at = s.find("</", at); at != std::string_view::npos; at = s.find("</", at + 2))
+        if (isTagAt(s, at, "</", name))
+            return at;
+    return s.size();
+}
+
+// Where a script's text that starts at `at` ends. Inside "<!--" ... "-->" a "<script>" opens a script within the
+// comment, whose "</script>" does not end the element.
+std::size_t scriptEnd(std::string_view s, std::size_t at)
+{
+    enum class State
+    {
+        Data,
+        Escaped,
+        DoubleEscaped,
+    } state = State::Data;
+    for (at = s.find_first_of("<-", at); at != std::string_view::npos; at = s.find_first_of("<-", at + 1)) {
+        if (state != State::Data && s.substr(at, 3) == "-->") {
+            state = State::Data;
+        } else if (state == State::Data && s.substr(at, 4) == "<!--") {
+            state = State::Escaped;
+            at += 1; // its dashes may be those of the "-->" closing it
+        } else if (isTagAt(s, at, "</", "script")) {
+            if (state != State::DoubleEscaped)
+                return at;
+            state = State::Escaped;
+        } else if (state == State::Escaped && isTagAt(s, at, "<", "script")) {
+            state = State::DoubleEscaped;
+        }
+    }
+    return s.size();
+}
+
+std::optional<Encoding> declarationInHead(std::string_view s)
+{
+    constexpr std::size_t kReadInAnyCase = 1024;
+    const std::size_t n = s.size();
+    const auto byte = [s](std::size_t k) {
+        return static_cast<unsigned char>(s[k]);
+    };
+    bool inHead = true;
+    std::size_t at = 0;
+    while (at < n) {
+        if (!inHead && at >= kReadInAnyCase)
+            return std::nullopt;
+        if (byte(at) != '<') {
+            at = std::min(s.find('<', at), n);
+            continue;
+        }
+        if (startsWithAt(s, at, "<!--")) {
+            // "<!-->" and "<!--->" are whole comments; any other ends at "-->" or "--!>".
+            if (startsWithAt(s, at + 4, ">") || startsWithAt(s, at + 4, "->")) {
+                at = s.find('>', at + 4) + 1;
+                continue;
+            }
+            std::size_t end = s.find("--", at + 4);
+            while (end != std::string_view::npos && !startsWithAt(s, end + 2, ">") && !startsWithAt(s, end + 2, "!>"))
+                end = s.find("--", end + 1);
+            if (end == std::string_view::npos)
+                return std::nullopt;
+            at = s.find('>', end + 2) + 1;
+            continue;
+        }
+        const bool endTag = at + 1 < n && byte(at + 1) == '/';
+        const std::size_t nameAt = at + (endTag ? 2 : 1);
+        if (nameAt >= n)
+            return std::nullopt;
+        if (!isAsciiLetter(byte(nameAt))) {
+            if (endTag && byte(nameAt) == '>') {
+                at = nameAt + 1; // "</>" is nothing
+            } else if (endTag || byte(nameAt) == '!' || byte(nameAt) == '?') {
+                // A doctype, a processing instruction or another markup declaration, up to its '>'.
+                const std::size_t end = s.find('>', nameAt);
+                if (end == std::string_view::npos)
+                    return std::nullopt;
+                at = end + 1;
+            } else {
+                ++at; // a '<' that opens no tag is text
+            }
+            continue;
+        }
+        std::string name;
+        for (at = nameAt; at < n && !isSpace(byte(at)) && byte(at) != '/' && byte(at) != '>'; ++at)
+            name += char(toLower(byte(at)));
+        if (!endTag && name == "meta") {
+            Encoding declared = Encoding::Utf8;
+            const Meta meta = readMeta(s, at, declared);
+            if (meta == Meta::End)
+                return std::nullopt;
+            if (meta == Meta::Declares)
+                return declared;
+        } else {
+            Attribute attribute;
+            Got got;
+            while ((got = getAttribute(s, at, attribute)) == Got::Attribute) {
+            }
+            if (got == Got::End)
+                return std::nullopt;
+        }
+        ++at;
+        inHead = inHead && keepsTheHead(name, endTag);
+        if (endTag)
+            continue;
+        if (name == "script")
+            at = scriptEnd(s, at);
+        else if (name == "style" || name == "title" || name == "textarea" || name == "xmp" || name == "iframe" ||
+                 name == "noembed" || name == "noframes")
+            at = rawTextEnd(s, at, name);
+        else if (name == "plaintext")
+            return std::nullopt; // the rest is text
+    }
+    return std::nullopt;
+}
+
 bool isByteAtMost0x20(char c)
 {
     return static_cast<unsigned char>(c) <= 0x20;
@@ -311,17 +457,21 @@ std::optional<Encoding> xmlDeclarationEncoding(std::string_view s)
     return named;
 }
 
-std::optional<Encoding> prescan(std::string_view head)
+// The page's own declaration: a <meta> in its first 1024 bytes, else one further on while the page is still in its
+// head, else an XML declaration opening it.
+std::optional<Encoding> declaration(std::string_view bytes)
 {
     // "<?x" in UTF-16 opens an XML declaration written in UTF-16: the page is UTF-16 even without
     // a byte-order mark.
-    if (head.starts_with(std::string_view("<\0?\0x\0", 6)))
+    if (bytes.starts_with(std::string_view("<\0?\0x\0", 6)))
         return Encoding::Utf16Le;
-    if (head.starts_with(std::string_view("\0<\0?\0x", 6)))
+    if (bytes.starts_with(std::string_view("\0<\0?\0x", 6)))
         return Encoding::Utf16Be;
-    if (const std::optional<Encoding> declared = scanMarkup(head))
+    if (const std::optional<Encoding> declared = scanMarkup(bytes.substr(0, 1024)))
         return declared;
-    return xmlDeclarationEncoding(head);
+    if (const std::optional<Encoding> declared = declarationInHead(bytes))
+        return declared;
+    return xmlDeclarationEncoding(bytes.substr(0, 1024));
 }
 
 // Browsers fall back on the encoding of the user's locale: here the system's ANSI code page
@@ -372,8 +522,7 @@ Detected detect(std::string_view bytes)
     if (bytes.size() >= 2 && s[0] == 0xFF && s[1] == 0xFE)
         return {Encoding::Utf16Le, Source::ByteOrderMark, 2};
 
-    // Browsers look for the declaration in the first 1024 bytes only.
-    if (const std::optional<Encoding> declared = prescan(bytes.substr(0, 1024)))
+    if (const std::optional<Encoding> declared = declaration(bytes))
         return {*declared, Source::Declaration, 0};
     if (isValidUtf8(bytes))
         return {Encoding::Utf8, Source::ValidUtf8, 0};

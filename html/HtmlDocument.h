@@ -135,3 +135,6 @@ void SetParserOutOfMemoryHandler(void (*handler)());
 // every system keeps it (Wine ignores a job's), and a parse that takes all of memory hurts the whole machine.
 // Set once, before the first parse; 0 (the start) counts nothing.
 void SetParserMemoryLimit(std::size_t bytes);
+
+// The most the parser's blocks have held at once since the last call (counted only under a limit of its own).
+std::size_t TakeParserMemoryPeak();

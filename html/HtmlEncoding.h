@@ -11,7 +11,8 @@
 
 // Turning the bytes of an HTML file into UTF-8 text the way a browser opening a local file does:
 // the encodings, labels and decoders are the WHATWG Encoding Standard's, and a page's own
-// declaration is found the way the HTML standard's prescan finds it.
+// declaration is found the way the HTML standard's prescan finds it, or further on in the page's
+// head, where Chromium finds it.
 namespace HtmlEncoding {
 
 // The encoding a label names, after trimming ASCII white space and ignoring ASCII case; nothing
@@ -25,7 +26,7 @@ std::string_view name(Encoding encoding);
 enum class Source
 {
     ByteOrderMark,
-    Declaration, // <meta charset>, <meta http-equiv>, or an XML declaration, found by the prescan
+    Declaration, // <meta charset> or <meta http-equiv> (in the first 1024 bytes or in the head), or an XML declaration
     ValidUtf8,
     Fallback, // the system's ANSI code page: windows-1252 on Linux
 };

@@ -22,6 +22,9 @@ namespace {
 // program that parses, whichever file holds them.
 [[gnu::used]] const void* const kReplacements[] = {
     reinterpret_cast<const void*>(&mchar_async_crop_first_chars_without_cache),
+    reinterpret_cast<const void*>(&mchar_async_realloc),
+    reinterpret_cast<const void*>(&mchar_async_cache_add),
+    reinterpret_cast<const void*>(&mchar_async_cache_delete),
     reinterpret_cast<const void*>(&mycore_malloc),
     reinterpret_cast<const void*>(&mycore_realloc),
     reinterpret_cast<const void*>(&mycore_calloc),

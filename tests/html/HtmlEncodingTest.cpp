@@ -371,10 +371,86 @@ TEST(HtmlEncoding, DetectionFindsTheEncodingABrowserFinds)
         EXPECT_EQ(int(detected.source), int(c.source));
     }
 
-    // A declaration that ends past the first 1024 bytes is not seen, even if it starts before.
+    // Past the first 1024 bytes a declaration is still seen while the page is in its head; after a tag of the body,
+    // one whose tag starts within those bytes is seen, even if it ends past them, and a later one is not.
     const std::string late = std::string(1010, ' ') + "<meta charset=koi8-r>";
-    EXPECT_EQ(HtmlEncoding::detect(late).source, Source::ValidUtf8);
+    EXPECT_EQ(HtmlEncoding::detect(late).source, Source::Declaration);
     EXPECT_EQ(HtmlEncoding::detect(late.substr(10)).source, Source::Declaration);
+    EXPECT_EQ(HtmlEncoding::detect("<p>" + late.substr(3)).source, Source::Declaration);
+    EXPECT_EQ(HtmlEncoding::detect("<p>" + late.substr(3) + "<meta charset=iso-8859-5>").source, Source::Declaration);
+    EXPECT_EQ(HtmlEncoding::detect("<p>" + std::string(1030, ' ') + "<meta charset=koi8-r>").source, Source::ValidUtf8);
+}
+
+// Chromium goes on looking for a <meta> naming the encoding past the first 1024 bytes while the page holds only
+// what a head holds, reading script, style and title text as text. Each page here was loaded in Chromium, whose
+// document.characterSet and paragraph agree: KOI8-R reads the paragraph's bytes as "аб", and a page whose
+// declaration is not seen falls back on windows-1252 (Chromium, guessing the encoding instead, chose EUC-KR).
+TEST(HtmlEncoding, ADeclarationIsSeenFurtherOnWhileThePageIsInItsHead)
+{
+    const std::string meta = "<meta charset=koi8-r>";
+    const std::string paragraph = "<p>\xC1\xC2</p>";
+    const std::string koi8 = "\xD0\xB0\xD0\xB1";        // аб
+    const std::string windows1252 = "\xC3\x81\xC3\x82"; // ÁÂ
+    const auto times = [](int count, const std::string& text) {
+        std::string out;
+        for (int i = 0; i < count; ++i)
+            out += text;
+        return out;
+    };
+    const std::string style = "<style>" + times(78, "p { color: red; }\n") + "</style>"; // 1.4 KB
+    const struct
+    {
+        std::string name;
+        std::string bytes;
+        std::string_view encoding;
+        std::string text;
+    } cases[] = {
+        {"after 1.4 KB of style", "<html><head>" + style + meta + "</head><body>" + paragraph, "KOI8-R", koi8},
+        {"after 16 KB of script",
+         "<html><head><script>" + times(800, "var x = 1; // a < b\n") + "</script>" + meta + "</head><body>" +
+             paragraph,
+         "KOI8-R", koi8},
+        {"after 2 KB of title text",
+         "<html><head><title>" + times(140, "A title, long. ") + "</title>" + meta + "</head><body>" + paragraph,
+         "KOI8-R", koi8},
+        {"after 2 KB of comment", "<html><head><!--" + times(200, "a comment ") + "--!>" + meta + paragraph, "KOI8-R",
+         koi8},
+        {"after a doctype, white space and links",
+         "<!DOCTYPE html>\n<html lang=en>\n<head>\n" + times(40, "<link rel=stylesheet href=a.css>\n") + meta +
+             paragraph,
+         "KOI8-R", koi8},
+        {"after text, which leaves the head going", times(180, "plain words ") + meta + paragraph, "KOI8-R", koi8},
+        {"after a script's commented-out script",
+         "<script><!-- <script> x </script> " + times(1100, "y") + " --></script>" + meta + paragraph, "KOI8-R", koi8},
+        {"after a stray end tag of a head element, a noscript and a second head",
+         style + "</title><noscript>x</noscript><head>" + meta + paragraph, "KOI8-R", koi8},
+        {"http-equiv", style + "<meta http-equiv=Content-Type content=\"text/html; charset=koi8-r\">" + paragraph,
+         "KOI8-R", koi8},
+        {"beating an XML declaration",
+         "<?xml version=\"1.0\" encoding=\"iso-8859-5\"?><html><head>" + style + meta + paragraph, "KOI8-R", koi8},
+        {"after a paragraph", "<p>" + times(100, "some words ") + "</p>" + meta + paragraph, "windows-1252",
+         windows1252},
+        {"in the body", style + "<body>" + meta + paragraph, "windows-1252", windows1252},
+        {"after the head's end tag", style + "</head>" + meta + paragraph, "windows-1252", windows1252},
+        {"after a div", style + "<div></div>" + meta + paragraph, "windows-1252", windows1252},
+        {"after a template", style + "<template></template>" + meta + paragraph, "windows-1252", windows1252},
+        {"after a textarea", style + "<textarea></textarea>" + meta + paragraph, "windows-1252", windows1252},
+        {"in a title", "<title>" + times(80, "A title, long. ") + meta + "</title>" + paragraph, "windows-1252",
+         windows1252},
+        {"in a style, past what only looks like its end tag",
+         "<style>" + times(78, "p { color: red; }\n") + "</styles>" + meta + "</style>" + paragraph, "windows-1252",
+         windows1252},
+        {"after a paragraph in a noscript", "<noscript>" + times(150, "<p>n</p>") + "</noscript>" + meta + paragraph,
+         "windows-1252", windows1252},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(HtmlEncoding::name(HtmlEncoding::detect(c.bytes).encoding), c.encoding);
+        const auto document = parse(page(c.bytes));
+        const HtmlElementCollection paragraphs = document->getElementsByTagName("p");
+        ASSERT_GT(paragraphs.length(), 0u);
+        EXPECT_EQ(paragraphs.item(paragraphs.length() - 1).innerText(), c.text);
+    }
 }
 
 TEST(HtmlEncoding, LegacyPagesParseIntoTheRightElements)
