@@ -5,6 +5,9 @@
 #include "WorkerProcess.h"
 #include "WorkerProtocol.h"
 
+#include <algorithm>
+#include <csignal>
+
 using WorkerProtocol::Kind;
 
 namespace {
@@ -13,11 +16,16 @@ qint64 memoryLimitFromEnvironment()
 {
     bool ok = false;
     const qint64 megabytes = qEnvironmentVariableIntValue("QUILLORY_WORKER_MEMORY_MB", &ok);
-    return ok && megabytes > 0 ? megabytes * 1024 * 1024 : 0;
+    if (!ok || megabytes <= 0)
+        return 0;
+    // The limit is on the worker's address space, which its libraries take a good part of before it reads a page.
+    return std::max(megabytes, kSmallestWorkerMemoryMB) * 1024 * 1024;
 }
 
-QString describeEnd(const WorkerProcess::End& end, qint64 memoryLimit)
+QString describeEnd(const WorkerProcess::End& end, qint64 memoryLimit, bool killedForMemory)
 {
+    if (killedForMemory)
+        return QStringLiteral("Out of memory (the system ended the parser when memory ran out)");
     if (!end.signaled && end.code == WorkerProtocol::kOutOfMemoryStatus) {
         if (memoryLimit <= 0)
             return QStringLiteral("Out of memory (the document does not fit in this machine's memory)");
@@ -55,8 +63,9 @@ private:
 DocumentWorkerSettings DefaultDocumentWorkers(const QString& program, const QStringList& arguments)
 {
     DocumentWorkerSettings settings{program, arguments, memoryLimitFromEnvironment()};
+    // A quarter of a container's small memory limit may be too little for a worker to start at all.
     if (settings.memoryLimit == 0)
-        settings.memoryLimit = qint64(PhysicalMemoryBytes() / 4);
+        settings.memoryLimit = std::max(qint64(PhysicalMemoryBytes() / 4), kSmallestWorkerMemoryMB * 1024 * 1024);
     return settings;
 }
 
@@ -78,7 +87,14 @@ ExtractionFailure DocumentWorker::lost(ExtractionStage stage)
 {
     const WorkerProcess::End end = m_process->end();
     m_process.reset();
-    return ExtractionFailure{stage, describeEnd(end, m_settings.memoryLimit)};
+#ifdef Q_OS_LINUX
+    // The kernel's out-of-memory killer, or a container's memory limit, ends a process with SIGKILL as a user's
+    // kill -9 does; only its count of such ends tells them apart.
+    const bool killedForMemory = end.signaled && end.code == SIGKILL && OutOfMemoryKills() > m_memoryKillsAtStart;
+#else
+    const bool killedForMemory = false;
+#endif
+    return ExtractionFailure{stage, describeEnd(end, m_settings.memoryLimit, killedForMemory)};
 }
 
 ExtractionFailure DocumentWorker::outOfTurn(ExtractionStage stage)
@@ -101,6 +117,7 @@ std::optional<ExtractionFailure> DocumentWorker::start()
                 QStringLiteral("Internal error (the parser %1 could not be started: %2)")
                     .arg(FileNames::forDisplay(m_settings.program), started.failure().description)};
         m_process = std::move(*started);
+        m_memoryKillsAtStart = OutOfMemoryKills();
     }
     return std::nullopt;
 }

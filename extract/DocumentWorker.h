@@ -9,6 +9,7 @@
 #include <QStringView>
 
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <optional>
@@ -29,7 +30,9 @@ struct DocumentWorkerSettings
 };
 
 // The worker executable named; its address-space limit is a quarter of the machine's memory, or the number of
-// megabytes in the environment variable QUILLORY_WORKER_MEMORY_MB where that is set (for tests).
+// megabytes in the environment variable QUILLORY_WORKER_MEMORY_MB where that is set (for tests), raised to
+// kSmallestWorkerMemoryMB: less than that, and not even a worker that reads nothing could start.
+inline constexpr qint64 kSmallestWorkerMemoryMB = 128;
 DocumentWorkerSettings DefaultDocumentWorkers(const QString& program, const QStringList& arguments = {});
 
 // One worker process, started when first needed and again after it ends. Used by one thread at a time.
@@ -77,8 +80,9 @@ private:
         QString path;
         QByteArray request;
     };
-    std::deque<Queued> m_queued; // the files of queue() not yet taken, the earliest first
-    std::size_t m_sent = 0;      // how many of them the running worker has been sent
+    std::deque<Queued> m_queued;            // the files of queue() not yet taken, the earliest first
+    std::size_t m_sent = 0;                 // how many of them the running worker has been sent
+    std::uint64_t m_memoryKillsAtStart = 0; // the system's count of processes ended for memory, when it started
 };
 
 // The documents of the files queued on one worker, opened in the order they were queued; their mode and tag name are
