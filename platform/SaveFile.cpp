@@ -3,8 +3,11 @@
 #include "FileNames.h"
 
 #ifdef Q_OS_UNIX
+#include <QDir>
+#include <QFile>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -12,6 +15,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #else
@@ -33,6 +37,21 @@ constexpr qsizetype kBufferBytes = 16384;
 
 #ifdef Q_OS_UNIX
 
+namespace {
+
+// Takes the lock that two saves of one file share, waiting for the other to end.
+bool lockExclusive(int descriptor)
+{
+    for (;;) {
+        if (::flock(descriptor, LOCK_EX) == 0)
+            return true;
+        if (errno != EINTR)
+            return false;
+    }
+}
+
+} // namespace
+
 class SaveFile::Writer
 {
 public:
@@ -48,6 +67,7 @@ public:
         if (::lstat(m_target.constData(), &link) != 0) {
             if (errno != ENOENT)
                 return fail(errno);
+            placeBeside();
             return openBeside(nullptr);
         }
         struct stat status = link;
@@ -72,9 +92,10 @@ public:
             m_special = true;
             return openInPlace(0);
         }
+        placeBeside();
         // A new file in place of one of several names would leave the other names showing the old content.
         if (status.st_nlink > 1)
-            return openInPlace(O_TRUNC);
+            return openCopyIn();
         return openBeside(&status);
     }
 
@@ -97,6 +118,12 @@ public:
         if (!flushBuffer()) {
             cancel();
             return false;
+        }
+        if (m_kept >= 0) {
+            const bool copied = copyIn();
+            const int error = m_error;
+            cancel();
+            return copied || fail(error);
         }
         // The new content reaches the disk before it takes the old one's name, so that a crash of the system
         // cannot leave an empty file in place of the old one. A pipe or a device has nothing to sync.
@@ -131,14 +158,15 @@ public:
     void cancel()
     {
         m_unnamed = false;
-        if (m_descriptor >= 0) {
-            ::close(m_descriptor);
-            m_descriptor = -1;
-        }
         if (!m_temporary.isEmpty()) {
             ::unlink(m_temporary.constData());
             m_temporary.clear();
         }
+        for (int* descriptor : {&m_descriptor, &m_kept})
+            if (*descriptor >= 0) {
+                ::close(*descriptor);
+                *descriptor = -1;
+            }
         m_buffer.clear();
     }
 
@@ -157,31 +185,25 @@ private:
         return m_descriptor >= 0 || fail(errno);
     }
 
-    // The new file is written beside the target, as a file without a name until it is complete where the system
-    // offers that (nothing is left behind however the program ends), else under a hidden name of its own.
-    // existing is the target's status when there is one.
-    bool openBeside(const struct stat* existing)
+    // The folder of the target, and the start of the hidden names of the files written beside it.
+    void placeBeside()
     {
         const qsizetype slash = m_target.lastIndexOf('/');
         m_folder = slash < 0 ? QByteArray() : m_target.left(slash + 1);
         const QByteArray name = m_target.mid(slash + 1);
         m_stem = name.size() + 8 <= NAME_MAX ? "." + name + "." : QByteArray(".quillory-save.");
-        int error = 0;
-#ifdef O_TMPFILE
-        m_descriptor = ::open(m_folder.isEmpty() ? "." : m_folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-        error = m_descriptor < 0 ? errno : 0;
-        m_unnamed = m_descriptor >= 0;
-        // File systems without unnamed files answer with one of these.
-        const bool unnamedUnsupported = error == EOPNOTSUPP || error == EISDIR || error == EINVAL;
-#else
-        const bool unnamedUnsupported = true;
-#endif
-        if (m_descriptor < 0 && unnamedUnsupported)
-            error = createNamed(m_descriptor) ? 0 : errno;
+    }
+
+    // The new file is written beside the target, as a file without a name until it is complete where the system
+    // offers that (nothing is left behind however the program ends), else under a hidden name of its own.
+    // existing is the target's status when there is one.
+    bool openBeside(const struct stat* existing)
+    {
+        const int error = createBeside(m_descriptor);
         if (m_descriptor < 0) {
             // A folder that lets nobody create files may still hold a file the user may write.
             if (existing && (error == EACCES || error == EPERM))
-                return openInPlace(O_TRUNC);
+                return openCopyIn();
             return fail(error);
         }
         if (!existing)
@@ -192,9 +214,9 @@ private:
         const bool sameOwner = ::fstat(m_descriptor, &written) == 0 && written.st_uid == existing->st_uid &&
                                written.st_gid == existing->st_gid;
         if (!sameOwner && ::fchown(m_descriptor, existing->st_uid, existing->st_gid) != 0) {
-            // Only the owner's own file could take the old one's place: write over it instead.
+            // Only the owner's own file could take the old one's place: the rows go into the old file instead.
             cancel();
-            return openInPlace(O_TRUNC);
+            return openCopyIn();
         }
         // fchown clears the set-user and set-group bits; they are the old file's to keep.
         if (!sameOwner)
@@ -202,16 +224,76 @@ private:
         return true;
     }
 
-    // Creates the new file under a hidden name beside the target that no file has yet; false, with errno set,
-    // when none can be made.
-    bool createNamed(int& descriptor)
+    // Creates the file beside the target; 0, or the system's error.
+    int createBeside(int& descriptor)
+    {
+        int error = 0;
+#ifdef O_TMPFILE
+        descriptor = ::open(m_folder.isEmpty() ? "." : m_folder.constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+        error = descriptor < 0 ? errno : 0;
+        m_unnamed = descriptor >= 0;
+        // File systems without unnamed files answer with one of these.
+        const bool unnamedUnsupported = error == EOPNOTSUPP || error == EISDIR || error == EINVAL;
+#else
+        const bool unnamedUnsupported = true;
+#endif
+        if (descriptor < 0 && unnamedUnsupported)
+            error = createNamed(m_folder, descriptor) ? 0 : errno;
+        return error;
+    }
+
+    // The target keeps its own file: it is opened now, so that a target the user may not write is refused before
+    // any row is made, and the rows go to a file of their own that is copied into it once complete.
+    bool openCopyIn()
+    {
+        m_kept = ::open(m_target.constData(), O_WRONLY | O_CLOEXEC);
+        if (m_kept < 0)
+            return fail(errno);
+        int error = createBeside(m_descriptor);
+        if (m_descriptor >= 0 && !m_temporary.isEmpty()) {
+            // Only this save's descriptor needs the file: without a name nothing is left of it however the program
+            // ends.
+            ::unlink(m_temporary.constData());
+            m_temporary.clear();
+        }
+        m_unnamed = false;
+        if (m_descriptor < 0 && (error == EACCES || error == EPERM || error == EROFS))
+            error = createUnnamed(QFile::encodeName(QDir::tempPath()) + '/', m_descriptor);
+        if (m_descriptor < 0) {
+            const int kept = m_kept;
+            m_kept = -1;
+            ::close(kept);
+            return fail(error);
+        }
+        return true;
+    }
+
+    // A file in folder that nothing names, for the rows to be copied from; 0, or the system's error.
+    int createUnnamed(const QByteArray& folder, int& descriptor)
+    {
+#ifdef O_TMPFILE
+        descriptor = ::open(folder.constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        if (descriptor >= 0)
+            return 0;
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+            return errno;
+#endif
+        QByteArray name;
+        if (!createNamed(folder, descriptor, &name))
+            return errno;
+        ::unlink(name.constData());
+        return 0;
+    }
+
+    // Creates a file under a hidden name in folder that no file has yet; false, with errno set, when none can be
+    // made.
+    bool createNamed(const QByteArray& folder, int& descriptor, QByteArray* name = nullptr)
     {
         for (int attempt = 0; attempt < 100; ++attempt) {
-            const QByteArray candidate =
-                m_folder + m_stem + QByteArray::number(QRandomGenerator::global()->generate() % 0x1000000u, 36);
-            descriptor = ::open(candidate.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            const QByteArray candidate = folder + newName();
+            descriptor = ::open(candidate.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
             if (descriptor >= 0) {
-                m_temporary = candidate;
+                (name ? *name : m_temporary) = candidate;
                 return true;
             }
             if (errno != EEXIST)
@@ -220,13 +302,17 @@ private:
         return false;
     }
 
+    QByteArray newName() const
+    {
+        return m_stem + QByteArray::number(QRandomGenerator::global()->generate() % 0x1000000u, 36);
+    }
+
     // Gives the complete unnamed file a hidden name beside the target, from which it takes the target's place.
     bool nameUnnamed()
     {
         const QByteArray self = "/proc/self/fd/" + QByteArray::number(m_descriptor);
         for (int attempt = 0; attempt < 100; ++attempt) {
-            const QByteArray candidate =
-                m_folder + m_stem + QByteArray::number(QRandomGenerator::global()->generate() % 0x1000000u, 36);
+            const QByteArray candidate = m_folder + newName();
             if (::linkat(AT_FDCWD, self.constData(), AT_FDCWD, candidate.constData(), AT_SYMLINK_FOLLOW) == 0) {
                 m_temporary = candidate;
                 m_unnamed = false;
@@ -236,6 +322,56 @@ private:
                 return fail(errno);
         }
         return fail(EEXIST);
+    }
+
+    // Copies the complete rows into the target's own file. The part past the old end goes first: it is the part
+    // that needs room the disk may not have, so that a full disk or a size limit stops the copy before any of the
+    // old content is overwritten, and the old length is restored.
+    bool copyIn()
+    {
+        if (!lockExclusive(m_kept))
+            return fail(errno);
+        struct stat rows;
+        struct stat old;
+        if (::fstat(m_descriptor, &rows) != 0 || ::fstat(m_kept, &old) != 0)
+            return fail(errno);
+        if (rows.st_size > old.st_size && !copyRange(old.st_size, rows.st_size)) {
+            const int error = m_error;
+            if (::ftruncate(m_kept, old.st_size) != 0) {
+                // Nothing more can be done for the old length; the error that matters is the first one.
+            }
+            return fail(error);
+        }
+        if (!copyRange(0, std::min(rows.st_size, old.st_size)))
+            return false;
+        if (::ftruncate(m_kept, rows.st_size) != 0)
+            return fail(errno);
+        if (::fsync(m_kept) != 0 && errno != EINVAL && errno != EROFS)
+            return fail(errno);
+        return true;
+    }
+
+    bool copyRange(off_t from, off_t to)
+    {
+        constexpr off_t kBlock = 1 << 20;
+        std::unique_ptr<char[]> block(new char[kBlock]);
+        while (from < to) {
+            const ssize_t count = ::pread(m_descriptor, block.get(), std::size_t(std::min(kBlock, to - from)), from);
+            if (count < 0 && errno == EINTR)
+                continue;
+            if (count <= 0)
+                return fail(count < 0 ? errno : EIO);
+            for (ssize_t done = 0; done < count;) {
+                const ssize_t written = ::pwrite(m_kept, block.get() + done, std::size_t(count - done), from + done);
+                if (written < 0 && errno == EINTR)
+                    continue;
+                if (written <= 0)
+                    return fail(written < 0 ? errno : ENOSPC);
+                done += written;
+            }
+            from += count;
+        }
+        return true;
     }
 
     bool flushBuffer()
@@ -286,7 +422,8 @@ private:
     QByteArray m_temporary;
     QByteArray m_buffer;
     bool m_unnamed = false;
-    int m_descriptor = -1;
+    int m_descriptor = -1; // where the rows are written
+    int m_kept = -1;       // the target's own file, when the rows are copied into it at the end
     bool m_special = false;
     int m_error = 0;
 };

@@ -11,8 +11,10 @@
 // - a target that is not a regular file (a pipe, a device, a socket) is written directly, as shell redirection
 //   does, and is never removed or replaced;
 // - a file with other hard links, one whose owner or group the program could not give the new file, and one in a
-//   folder that refuses the file beside it are written in place, so that every name keeps showing the file and
-//   the owner stays who it was; only then can a failure midway leave part of the new content;
+//   folder that refuses the file beside it keep their own file, so that every name keeps showing it and the owner
+//   stays who it was: the rows are written to a file of their own first (beside the target, else in the system's
+//   temporary folder) and copied into the target only once complete, under a lock that keeps two saves of the
+//   target from mixing their bytes;
 // - a symbolic link keeps being a link: what it points at is written.
 // Writes are buffered; a write that fails names the system's reason ("No space left on device").
 class SaveFile
@@ -26,10 +28,10 @@ public:
     bool open();
     bool write(const char* data, qsizetype size);
     bool write(const QByteArray& bytes) { return write(bytes.constData(), bytes.size()); }
-    // Writes out the buffer and makes the new content the target's. After a failure the target is untouched,
-    // except when it was written in place.
+    // Writes out the buffer and makes the new content the target's. After a failure the target is untouched (short
+    // of the disk failing while the complete rows are copied over a target that keeps its own file).
     bool commit();
-    // Gives up: the file written beside the target is removed; the target stays as it was.
+    // Gives up: the file written for the target is removed; the target stays as it was.
     void cancel();
 
     // The system's reason for the last failure.

@@ -1,3 +1,4 @@
+#include "QtPrinters.h"
 #include "SaveFile.h"
 #include "TempDir.h"
 #include "Unprivileged.h"
@@ -7,6 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -31,6 +37,20 @@ QString save(const QString& path, const QByteArray& bytes)
 QStringList entries(const QString& folder)
 {
     return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+}
+
+QByteArray contents(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+// A file's bytes as a line of a transcript: short ones as they are, long runs of one byte by their length.
+QString shown(const QByteArray& bytes)
+{
+    if (bytes.size() > 32 && bytes.count(bytes[0]) == bytes.size())
+        return QStringLiteral("%1 x '%2'").arg(bytes.size()).arg(QLatin1Char(bytes[0]));
+    return QString::fromLatin1(bytes);
 }
 
 } // namespace
@@ -129,4 +149,125 @@ TEST(SaveFile, AFolderIsNotATarget)
     EXPECT_EQ(save(dir.path() + "/folder", "x"), "Is a directory");
     EXPECT_EQ(save(QString(), "x"), "No such file or directory");
     EXPECT_EQ(entries(dir.path()), QStringList({"folder"}));
+}
+
+// A target that keeps its own file (other names, another owner, a folder that refuses new files) shows its old
+// content until the rows are complete, then exactly the new ones: a save given up, stopped or failed midway leaves
+// none of its rows where the old content was.
+TEST(SaveFile, ATargetThatKeepsItsOwnFileShowsTheOldContentUntilTheRowsAreComplete)
+{
+    TempDir dir;
+    OpenToAnyone(dir.path());
+    QDir(dir.path()).mkdir("temporary");
+    OpenToAnyone(dir.path() + "/temporary");
+    // Where the rows wait when the target's folder refuses them; nothing may be left there.
+    const QByteArray previousTemporary = qgetenv("TMPDIR");
+    qputenv("TMPDIR", QFile::encodeName(dir.path() + "/temporary"));
+    const QFile::Permissions anyone = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther | QFile::WriteOther;
+
+    struct Case
+    {
+        const char* name;
+        QString target;
+        QString folder;
+        bool unprivileged;
+    };
+    std::vector<Case> cases;
+    QDir(dir.path()).mkdir("linked");
+    const QString linked = dir.write("linked/target.txt", "old content\n");
+    ASSERT_EQ(::link(QFile::encodeName(linked).constData(), QFile::encodeName(dir.path() + "/linked/other.txt").constData()), 0);
+    QFile::setPermissions(linked, anyone);
+    cases.push_back({"a file with a second name", linked, dir.path() + "/linked", false});
+    QDir(dir.path()).mkdir("locked");
+    const QString locked = dir.write("locked/target.txt", "old content\n");
+    QFile::setPermissions(locked, anyone);
+    QFile::setPermissions(dir.path() + "/locked", QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther);
+    cases.push_back({"a file in a folder that refuses new files", locked, dir.path() + "/locked", true});
+    // Only root makes a file another user may write but not own.
+    if (geteuid() == 0) {
+        QDir(dir.path()).mkdir("owned");
+        OpenToAnyone(dir.path() + "/owned");
+        const QString owned = dir.write("owned/target.txt", "old content\n");
+        QFile::setPermissions(owned, anyone);
+        cases.push_back({"another user's file", owned, dir.path() + "/owned", true});
+    }
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const struct stat before = statusOf(c.target);
+        const QStringList beside = entries(c.folder);
+        const auto body = [&] {
+            QStringList transcript;
+            {
+                SaveFile file(c.target);
+                if (!file.open())
+                    return "open: " + file.errorString();
+                // More than the buffer holds, so that rows reach the disk.
+                file.write(QByteArray(100000, 'x'));
+                transcript << "while written: " + shown(contents(c.target));
+                file.cancel();
+                transcript << "given up: " + shown(contents(c.target));
+            }
+            for (const QByteArray& rows : {QByteArray(100000, 'x'), QByteArray("new\n")}) {
+                const QString outcome = save(c.target, rows);
+                transcript << outcome + ": " + shown(contents(c.target));
+            }
+            return transcript.join(u'|');
+        };
+        const QString transcript = c.unprivileged ? AsUnprivilegedUser(body) : body();
+        EXPECT_EQ(transcript.toStdString(), "while written: old content\n|given up: old content\n|"
+                                            "saved: 100000 x 'x'|saved: new\n");
+        const struct stat after = statusOf(c.target);
+        EXPECT_EQ(after.st_ino, before.st_ino);
+        EXPECT_EQ(after.st_nlink, before.st_nlink);
+        EXPECT_EQ(after.st_uid, before.st_uid);
+        EXPECT_EQ(entries(c.folder), beside);
+        EXPECT_EQ(entries(dir.path() + "/temporary"), QStringList());
+    }
+    EXPECT_EQ(contents(dir.path() + "/linked/other.txt"), "new\n");
+    QFile::setPermissions(dir.path() + "/locked", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    if (previousTemporary.isNull())
+        qunsetenv("TMPDIR");
+    else
+        qputenv("TMPDIR", previousTemporary);
+}
+
+TEST(SaveFile, TwoSavesOfOneFileWithOtherNamesNeverMixTheirBytes)
+{
+    TempDir dir;
+    const QString target = dir.write("target.txt", "old content\n");
+    ASSERT_EQ(::link(QFile::encodeName(target).constData(), QFile::encodeName(dir.path() + "/other.txt").constData()), 0);
+
+    // Both open before either writes; the one that ends last leaves its rows whole.
+    {
+        SaveFile longer(target);
+        SaveFile shorter(target);
+        ASSERT_TRUE(longer.open());
+        ASSERT_TRUE(shorter.open());
+        ASSERT_TRUE(longer.write(QByteArray(100000, 'a')));
+        ASSERT_TRUE(shorter.write(QByteArray(100, 'b')));
+        ASSERT_TRUE(shorter.commit());
+        EXPECT_EQ(contents(target), QByteArray(100, 'b'));
+        ASSERT_TRUE(longer.commit());
+        EXPECT_EQ(contents(target), QByteArray(100000, 'a'));
+    }
+
+    // A save waits for whoever holds the file's lock (another run copying its rows in) before it writes.
+    const int held = ::open(QFile::encodeName(target).constData(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    SaveFile file(target);
+    ASSERT_TRUE(file.open());
+    ASSERT_TRUE(file.write("new\n"));
+    bool committed = false;
+    std::thread saving([&] { committed = file.commit(); });
+    ::usleep(200000);
+    EXPECT_EQ(contents(target), QByteArray(100000, 'a'));
+    ::flock(held, LOCK_UN);
+    ::close(held);
+    saving.join();
+    EXPECT_TRUE(committed);
+    EXPECT_EQ(contents(target), "new\n");
+    EXPECT_EQ(contents(dir.path() + "/other.txt"), "new\n");
+    EXPECT_EQ(entries(dir.path()), QStringList({"other.txt", "target.txt"}));
 }
