@@ -25,6 +25,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <windows.h>
 #endif
 
@@ -428,6 +429,20 @@ private:
     int m_error = 0;
 };
 
+std::optional<QString> SaveFile::sameFileAmong(const QString& target, const QStringList& files)
+{
+    struct stat saved;
+    if (target.isEmpty() || ::stat(FileNames::toNative(target).constData(), &saved) != 0 || !S_ISREG(saved.st_mode))
+        return std::nullopt;
+    for (const QString& file : files) {
+        struct stat read;
+        if (!file.isEmpty() && ::stat(FileNames::toNative(file).constData(), &read) == 0 &&
+            read.st_dev == saved.st_dev && read.st_ino == saved.st_ino)
+            return file;
+    }
+    return std::nullopt;
+}
+
 #else
 
 // Windows: a file on disk is written beside the target and takes its place once every byte is there. While it is
@@ -634,6 +649,41 @@ private:
     QByteArray m_buffer;
     DWORD m_error = 0;
 };
+
+namespace {
+
+// The volume and the file's number on it, which every name of a file shares; nothing for a file that cannot be
+// reached.
+std::optional<std::pair<DWORD, quint64>> fileIdentity(const QString& path)
+{
+    const HANDLE handle =
+        CreateFileW(wide(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath())).c_str(), 0,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return std::nullopt;
+    BY_HANDLE_FILE_INFORMATION information{};
+    const bool known = GetFileInformationByHandle(handle, &information) && GetFileType(handle) == FILE_TYPE_DISK &&
+                       !(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    CloseHandle(handle);
+    if (!known)
+        return std::nullopt;
+    return std::pair{information.dwVolumeSerialNumber,
+                     (quint64(information.nFileIndexHigh) << 32) | information.nFileIndexLow};
+}
+
+} // namespace
+
+std::optional<QString> SaveFile::sameFileAmong(const QString& target, const QStringList& files)
+{
+    const std::optional<std::pair<DWORD, quint64>> saved = target.isEmpty() ? std::nullopt : fileIdentity(target);
+    if (!saved)
+        return std::nullopt;
+    for (const QString& file : files)
+        if (!file.isEmpty() && fileIdentity(file) == saved)
+            return file;
+    return std::nullopt;
+}
 
 #endif
 

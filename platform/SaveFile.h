@@ -2,8 +2,10 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
+#include <optional>
 
 // Writes a file so that the user never loses what the target held, and the target stays what it was:
 // - a regular file is written beside the target and put in its place only once every byte is there, so a failure
@@ -36,6 +38,10 @@ public:
 
     // The system's reason for the last failure.
     QString errorString() const;
+
+    // The one of files that is the same file as target (the same device and file, by whatever name or link), if
+    // any: a save over a file the same run still reads would read its own rows.
+    static std::optional<QString> sameFileAmong(const QString& target, const QStringList& files);
 
     class Writer;
 

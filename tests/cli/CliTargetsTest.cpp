@@ -464,6 +464,46 @@ TEST(QuilloryExtractTargets, ASaveStreamsItsRowsInsteadOfHoldingThem)
 }
 
 #ifndef Q_OS_WIN
+// A save over a file the run still reads would make its rows from its own output, or from nothing once the file
+// is cut short: it is refused before any file is read.
+TEST(QuilloryExtractTargets, ASaveOverAFileTheRunReadsIsRefusedBeforeAnythingIsRead)
+{
+    TempDir dir;
+    const QString page = dir.write("in.html", "<p>a</p>");
+    const QString other = dir.path() + "/other.html";
+    link(page, other);
+    ASSERT_TRUE(QFile::link("in.html", dir.path() + "/symbolic.html"));
+    const QString list = dir.write("list.txt", page.toUtf8() + "\n");
+    QStringList before = entries(dir.path()) << ".stderr" << ".stdout";
+    before.sort();
+    const struct
+    {
+        const char* name;
+        std::vector<std::string> arguments;
+        QString target;
+        QString input;
+    } cases[] = {
+        {"its own name", {"--save-text", page.toStdString(), page.toStdString()}, page, page},
+        {"a second name of it", {"--save-csv", other.toStdString(), page.toStdString()}, other, page},
+        {"a symbolic link to it",
+         {"--save-text", dir.path().toStdString() + "/symbolic.html", other.toStdString()},
+         dir.path() + "/symbolic.html",
+         other},
+        {"the list of files", {"--save-text", list.toStdString(), "--files-from", list.toStdString()}, list, list},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Outcome outcome = run(dir, c.arguments);
+        EXPECT_EQ(outcome.status, 2);
+        EXPECT_EQ(outcome.out, "");
+        EXPECT_EQ(outcome.err, "quillory-extract: " + c.target.toStdString() + ": refusing to save over " +
+                                   c.input.toStdString() + ", which the run reads\n");
+        EXPECT_EQ(dir.read("in.html"), "<p>a</p>");
+        EXPECT_EQ(dir.read("list.txt"), page.toUtf8() + "\n");
+        EXPECT_EQ(entries(dir.path()), before);
+    }
+}
+
 // A target that keeps its own file (a second name, a folder that refuses new files) takes the rows only once they
 // are complete: a run stopped or failed before then leaves it as it was, and nothing beside it or in the temporary
 // folder.

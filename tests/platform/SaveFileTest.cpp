@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -270,4 +271,37 @@ TEST(SaveFile, TwoSavesOfOneFileWithOtherNamesNeverMixTheirBytes)
     EXPECT_EQ(contents(target), "new\n");
     EXPECT_EQ(contents(dir.path() + "/other.txt"), "new\n");
     EXPECT_EQ(entries(dir.path()), QStringList({"other.txt", "target.txt"}));
+}
+
+TEST(SaveFile, ATargetIsFoundAmongFilesByTheFileItNamesNotByItsName)
+{
+    TempDir dir;
+    const QString page = dir.write("page.html", "<p>a</p>");
+    const QString copy = dir.write("copy.html", "<p>a</p>");
+    const QString linked = dir.path() + "/linked.html";
+    ASSERT_EQ(::link(QFile::encodeName(page).constData(), QFile::encodeName(linked).constData()), 0);
+    ASSERT_TRUE(QFile::link("page.html", dir.path() + "/symbolic.html"));
+    QDir(dir.path()).mkdir("folder");
+    const QString folder = dir.path() + "/folder";
+    const QString missing = dir.path() + "/missing.html";
+
+    const struct
+    {
+        const char* name;
+        QString target;
+        QStringList files;
+        std::optional<QString> found;
+    } cases[] = {
+        {"the same name", page, {copy, page}, page},
+        {"a second name", linked, {folder, copy, page}, page},
+        {"a symbolic link", dir.path() + "/symbolic.html", {page}, page},
+        {"a name with a step back", dir.path() + "/folder/../page.html", {copy, linked}, linked},
+        {"a copy is another file", page, {copy, folder, missing}, std::nullopt},
+        {"a target not yet there", missing, {page, missing}, std::nullopt},
+        {"a folder is no file read", folder, {folder}, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(SaveFile::sameFileAmong(c.target, c.files), c.found);
+    }
 }
