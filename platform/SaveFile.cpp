@@ -40,6 +40,28 @@ constexpr qsizetype kBufferBytes = 16384;
 
 namespace {
 
+// The descriptor a path names when it is one of the system's names for the program's own open descriptors
+// (/dev/stdout, /dev/fd/N, /proc/self/fd/N); -1 for any other path. Opening such a name anew would reach the file
+// behind the descriptor by its path, truncate it and lose where the descriptor appends; a pipe's has no path at all.
+int namedDescriptor(const QByteArray& path)
+{
+    if (path == "/dev/stdin")
+        return 0;
+    if (path == "/dev/stdout")
+        return 1;
+    if (path == "/dev/stderr")
+        return 2;
+    QByteArray number;
+    for (const QByteArray& folder :
+         {QByteArray("/dev/fd/"), QByteArray("/proc/self/fd/"), "/proc/" + QByteArray::number(::getpid()) + "/fd/"})
+        if (path.startsWith(folder))
+            number = path.mid(folder.size());
+    if (number.isEmpty() || number.size() > 9 ||
+        !std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return -1;
+    return number.toInt();
+}
+
 // Takes the lock that two saves of one file share, waiting for the other to end.
 bool lockExclusive(int descriptor)
 {
@@ -64,6 +86,8 @@ public:
         if (m_path.isEmpty())
             return fail(ENOENT);
         m_target = FileNames::toNative(m_path);
+        if (const int given = namedDescriptor(m_target); given >= 0)
+            return openDescriptor(given);
         struct stat link;
         if (::lstat(m_target.constData(), &link) != 0) {
             if (errno != ENOENT)
@@ -183,6 +207,23 @@ private:
     bool openInPlace(int flags)
     {
         m_descriptor = ::open(m_target.constData(), O_WRONLY | O_CLOEXEC | flags, 0666);
+        return m_descriptor >= 0 || fail(errno);
+    }
+
+    // One of the program's own descriptors, written as it stands; the save's copy of it is closed at the end, the
+    // descriptor itself stays open for whoever else writes to it.
+    bool openDescriptor(int given)
+    {
+        const int flags = ::fcntl(given, F_GETFL);
+        if (flags < 0)
+            return fail(errno);
+        if ((flags & O_ACCMODE) == O_RDONLY)
+            return fail(EBADF);
+        struct stat status;
+        if (::fstat(given, &status) == 0 && S_ISDIR(status.st_mode))
+            return fail(EISDIR);
+        m_descriptor = ::fcntl(given, F_DUPFD_CLOEXEC, 3);
+        m_special = true;
         return m_descriptor >= 0 || fail(errno);
     }
 

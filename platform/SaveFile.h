@@ -11,7 +11,9 @@
 // - a regular file is written beside the target and put in its place only once every byte is there, so a failure
 //   (or an end of the program midway) leaves the old file as it was; the new file keeps the old one's mode bits;
 // - a target that is not a regular file (a pipe, a device, a socket) is written directly, as shell redirection
-//   does, and is never removed or replaced;
+//   does, and is never removed or replaced; so is a name of one of the program's open descriptors (/dev/stdout,
+//   /dev/fd/N, /proc/self/fd/N), which is written through that descriptor as it stands: where it appends, the rows
+//   are appended;
 // - a file with other hard links, one whose owner or group the program could not give the new file, and one in a
 //   folder that refuses the file beside it keep their own file, so that every name keeps showing it and the owner
 //   stays who it was: the rows are written to a file of their own first (beside the target, else in the system's

@@ -631,6 +631,45 @@ TEST(QuilloryExtractTargets, TwoRunsSavingToOneFileAtOnceLeaveTheRowsOfOneWhole)
               QStringList({".stderr", ".stdout", "alone.txt", "long.html", "other.txt", "short.html", "target.txt"}));
 }
 
+// /dev/stdout, /dev/stderr and the /dev/fd names a shell hands out are the descriptors the shell set up: a log it
+// appends to keeps what it held, and a pipe is written as any other.
+TEST(QuilloryExtractTargets, ADescriptorsNameIsWrittenThroughTheDescriptorAsItStands)
+{
+    TempDir dir;
+    const std::string page = dir.write("p.html", "<p>one</p><p>two</p>").toStdString();
+    const std::string root = dir.path().toStdString();
+    const std::string text = "one\r\ntwo\r\n";
+    const std::string comma = "one,two,\r\n";
+    const struct
+    {
+        const char* name;
+        std::string script;
+        std::string file;
+        std::string expected;
+    } cases[] = {
+        {"standard output appended to a log", "\"$0\" --save-text /dev/stdout \"$@\" >> " + root + "/log", "log",
+         "kept\n" + text},
+        {"standard error appended to a log", "\"$0\" --save-text /dev/stderr \"$@\" 2>> " + root + "/log", "log",
+         "kept\n" + text},
+        {"standard output into a pipe", "set -o pipefail; \"$0\" --save-text /dev/stdout \"$@\" | cat > " + root +
+                                            "/piped",
+         "piped", text},
+        {"a process substitution",
+         "\"$0\" --save-csv >(cat > " + root + "/substituted) \"$@\"; status=$?; wait $!; exit $status",
+         "substituted", comma},
+        {"a descriptor opened by the shell", "exec 5>> " + root + "/log; \"$0\" --save-csv /dev/fd/5 \"$@\"", "log",
+         "kept\n" + comma},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        dir.write("log", "kept\n");
+        const Outcome outcome = finish(start(dir, {page}, false, {"/bin/bash", "-c", c.script}));
+        EXPECT_EQ(outcome.status, 0);
+        EXPECT_EQ(outcome.err, "");
+        EXPECT_EQ(slurp(root + "/" + c.file), c.expected);
+    }
+}
+
 #endif
 
 // A page as dense as markup gets: the parser needs far more memory than its size.

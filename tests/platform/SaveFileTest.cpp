@@ -273,6 +273,44 @@ TEST(SaveFile, TwoSavesOfOneFileWithOtherNamesNeverMixTheirBytes)
     EXPECT_EQ(entries(dir.path()), QStringList({"other.txt", "target.txt"}));
 }
 
+// /dev/stdout, /dev/fd/N and /proc/self/fd/N name descriptors the program already holds; opened anew they would
+// truncate the file behind them (a log the shell appends to), and a pipe's cannot be opened by name at all.
+TEST(SaveFile, ADescriptorsNameIsWrittenThroughTheDescriptorAsItStands)
+{
+    TempDir dir;
+    const QString log = dir.write("log.txt", "kept\n");
+    const int appending = ::open(QFile::encodeName(log).constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    ASSERT_GE(appending, 0);
+    const ino_t before = statusOf(log).st_ino;
+    const QString number = QString::number(appending);
+    for (const QString& name :
+         {"/dev/fd/" + number, "/proc/self/fd/" + number, QStringLiteral("/proc/%1/fd/").arg(::getpid()) + number}) {
+        SCOPED_TRACE(name.toStdString());
+        EXPECT_EQ(save(name, name.toUtf8() + "\n"), "saved");
+    }
+    EXPECT_EQ(contents(log), "kept\n/dev/fd/" + number.toUtf8() + "\n/proc/self/fd/" + number.toUtf8() + "\n/proc/" +
+                                 QByteArray::number(::getpid()) + "/fd/" + number.toUtf8() + "\n");
+    EXPECT_EQ(statusOf(log).st_ino, before);
+    // The descriptor stays the program's: still open, still appending.
+    EXPECT_EQ(::write(appending, "after\n", 6), 6);
+    ::close(appending);
+    EXPECT_EQ(contents(log).right(6), "after\n");
+    EXPECT_EQ(entries(dir.path()), QStringList({"log.txt"}));
+
+    int pipe[2];
+    ASSERT_EQ(::pipe2(pipe, O_CLOEXEC), 0);
+    EXPECT_EQ(save("/dev/fd/" + QString::number(pipe[1]), "through the pipe"), "saved");
+    ::close(pipe[1]);
+    char received[64] = {};
+    EXPECT_EQ(::read(pipe[0], received, sizeof received), 16);
+    EXPECT_STREQ(received, "through the pipe");
+
+    // A descriptor the program does not hold, or holds only for reading, cannot take the rows.
+    EXPECT_EQ(save("/dev/fd/" + QString::number(pipe[1]), "x"), "Bad file descriptor");
+    EXPECT_EQ(save("/proc/self/fd/" + QString::number(pipe[0]), "x"), "Bad file descriptor");
+    ::close(pipe[0]);
+}
+
 TEST(SaveFile, ATargetIsFoundAmongFilesByTheFileItNamesNotByItsName)
 {
     TempDir dir;
