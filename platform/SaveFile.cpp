@@ -13,6 +13,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/file.h>
@@ -162,13 +163,8 @@ public:
             cancel();
             return fail(error);
         }
-        const int descriptor = m_descriptor;
-        m_descriptor = -1;
-        if (::close(descriptor) != 0 && errno != EINTR) {
-            const int error = errno;
-            cancel();
-            return fail(error);
-        }
+        // The descriptor stays open, and its lock held, until the file has its final name: a save that looks for
+        // files left behind meanwhile sees it is still being written.
         if (!m_temporary.isEmpty()) {
             if (::rename(m_temporary.constData(), m_target.constData()) != 0) {
                 const int error = errno;
@@ -177,6 +173,10 @@ public:
             }
             m_temporary.clear();
         }
+        const int descriptor = m_descriptor;
+        m_descriptor = -1;
+        if (::close(descriptor) != 0 && errno != EINTR)
+            return fail(errno);
         return true;
     }
 
@@ -233,7 +233,9 @@ private:
         const qsizetype slash = m_target.lastIndexOf('/');
         m_folder = slash < 0 ? QByteArray() : m_target.left(slash + 1);
         const QByteArray name = m_target.mid(slash + 1);
-        m_stem = name.size() + 8 <= NAME_MAX ? "." + name + "." : QByteArray(".quillory-save.");
+        // Room for the process number and the random part.
+        m_stem = name.size() + 20 <= NAME_MAX ? "." + name + "." : QByteArray(".quillory-save.");
+        removeAbandoned();
     }
 
     // The new file is written beside the target, as a file without a name until it is complete where the system
@@ -266,7 +268,7 @@ private:
         return true;
     }
 
-    // Creates the file beside the target; 0, or the system's error.
+    // Creates the file beside the target, locked while this save writes it; 0, or the system's error.
     int createBeside(int& descriptor)
     {
         int error = 0;
@@ -281,6 +283,8 @@ private:
 #endif
         if (descriptor < 0 && unnamedUnsupported)
             error = createNamed(m_folder, descriptor) ? 0 : errno;
+        if (descriptor >= 0)
+            ::flock(descriptor, LOCK_EX | LOCK_NB);
         return error;
     }
 
@@ -327,8 +331,8 @@ private:
         return 0;
     }
 
-    // Creates a file under a hidden name in folder that no file has yet; false, with errno set, when none can be
-    // made.
+    // Creates a file under a hidden name in folder that no file has yet, named for this process so that a later
+    // save can tell one left behind; false, with errno set, when none can be made.
     bool createNamed(const QByteArray& folder, int& descriptor, QByteArray* name = nullptr)
     {
         for (int attempt = 0; attempt < 100; ++attempt) {
@@ -346,7 +350,8 @@ private:
 
     QByteArray newName() const
     {
-        return m_stem + QByteArray::number(QRandomGenerator::global()->generate() % 0x1000000u, 36);
+        return m_stem + QByteArray::number(::getpid()) + '.' +
+               QByteArray::number(QRandomGenerator::global()->generate() % 0x1000000u, 36);
     }
 
     // Gives the complete unnamed file a hidden name beside the target, from which it takes the target's place.
@@ -364,6 +369,36 @@ private:
                 return fail(errno);
         }
         return fail(EEXIST);
+    }
+
+    // Removes the hidden files of this target's earlier saves whose writers were killed before they could. A file
+    // is left alone while its writer's process lives, and while anyone holds its lock: a writer on another machine
+    // sharing the folder has a process number that means nothing here, but its lock reaches.
+    void removeAbandoned() const
+    {
+        DIR* folder = ::opendir(m_folder.isEmpty() ? "." : m_folder.constData());
+        if (!folder)
+            return;
+        while (const dirent* entry = ::readdir(folder)) {
+            const QByteArray name(entry->d_name);
+            if (!name.startsWith(m_stem))
+                continue;
+            const QList<QByteArray> parts = name.mid(m_stem.size()).split('.');
+            bool numbered = false;
+            const qint64 writer = parts.size() == 2 ? parts[0].toLongLong(&numbered) : 0;
+            if (!numbered || writer <= 0 || writer > INT_MAX || writer == ::getpid())
+                continue;
+            if (::kill(pid_t(writer), 0) == 0 || errno != ESRCH)
+                continue;
+            const int file = ::openat(::dirfd(folder), entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+            if (file < 0)
+                continue;
+            struct stat status;
+            if (::fstat(file, &status) == 0 && S_ISREG(status.st_mode) && ::flock(file, LOCK_EX | LOCK_NB) == 0)
+                ::unlinkat(::dirfd(folder), entry->d_name, 0);
+            ::close(file);
+        }
+        ::closedir(folder);
     }
 
     // Copies the complete rows into the target's own file. The part past the old end goes first: it is the part

@@ -19,7 +19,9 @@
 //   stays who it was: the rows are written to a file of their own first (beside the target, else in the system's
 //   temporary folder) and copied into the target only once complete, under a lock that keeps two saves of the
 //   target from mixing their bytes;
-// - a symbolic link keeps being a link: what it points at is written.
+// - a symbolic link keeps being a link: what it points at is written;
+// - where the system has no unnamed files, the file beside the target has a hidden name holding its writer's process
+//   number; one left by a writer that was killed is removed by the next save of that target.
 // Writes are buffered; a write that fails names the system's reason ("No space left on device").
 class SaveFile
 {

@@ -670,6 +670,38 @@ TEST(QuilloryExtractTargets, ADescriptorsNameIsWrittenThroughTheDescriptorAsItSt
     }
 }
 
+// Where the file system has no unnamed files, the rows are written under a hidden name beside the target, which a
+// kill leaves behind; the next save of that target clears it away.
+TEST(QuilloryExtractTargets, AHiddenFileLeftByAKilledSaveGoesWithTheNextSave)
+{
+    TempDir dir;
+    const std::string page = dir.write("deep.html", deepPage(20, 'x')).toStdString();
+    const QString target = dir.write("target.txt", "old\r\n");
+    const ScopedVariable preload("LD_PRELOAD", QUILLORY_NO_UNNAMED_FILES_PATH);
+    // The sanitizers' runtime wants to come first; here the stand-in comes before it, on purpose.
+    const ScopedVariable sanitizers("ASAN_OPTIONS", qgetenv("ASAN_OPTIONS") + ":verify_asan_link_order=0");
+
+    const std::vector<std::string> arguments = {"-m", "2", "-t", "div", "--save-text", target.toStdString(), page};
+    const Started killed = start(dir, arguments);
+    QStringList hidden;
+    QElapsedTimer clock;
+    clock.start();
+    while (hidden.isEmpty() && clock.elapsed() < 60'000) {
+        hidden = QDir(dir.path()).entryList({".target.txt.*"}, QDir::Files | QDir::Hidden);
+        QThread::msleep(1);
+    }
+    KillProcess(killed.process);
+    finish(killed);
+    ASSERT_EQ(hidden.size(), 1);
+    EXPECT_TRUE(QFileInfo::exists(dir.path() + "/" + hidden[0]));
+    EXPECT_EQ(dir.read("target.txt"), "old\r\n");
+
+    const Outcome saved = run(dir, arguments);
+    EXPECT_EQ(saved.status, 0);
+    EXPECT_EQ(saved.err, "");
+    EXPECT_GT(QFileInfo(target).size(), 20'000'000);
+    EXPECT_EQ(entries(dir.path()), QStringList({".stderr", ".stdout", "deep.html", "target.txt"}));
+}
 #endif
 
 // A page as dense as markup gets: the parser needs far more memory than its size.

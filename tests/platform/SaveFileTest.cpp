@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -52,6 +53,16 @@ QString shown(const QByteArray& bytes)
     if (bytes.size() > 32 && bytes.count(bytes[0]) == bytes.size())
         return QStringLiteral("%1 x '%2'").arg(bytes.size()).arg(QLatin1Char(bytes[0]));
     return QString::fromLatin1(bytes);
+}
+
+// A process number that no process has: that of a child that has ended and been reaped.
+pid_t goneProcess()
+{
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(0);
+    ::waitpid(child, nullptr, 0);
+    return child;
 }
 
 } // namespace
@@ -309,6 +320,38 @@ TEST(SaveFile, ADescriptorsNameIsWrittenThroughTheDescriptorAsItStands)
     EXPECT_EQ(save("/dev/fd/" + QString::number(pipe[1]), "x"), "Bad file descriptor");
     EXPECT_EQ(save("/proc/self/fd/" + QString::number(pipe[0]), "x"), "Bad file descriptor");
     ::close(pipe[0]);
+}
+
+// Where the system has no unnamed files, a save killed midway leaves its hidden file beside the target.
+TEST(SaveFile, HiddenFilesLeftByKilledSavesGoWithTheNextSaveOfTheirTarget)
+{
+    TempDir dir;
+    dir.write("out.txt", "old");
+    const QByteArray gone = QByteArray::number(goneProcess());
+    const QByteArray living = QByteArray::number(::getppid());
+    const QStringList left = {
+        "." + QString::fromLatin1("out.txt." + gone + ".k3x"),    // its writer is gone: removed
+        "." + QString::fromLatin1("out.txt." + gone + ".a0b1"),   // likewise
+        "." + QString::fromLatin1("out.txt." + living + ".k3y"),  // its writer still runs
+        "." + QString::fromLatin1("out.txt." + gone + ".k3z"),    // locked: its writer runs on another machine
+        "." + QString::fromLatin1("other.txt." + gone + ".k40"),  // another target's
+        QStringLiteral(".out.txt.backup"),                        // not a save's at all
+        QStringLiteral(".out.txt.1.2.3"),
+    };
+    for (const QString& name : left)
+        dir.write(name, "partial");
+    const int locked = ::open(QFile::encodeName(dir.path() + "/" + left[3]).constData(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(locked, 0);
+    ASSERT_EQ(::flock(locked, LOCK_EX), 0);
+
+    EXPECT_EQ(save(dir.path() + "/out.txt", "new"), "saved");
+    ::close(locked);
+    EXPECT_EQ(dir.read("out.txt"), "new");
+    QStringList expected = QStringList({"out.txt"}) + left.mid(2);
+    expected.sort();
+    EXPECT_EQ(entries(dir.path()), expected);
+    for (const QString& name : left.mid(2))
+        EXPECT_EQ(dir.read(name), "partial") << name.toStdString();
 }
 
 TEST(SaveFile, ATargetIsFoundAmongFilesByTheFileItNamesNotByItsName)
