@@ -732,10 +732,9 @@ namespace {
 // reached.
 std::optional<std::pair<DWORD, quint64>> fileIdentity(const QString& path)
 {
-    const HANDLE handle =
-        CreateFileW(wide(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath())).c_str(), 0,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE handle = CreateFileW(wide(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath())).c_str(), 0,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return std::nullopt;
     BY_HANDLE_FILE_INFORMATION information{};

@@ -171,7 +171,8 @@ QStringList entries(const QString& folder)
 // 300 nested elements around 2,000 characters of fill, blocks times: rows of a megabyte a block with -m 2 -t div.
 QByteArray deepPage(int blocks, char fill)
 {
-    const QByteArray one = QByteArray("<div>").repeated(300) + QByteArray(2000, fill) + QByteArray("</div>").repeated(300);
+    const QByteArray one =
+        QByteArray("<div>").repeated(300) + QByteArray(2000, fill) + QByteArray("</div>").repeated(300);
     return one.repeated(blocks);
 }
 
@@ -474,7 +475,7 @@ TEST(QuilloryExtractTargets, ASaveOverAFileTheRunReadsIsRefusedBeforeAnythingIsR
     link(page, other);
     ASSERT_TRUE(QFile::link("in.html", dir.path() + "/symbolic.html"));
     const QString list = dir.write("list.txt", page.toUtf8() + "\n");
-    QStringList before = entries(dir.path()) << ".stderr" << ".stdout";
+    QStringList before = entries(dir.path()) + QStringList{".stderr", ".stdout"};
     before.sort();
     const struct
     {
@@ -525,10 +526,12 @@ TEST(QuilloryExtractTargets, ATargetThatKeepsItsOwnFileIsAsItWasAfterAStopOrAFai
     QDir(dir.path()).mkdir("locked");
     const QString locked = dir.write("locked/target.txt", "old\r\n");
     QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther | QFile::WriteOther);
-    QFile::setPermissions(dir.path() + "/locked", QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther);
+    QFile::setPermissions(dir.path() + "/locked",
+                          QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther);
     // A disk that fills midway, as a limit on the size of the files the program writes; the signal the limit sends
     // is ignored, as where a disk is full, so that the write fails instead.
-    const std::vector<std::string> limited = {"/bin/sh", "-c", "trap '' XFSZ; exec prlimit --fsize=262144 \"$0\" \"$@\""};
+    const std::vector<std::string> limited = {"/bin/sh", "-c",
+                                              "trap '' XFSZ; exec prlimit --fsize=262144 \"$0\" \"$@\""};
 
     const struct
     {
@@ -541,11 +544,26 @@ TEST(QuilloryExtractTargets, ATargetThatKeepsItsOwnFileIsAsItWasAfterAStopOrAFai
         std::string err;
     } cases[] = {
         {"Ctrl+C, a file with a second name", linked, {"-j1", first, big}, false, {}, 130, ""},
-        {"Ctrl+C, another user's save into a folder that refuses new files", locked, {"-j1", first, big}, true, {},
-         130, ""},
-        {"a full disk, a file with a second name", linked, {"-m", "2", "-t", "div", deep}, false, limited, 1,
+        {"Ctrl+C, another user's save into a folder that refuses new files",
+         locked,
+         {"-j1", first, big},
+         true,
+         {},
+         130,
+         ""},
+        {"a full disk, a file with a second name",
+         linked,
+         {"-m", "2", "-t", "div", deep},
+         false,
+         limited,
+         1,
          "quillory-extract: " + linked.toStdString() + ": could not be saved: File too large\n"},
-        {"a full disk, a folder that refuses new files", locked, {"-m", "2", "-t", "div", deep}, false, limited, 1,
+        {"a full disk, a folder that refuses new files",
+         locked,
+         {"-m", "2", "-t", "div", deep},
+         false,
+         limited,
+         1,
          "quillory-extract: " + locked.toStdString() + ": could not be saved: File too large\n"},
     };
     for (const auto& c : cases) {
@@ -601,7 +619,8 @@ TEST(QuilloryExtractTargets, TwoRunsSavingToOneFileAtOnceLeaveTheRowsOfOneWhole)
     const std::string alone = dir.path().toStdString() + "/alone.txt";
     std::string rows[2];
     for (int i = 0; i < 2; ++i) {
-        ASSERT_EQ(run(dir, {"-m", "2", "-t", "div", "-j", "1", "--save-text", alone, i == 0 ? longer : shorter}).status, 0);
+        ASSERT_EQ(run(dir, {"-m", "2", "-t", "div", "-j", "1", "--save-text", alone, i == 0 ? longer : shorter}).status,
+                  0);
         rows[i] = slurp(alone);
     }
     ASSERT_GT(rows[0].size(), 4'000'000u);
@@ -651,12 +670,11 @@ TEST(QuilloryExtractTargets, ADescriptorsNameIsWrittenThroughTheDescriptorAsItSt
          "kept\n" + text},
         {"standard error appended to a log", "\"$0\" --save-text /dev/stderr \"$@\" 2>> " + root + "/log", "log",
          "kept\n" + text},
-        {"standard output into a pipe", "set -o pipefail; \"$0\" --save-text /dev/stdout \"$@\" | cat > " + root +
-                                            "/piped",
-         "piped", text},
+        {"standard output into a pipe",
+         "set -o pipefail; \"$0\" --save-text /dev/stdout \"$@\" | cat > " + root + "/piped", "piped", text},
         {"a process substitution",
-         "\"$0\" --save-csv >(cat > " + root + "/substituted) \"$@\"; status=$?; wait $!; exit $status",
-         "substituted", comma},
+         "\"$0\" --save-csv >(cat > " + root + "/substituted) \"$@\"; status=$?; wait $!; exit $status", "substituted",
+         comma},
         {"a descriptor opened by the shell", "exec 5>> " + root + "/log; \"$0\" --save-csv /dev/fd/5 \"$@\"", "log",
          "kept\n" + comma},
     };

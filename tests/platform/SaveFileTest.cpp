@@ -1,5 +1,5 @@
-#include "QtPrinters.h"
 #include "SaveFile.h"
+#include "QtPrinters.h"
 #include "TempDir.h"
 #include "Unprivileged.h"
 
@@ -187,13 +187,16 @@ TEST(SaveFile, ATargetThatKeepsItsOwnFileShowsTheOldContentUntilTheRowsAreComple
     std::vector<Case> cases;
     QDir(dir.path()).mkdir("linked");
     const QString linked = dir.write("linked/target.txt", "old content\n");
-    ASSERT_EQ(::link(QFile::encodeName(linked).constData(), QFile::encodeName(dir.path() + "/linked/other.txt").constData()), 0);
+    ASSERT_EQ(
+        ::link(QFile::encodeName(linked).constData(), QFile::encodeName(dir.path() + "/linked/other.txt").constData()),
+        0);
     QFile::setPermissions(linked, anyone);
     cases.push_back({"a file with a second name", linked, dir.path() + "/linked", false});
     QDir(dir.path()).mkdir("locked");
     const QString locked = dir.write("locked/target.txt", "old content\n");
     QFile::setPermissions(locked, anyone);
-    QFile::setPermissions(dir.path() + "/locked", QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther);
+    QFile::setPermissions(dir.path() + "/locked",
+                          QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther);
     cases.push_back({"a file in a folder that refuses new files", locked, dir.path() + "/locked", true});
     // Only root makes a file another user may write but not own.
     if (geteuid() == 0) {
@@ -248,7 +251,8 @@ TEST(SaveFile, TwoSavesOfOneFileWithOtherNamesNeverMixTheirBytes)
 {
     TempDir dir;
     const QString target = dir.write("target.txt", "old content\n");
-    ASSERT_EQ(::link(QFile::encodeName(target).constData(), QFile::encodeName(dir.path() + "/other.txt").constData()), 0);
+    ASSERT_EQ(::link(QFile::encodeName(target).constData(), QFile::encodeName(dir.path() + "/other.txt").constData()),
+              0);
 
     // Both open before either writes; the one that ends last leaves its rows whole.
     {
@@ -330,12 +334,12 @@ TEST(SaveFile, HiddenFilesLeftByKilledSavesGoWithTheNextSaveOfTheirTarget)
     const QByteArray gone = QByteArray::number(goneProcess());
     const QByteArray living = QByteArray::number(::getppid());
     const QStringList left = {
-        "." + QString::fromLatin1("out.txt." + gone + ".k3x"),    // its writer is gone: removed
-        "." + QString::fromLatin1("out.txt." + gone + ".a0b1"),   // likewise
-        "." + QString::fromLatin1("out.txt." + living + ".k3y"),  // its writer still runs
-        "." + QString::fromLatin1("out.txt." + gone + ".k3z"),    // locked: its writer runs on another machine
-        "." + QString::fromLatin1("other.txt." + gone + ".k40"),  // another target's
-        QStringLiteral(".out.txt.backup"),                        // not a save's at all
+        "." + QString::fromLatin1("out.txt." + gone + ".k3x"),   // its writer is gone: removed
+        "." + QString::fromLatin1("out.txt." + gone + ".a0b1"),  // likewise
+        "." + QString::fromLatin1("out.txt." + living + ".k3y"), // its writer still runs
+        "." + QString::fromLatin1("out.txt." + gone + ".k3z"),   // locked: its writer runs on another machine
+        "." + QString::fromLatin1("other.txt." + gone + ".k40"), // another target's
+        QStringLiteral(".out.txt.backup"),                       // not a save's at all
         QStringLiteral(".out.txt.1.2.3"),
     };
     for (const QString& name : left)
