@@ -31,6 +31,23 @@ void RowOutput::reportSaveFailure()
                  m_save->errorString().toLocal8Bit().constData());
 }
 
+bool RowOutput::savesOverAnInput() const
+{
+    if (!m_savePath)
+        return false;
+    QStringList inputs;
+    for (const std::string& file : m_options.files)
+        inputs << FileNames::fromNative(QByteArray::fromStdString(file));
+    if (m_options.filesFrom && *m_options.filesFrom != "-")
+        inputs << FileNames::fromNative(QByteArray::fromStdString(*m_options.filesFrom));
+    const std::optional<QString> input = SaveFile::sameFileAmong(*m_savePath, inputs);
+    if (!input)
+        return false;
+    std::fprintf(stderr, "quillory-extract: %s: refusing to save over %s, which the run reads\n",
+                 FileNames::toNative(*m_savePath).constData(), FileNames::toNative(*input).constData());
+    return true;
+}
+
 bool RowOutput::open()
 {
     if (!m_savePath)

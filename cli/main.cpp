@@ -113,6 +113,8 @@ int main(int argc, char** argv)
     }
     StopSignals::Catch();
     RowOutput output(options);
+    if (output.savesOverAnInput())
+        return 2;
     if (!output.open())
         return 1;
     FileListSource files(options.extension, StopSignals::Requested());

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -106,12 +107,15 @@ Outcome finish(const Started& started)
 #else
 
 // Starts quillory-extract with arguments passed as raw bytes (QProcess would turn a name that is not UTF-8 into
-// U+FFFD), as "nobody" when asked and running as root.
-Started start(const TempDir& dir, std::vector<std::string> arguments, bool unprivileged = false)
+// U+FFFD), as "nobody" when asked and running as root. wrapper: the words of a command that runs the program, its
+// path and the arguments following them (a shell that sets up redirections or limits first).
+Started start(const TempDir& dir, std::vector<std::string> arguments, bool unprivileged = false,
+              const std::vector<std::string>& wrapper = {})
 {
     std::vector<std::string> command;
     if (unprivileged && geteuid() == 0)
         command = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+    command.insert(command.end(), wrapper.begin(), wrapper.end());
     command.push_back(QUILLORY_EXTRACT_PATH);
     command.insert(command.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
@@ -158,6 +162,45 @@ bool isFifo(const std::string& path)
     struct stat status;
     return ::lstat(path.c_str(), &status) == 0 && S_ISFIFO(status.st_mode);
 }
+
+QStringList entries(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+}
+
+// 300 nested elements around 2,000 characters of fill, blocks times: rows of a megabyte a block with -m 2 -t div.
+QByteArray deepPage(int blocks, char fill)
+{
+    const QByteArray one =
+        QByteArray("<div>").repeated(300) + QByteArray(2000, fill) + QByteArray("</div>").repeated(300);
+    return one.repeated(blocks);
+}
+
+void link(const QString& existing, const QString& name)
+{
+    ASSERT_EQ(::link(QFile::encodeName(existing).constData(), QFile::encodeName(name).constData()), 0);
+}
+
+// Sets an environment variable for the programs the test starts, and puts back what it was.
+class ScopedVariable
+{
+public:
+    ScopedVariable(const char* name, const QByteArray& value) : m_name(name), m_previous(qgetenv(name))
+    {
+        qputenv(name, value);
+    }
+    ~ScopedVariable()
+    {
+        if (m_previous.isNull())
+            qunsetenv(m_name);
+        else
+            qputenv(m_name, m_previous);
+    }
+
+private:
+    const char* m_name;
+    QByteArray m_previous;
+};
 #endif
 
 // A path as a user types it on this system ("\\" between the names on Windows), and as the program reports it.
@@ -420,6 +463,264 @@ TEST(QuilloryExtractTargets, ASaveStreamsItsRowsInsteadOfHoldingThem)
     EXPECT_LT(outcome.peakKilobytes, 64 * 1024) << "peak " << outcome.peakKilobytes << " KB";
 #endif
 }
+
+#ifndef Q_OS_WIN
+// A save over a file the run still reads would make its rows from its own output, or from nothing once the file
+// is cut short: it is refused before any file is read.
+TEST(QuilloryExtractTargets, ASaveOverAFileTheRunReadsIsRefusedBeforeAnythingIsRead)
+{
+    TempDir dir;
+    const QString page = dir.write("in.html", "<p>a</p>");
+    const QString other = dir.path() + "/other.html";
+    link(page, other);
+    ASSERT_TRUE(QFile::link("in.html", dir.path() + "/symbolic.html"));
+    const QString list = dir.write("list.txt", page.toUtf8() + "\n");
+    QStringList before = entries(dir.path()) + QStringList{".stderr", ".stdout"};
+    before.sort();
+    const struct
+    {
+        const char* name;
+        std::vector<std::string> arguments;
+        QString target;
+        QString input;
+    } cases[] = {
+        {"its own name", {"--save-text", page.toStdString(), page.toStdString()}, page, page},
+        {"a second name of it", {"--save-csv", other.toStdString(), page.toStdString()}, other, page},
+        {"a symbolic link to it",
+         {"--save-text", dir.path().toStdString() + "/symbolic.html", other.toStdString()},
+         dir.path() + "/symbolic.html",
+         other},
+        {"the list of files", {"--save-text", list.toStdString(), "--files-from", list.toStdString()}, list, list},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Outcome outcome = run(dir, c.arguments);
+        EXPECT_EQ(outcome.status, 2);
+        EXPECT_EQ(outcome.out, "");
+        EXPECT_EQ(outcome.err, "quillory-extract: " + c.target.toStdString() + ": refusing to save over " +
+                                   c.input.toStdString() + ", which the run reads\n");
+        EXPECT_EQ(dir.read("in.html"), "<p>a</p>");
+        EXPECT_EQ(dir.read("list.txt"), page.toUtf8() + "\n");
+        EXPECT_EQ(entries(dir.path()), before);
+    }
+}
+
+// A target that keeps its own file (a second name, a folder that refuses new files) takes the rows only once they
+// are complete: a run stopped or failed before then leaves it as it was, and nothing beside it or in the temporary
+// folder.
+TEST(QuilloryExtractTargets, ATargetThatKeepsItsOwnFileIsAsItWasAfterAStopOrAFailure)
+{
+    TempDir dir;
+    OpenToAnyone(dir.path());
+    const std::string first = dir.write("a.html", "<p>a</p>").toStdString();
+    // A page whose parse takes long enough to be interrupted.
+    const std::string big = dir.write("big.html", QByteArray("<p>x").repeated(4'000'000)).toStdString();
+    const std::string deep = dir.write("deep.html", deepPage(2, 'x')).toStdString();
+    QDir(dir.path()).mkdir("temporary");
+    OpenToAnyone(dir.path() + "/temporary");
+    const ScopedVariable temporary("TMPDIR", QFile::encodeName(dir.path() + "/temporary"));
+
+    QDir(dir.path()).mkdir("linked");
+    const QString linked = dir.write("linked/target.txt", "old\r\n");
+    link(linked, dir.path() + "/linked/other.txt");
+    QDir(dir.path()).mkdir("locked");
+    const QString locked = dir.write("locked/target.txt", "old\r\n");
+    QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther | QFile::WriteOther);
+    QFile::setPermissions(dir.path() + "/locked",
+                          QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther);
+    // A disk that fills midway, as a limit on the size of the files the program writes; the signal the limit sends
+    // is ignored, as where a disk is full, so that the write fails instead.
+    const std::vector<std::string> limited = {"/bin/sh", "-c",
+                                              "trap '' XFSZ; exec prlimit --fsize=262144 \"$0\" \"$@\""};
+
+    const struct
+    {
+        const char* name;
+        QString target;
+        std::vector<std::string> arguments;
+        bool unprivileged;
+        std::vector<std::string> wrapper;
+        int status;
+        std::string err;
+    } cases[] = {
+        {"Ctrl+C, a file with a second name", linked, {"-j1", first, big}, false, {}, 130, ""},
+        {"Ctrl+C, another user's save into a folder that refuses new files",
+         locked,
+         {"-j1", first, big},
+         true,
+         {},
+         130,
+         ""},
+        {"a full disk, a file with a second name",
+         linked,
+         {"-m", "2", "-t", "div", deep},
+         false,
+         limited,
+         1,
+         "quillory-extract: " + linked.toStdString() + ": could not be saved: File too large\n"},
+        {"a full disk, a folder that refuses new files",
+         locked,
+         {"-m", "2", "-t", "div", deep},
+         false,
+         limited,
+         1,
+         "quillory-extract: " + locked.toStdString() + ": could not be saved: File too large\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString folder = QFileInfo(c.target).path();
+        const QStringList beside = entries(folder);
+        std::vector<std::string> arguments = {"--save-text", c.target.toStdString()};
+        arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+        const Started started = start(dir, arguments, c.unprivileged, c.wrapper);
+        if (c.status == 130) {
+            // The first page's rows are made and the worker is deep in the big one when the user presses Ctrl+C.
+            ASSERT_NE(WaitForBusyChild(started.process, "quillory-extrac", 100'000, 30), 0);
+            ::kill(started.process, SIGINT);
+        }
+        const Outcome outcome = finish(started);
+        EXPECT_EQ(outcome.status, c.status);
+        EXPECT_EQ(outcome.err, c.err);
+        EXPECT_EQ(slurp(c.target.toStdString()), "old\r\n");
+        EXPECT_EQ(entries(folder), beside);
+        EXPECT_EQ(entries(dir.path() + "/temporary"), QStringList());
+    }
+    EXPECT_EQ(dir.read("linked/other.txt"), "old\r\n");
+
+    // Not stopped, the rows arrive whole.
+    const Outcome saved = run(dir, {"--save-text", locked.toStdString(), first}, true);
+    EXPECT_EQ(saved.status, 0);
+    EXPECT_EQ(saved.err, "");
+    EXPECT_EQ(dir.read("locked/target.txt"), "a\r\n");
+    QFile::setPermissions(dir.path() + "/locked", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+// The bytes a process has written so far, to files and pipes; -1 once it is gone.
+long long writtenBytes(pid_t process)
+{
+    std::FILE* io = std::fopen(("/proc/" + std::to_string(process) + "/io").c_str(), "r");
+    if (!io)
+        return -1;
+    long long written = -1;
+    char line[128];
+    while (std::fgets(line, sizeof line, io))
+        if (std::sscanf(line, "wchar: %lld", &written) == 1)
+            break;
+    std::fclose(io);
+    return written;
+}
+
+TEST(QuilloryExtractTargets, TwoRunsSavingToOneFileAtOnceLeaveTheRowsOfOneWhole)
+{
+    TempDir dir;
+    TempDir secondRun;
+    const std::string longer = dir.write("long.html", deepPage(8, 'x')).toStdString();
+    const std::string shorter = dir.write("short.html", deepPage(1, 'y')).toStdString();
+    const std::string alone = dir.path().toStdString() + "/alone.txt";
+    std::string rows[2];
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_EQ(run(dir, {"-m", "2", "-t", "div", "-j", "1", "--save-text", alone, i == 0 ? longer : shorter}).status,
+                  0);
+        rows[i] = slurp(alone);
+    }
+    ASSERT_GT(rows[0].size(), 4'000'000u);
+    const QString target = dir.write("target.txt", "old\r\n");
+    link(target, dir.path() + "/other.txt");
+
+    // The shorter run starts once the longer one has written rows, and ends while it is still writing.
+    const Started first = start(dir, {"-m", "2", "-t", "div", "-j", "1", "--save-text", target.toStdString(), longer});
+    QElapsedTimer clock;
+    clock.start();
+    while (writtenBytes(first.process) < 2'000'000 && writtenBytes(first.process) >= 0 && clock.elapsed() < 60'000)
+        QThread::msleep(1);
+    const Outcome second =
+        run(secondRun, {"-m", "2", "-t", "div", "-j", "1", "--save-text", target.toStdString(), shorter});
+    const Outcome firstOutcome = finish(first);
+    EXPECT_EQ(firstOutcome.status, 0);
+    EXPECT_EQ(firstOutcome.err, "");
+    EXPECT_EQ(second.status, 0);
+    EXPECT_EQ(second.err, "");
+    const std::string saved = slurp(target.toStdString());
+    EXPECT_TRUE(saved == rows[0] || saved == rows[1])
+        << saved.size() << " bytes, " << std::count(saved.begin(), saved.end(), 'x') << " of them x, "
+        << std::count(saved.begin(), saved.end(), 'y') << " y and " << std::count(saved.begin(), saved.end(), '\0')
+        << " NUL";
+    EXPECT_TRUE(slurp(dir.path().toStdString() + "/other.txt") == saved);
+    EXPECT_EQ(entries(dir.path()),
+              QStringList({".stderr", ".stdout", "alone.txt", "long.html", "other.txt", "short.html", "target.txt"}));
+}
+
+// /dev/stdout, /dev/stderr and the /dev/fd names a shell hands out are the descriptors the shell set up: a log it
+// appends to keeps what it held, and a pipe is written as any other.
+TEST(QuilloryExtractTargets, ADescriptorsNameIsWrittenThroughTheDescriptorAsItStands)
+{
+    TempDir dir;
+    const std::string page = dir.write("p.html", "<p>one</p><p>two</p>").toStdString();
+    const std::string root = dir.path().toStdString();
+    const std::string text = "one\r\ntwo\r\n";
+    const std::string comma = "one,two,\r\n";
+    const struct
+    {
+        const char* name;
+        std::string script;
+        std::string file;
+        std::string expected;
+    } cases[] = {
+        {"standard output appended to a log", "\"$0\" --save-text /dev/stdout \"$@\" >> " + root + "/log", "log",
+         "kept\n" + text},
+        {"standard error appended to a log", "\"$0\" --save-text /dev/stderr \"$@\" 2>> " + root + "/log", "log",
+         "kept\n" + text},
+        {"standard output into a pipe",
+         "set -o pipefail; \"$0\" --save-text /dev/stdout \"$@\" | cat > " + root + "/piped", "piped", text},
+        {"a process substitution",
+         "\"$0\" --save-csv >(cat > " + root + "/substituted) \"$@\"; status=$?; wait $!; exit $status", "substituted",
+         comma},
+        {"a descriptor opened by the shell", "exec 5>> " + root + "/log; \"$0\" --save-csv /dev/fd/5 \"$@\"", "log",
+         "kept\n" + comma},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        dir.write("log", "kept\n");
+        const Outcome outcome = finish(start(dir, {page}, false, {"/bin/bash", "-c", c.script}));
+        EXPECT_EQ(outcome.status, 0);
+        EXPECT_EQ(outcome.err, "");
+        EXPECT_EQ(slurp(root + "/" + c.file), c.expected);
+    }
+}
+
+// Where the file system has no unnamed files, the rows are written under a hidden name beside the target, which a
+// kill leaves behind; the next save of that target clears it away.
+TEST(QuilloryExtractTargets, AHiddenFileLeftByAKilledSaveGoesWithTheNextSave)
+{
+    TempDir dir;
+    const std::string page = dir.write("deep.html", deepPage(20, 'x')).toStdString();
+    const QString target = dir.write("target.txt", "old\r\n");
+    const ScopedVariable preload("LD_PRELOAD", QUILLORY_NO_UNNAMED_FILES_PATH);
+    // The sanitizers' runtime wants to come first; here the stand-in comes before it, on purpose.
+    const ScopedVariable sanitizers("ASAN_OPTIONS", qgetenv("ASAN_OPTIONS") + ":verify_asan_link_order=0");
+
+    const std::vector<std::string> arguments = {"-m", "2", "-t", "div", "--save-text", target.toStdString(), page};
+    const Started killed = start(dir, arguments);
+    QStringList hidden;
+    QElapsedTimer clock;
+    clock.start();
+    while (hidden.isEmpty() && clock.elapsed() < 60'000) {
+        hidden = QDir(dir.path()).entryList({".target.txt.*"}, QDir::Files | QDir::Hidden);
+        QThread::msleep(1);
+    }
+    KillProcess(killed.process);
+    finish(killed);
+    ASSERT_EQ(hidden.size(), 1);
+    EXPECT_TRUE(QFileInfo::exists(dir.path() + "/" + hidden[0]));
+    EXPECT_EQ(dir.read("target.txt"), "old\r\n");
+
+    const Outcome saved = run(dir, arguments);
+    EXPECT_EQ(saved.status, 0);
+    EXPECT_EQ(saved.err, "");
+    EXPECT_GT(QFileInfo(target).size(), 20'000'000);
+    EXPECT_EQ(entries(dir.path()), QStringList({".stderr", ".stdout", "deep.html", "target.txt"}));
+}
+#endif
 
 // A page as dense as markup gets: the parser needs far more memory than its size.
 QByteArray densePage(int megabytes)
