@@ -44,9 +44,9 @@ inline constexpr qsizetype kSaveSliceBytes = 1024 * 1024;
 // Writes every row of the list to path as a text line ending in CR LF, letting the window
 // process its events before each row (and between the slices of a long one). A regular file is written beside the
 // target and replaces it only once every byte is there, so a failure (reported at the step where it happened) or an end
-// of the program midway leaves the old file as it was; pipes, devices, hard-linked files and files in folders that
-// refuse a new file are written in place (see SaveFile). rowsDone, when given, counts the rows written so far, for the
-// window to show.
+// of the program midway leaves the old file as it was; hard-linked files and files in folders that refuse a new file
+// get the rows copied in once they are all written, and pipes and devices are written as they stand (see SaveFile).
+// rowsDone, when given, counts the rows written so far, for the window to show.
 std::optional<ExportFailure> SaveResultsAsText(const QString& path, const ResultsList& results, EventPump& events,
                                                int* rowsDone = nullptr);
 // The same, as one line of every row followed by a comma, then CR LF.
