@@ -4,6 +4,7 @@
 #include "TempDir.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QThread>
@@ -16,7 +17,9 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -58,6 +61,67 @@ std::vector<char*> pointersTo(std::vector<QByteArray>& parts)
         argv.push_back(part.data());
     argv.push_back(nullptr);
     return argv;
+}
+
+// Starts quillory-extract with its standard input, output and error on the descriptors given (each above 2), or
+// closed where one is -1.
+pid_t startWith(const QStringList& arguments, int in, int out, int err)
+{
+    std::vector<QByteArray> parts = commandLine(arguments);
+    std::vector<char*> argv = pointersTo(parts);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int streams[] = {in, out, err};
+        for (int stream = 0; stream < 3; ++stream) {
+            if (streams[stream] < 0)
+                ::close(stream);
+            else
+                ::dup2(streams[stream], stream);
+        }
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    return child;
+}
+
+struct Ended
+{
+    int status = -1; // the exit status; 128 and the signal for one killed; -1 when it had to be killed
+    QByteArray out;  // what came on the output pipe, when there is one
+};
+
+// Waits up to seconds for the child's end, taking what it writes on out (a pipe, or -1) meanwhile. A child still there
+// then is killed: the run hung.
+Ended waitForEnd(pid_t child, int seconds, int out = -1)
+{
+    Ended ended;
+    QElapsedTimer timer;
+    timer.start();
+    int status = 0;
+    pid_t gone = 0;
+    bool open = out >= 0;
+    while ((gone = ::waitpid(child, &status, WNOHANG)) == 0 || open) {
+        if (gone == 0 && timer.elapsed() > seconds * 1000) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, &status, 0);
+            return ended;
+        }
+        if (!open) {
+            QThread::msleep(10);
+            continue;
+        }
+        pollfd ready = {out, POLLIN, 0};
+        if (::poll(&ready, 1, 10) > 0) {
+            char block[65536];
+            const ssize_t count = ::read(out, block, sizeof block);
+            if (count > 0)
+                ended.out.append(block, count);
+            else
+                open = false;
+        }
+    }
+    ended.status = WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
+    return ended;
 }
 
 struct TerminalOutcome
@@ -199,6 +263,65 @@ TEST(QuilloryExtractStop, CtrlCKeepsTheRowsWrittenAndTheOldTargetAndLeavesNoTemp
 }
 
 #ifndef Q_OS_WIN
+// The threads run up to 256 files ahead of the file being written, and wait there for room; a stop must reach them
+// there, behind a file that takes long to parse or an output that is read slowly, and end the run at once.
+TEST(QuilloryExtractStop, EverySignalEndsARunWhoseThreadsWaitFarAheadOfItsOutput)
+{
+    TempDir dir;
+    const QString slow = dir.write("slow.html", QByteArray("<p>x").repeated(4'000'000));
+    // Two megabytes of rows, more than the pipe and the program's output buffer hold.
+    const QString plenty = dir.write("plenty.html", QByteArray("<p>x").repeated(1'000'000));
+    QStringList small;
+    for (int i = 0; i < 300; ++i)
+        small << dir.write(QStringLiteral("s%1.html").arg(i, 3, 10, QLatin1Char('0')), "<p>s</p>");
+    const QString errors = dir.path() + "/errors.txt";
+    const struct
+    {
+        const char* name;
+        int signal;
+        int status;
+        bool slowReader; // else a slow first file
+    } cases[] = {
+        {"SIGINT behind a slow file", SIGINT, 130, false},    {"SIGTERM behind a slow file", SIGTERM, 143, false},
+        {"SIGHUP behind a slow file", SIGHUP, 129, false},    {"SIGINT behind a slow reader", SIGINT, 130, true},
+        {"SIGTERM behind a slow reader", SIGTERM, 143, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        int out[2];
+        ASSERT_EQ(::pipe(out), 0);
+        const int err = ::open(QFile::encodeName(errors).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        const int in = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        ::fcntl(out[0], F_SETFD, FD_CLOEXEC);
+        ::fcntl(out[1], F_SETFD, FD_CLOEXEC);
+        const pid_t child = startWith(QStringList{"-j", "2", c.slowReader ? plenty : slow} + small, in, out[1], err);
+        ::close(out[1]);
+        ::close(err);
+        ::close(in);
+        if (c.slowReader) {
+            // Nothing is read until the pipe is full and the program waits on it.
+            const int capacity = ::fcntl(out[0], F_GETPIPE_SZ);
+            int held = 0;
+            for (int tries = 0; tries < 3000 && held < capacity; ++tries) {
+                QThread::msleep(10);
+                ::ioctl(out[0], FIONREAD, &held);
+            }
+            ASSERT_GE(held, capacity);
+        } else {
+            ASSERT_NE(WaitForBusyChild(child, "quillory-extrac", 100'000, 30), 0);
+        }
+        // Long enough for the other thread to run the small files and wait for room.
+        QThread::msleep(1000);
+        ASSERT_EQ(::kill(child, c.signal), 0);
+        const Ended ended = waitForEnd(child, 10, out[0]);
+        ::close(out[0]);
+        EXPECT_EQ(ended.status, c.status);
+        EXPECT_EQ(Messages(contents(errors)), QByteArray());
+        // What was written stays: rows of the first file, as far as the stop let them go.
+        EXPECT_EQ(ended.out, QByteArray("x\n").repeated(ended.out.size() / 2));
+    }
+}
+
 namespace {
 
 struct Measured
