@@ -3,6 +3,7 @@
 #include "FileNames.h"
 #include "ResultsFormat.h"
 #include "RowFormats.h"
+#include "StopSignals.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -35,10 +36,15 @@ bool RowOutput::open()
 {
     if (!m_savePath)
         return true;
+    // Opening a pipe waits for its reader, and a stop is to end that wait too. A stop that comes while the target
+    // is opened ends the wait with EINTR (the stop signals do not restart calls); it is no failure of the target's.
+    if (StopSignals::Requested().load())
+        return false;
     m_save.emplace(*m_savePath);
     if (m_save->open())
         return true;
-    reportSaveFailure();
+    if (!StopSignals::Requested().load())
+        reportSaveFailure();
     return false;
 }
 

@@ -16,7 +16,7 @@ class RowOutput
 public:
     explicit RowOutput(const Options& options);
 
-    // Opens the save, if there is one; false (after a message) when it cannot be opened.
+    // Opens the save, if there is one; false when it cannot be opened (after a message) or the user stopped the run.
     bool open();
     // Rows become bytes on the workers; the bytes are written here, in the files' order.
     OrderedExtraction::Format format() const;

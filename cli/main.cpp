@@ -114,7 +114,7 @@ int main(int argc, char** argv)
     StopSignals::Catch();
     RowOutput output(options);
     if (!output.open())
-        return 1;
+        return StopSignals::Requested().load() ? output.stop(StopSignals::ExitStatus()) : 1;
     FileListSource files(options.extension, StopSignals::Requested());
     if (!files.addArguments(options.files))
         return output.stop(StopSignals::ExitStatus());
