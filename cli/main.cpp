@@ -9,6 +9,7 @@
 #include "ProgressLine.h"
 #include "RowOutput.h"
 #include "RunChecks.h"
+#include "StandardStreams.h"
 #include "StopSignals.h"
 #include "WorkerServer.h"
 
@@ -98,6 +99,7 @@ std::vector<char*> utf8Arguments(int& argc)
 
 int main(int argc, char** argv)
 {
+    StandardStreams::Secure();
 #ifdef Q_OS_WIN
     std::vector<char*> utf8 = utf8Arguments(argc);
     argv = utf8.data();

@@ -322,6 +322,60 @@ TEST(QuilloryExtractStop, EverySignalEndsARunWhoseThreadsWaitFarAheadOfItsOutput
     }
 }
 
+// A closed stream is no file for the program to write into: a descriptor opened later would take its number, and
+// rows or messages would go there instead (into a worker's channel, which then waits for ever).
+TEST(QuilloryExtractStreams, ClosedStandardStreamsNeitherHangNorTakeRows)
+{
+    TempDir dir;
+    const QString a = dir.write("a.html", "<p>a</p>");
+    const QString b = dir.write("b.html", "<p>b</p>");
+    const QString missing = dir.path() + "/missing.html";
+    const QString saved = dir.path() + "/saved.txt";
+    const QString errors = dir.path() + "/errors.txt";
+    const QByteArray closedOutput = "quillory-extract: could not write the rows: standard output is closed\n";
+    const QByteArray missingReport =
+        "quillory-extract: " + QFile::encodeName(missing) + ": cannot read: File not found\n";
+    const struct
+    {
+        const char* name;
+        bool inClosed, outClosed, errClosed;
+        QStringList arguments;
+        int status;
+        QByteArray out;
+        QByteArray err;
+    } cases[] = {
+        {"output closed", false, true, false, {missing, a, b}, 1, {}, closedOutput},
+        {"output closed, rows saved", false, true, false, {"--save-text", saved, a, b}, 0, {}, {}},
+        {"error closed", false, false, true, {missing, a, b}, 1, "a\nb\n", {}},
+        {"input closed", true, false, false, {a, missing, b}, 1, "a\nb\n", missingReport},
+        {"all closed", true, true, true, {a, b}, 1, {}, {}},
+    };
+    for (const char* jobs : {"1", "2"}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + ", -j" + jobs);
+            QFile::remove(saved);
+            int out[2];
+            ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
+            const int err =
+                ::open(QFile::encodeName(errors).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+            const int in = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+            const pid_t child = startWith(QStringList{"-j", jobs} + c.arguments, c.inClosed ? -1 : in,
+                                          c.outClosed ? -1 : out[1], c.errClosed ? -1 : err);
+            ::close(out[1]);
+            ::close(err);
+            ::close(in);
+            const Ended ended = waitForEnd(child, 20, out[0]);
+            ::close(out[0]);
+            EXPECT_EQ(ended.status, c.status);
+            EXPECT_EQ(ended.out, c.out);
+            EXPECT_EQ(Messages(contents(errors)), c.err);
+            if (c.arguments.contains(saved)) {
+                EXPECT_EQ(contents(saved), "a\r\nb\r\n");
+            }
+        }
+    }
+}
+
 namespace {
 
 struct Measured
