@@ -5,6 +5,7 @@
 #include "FileAttributes.h"
 #include "FileNames.h"
 #include "FileSystem.h"
+#include "StandardStreams.h"
 #include "Steps.h"
 
 #include <cerrno>
@@ -100,7 +101,17 @@ bool FileListSource::addArguments(const std::vector<std::string>& arguments)
 bool FileListSource::openList(const std::string& path, bool nulSeparated)
 {
     m_delimiter = nulSeparated ? '\0' : '\n';
-    m_list = path == "-" ? stdin : FileSystem::openStream(FileNames::fromNative(QByteArray::fromStdString(path)));
+    // Either would read as an empty list, and a run over no files would pass for one that did its work.
+    if (path == "-" && StandardStreams::WasClosed(0)) {
+        std::fprintf(stderr, "quillory-extract: --files-from -: standard input is closed\n");
+        return false;
+    }
+    const QString name = FileNames::fromNative(QByteArray::fromStdString(path));
+    if (path != "-" && AddFolder::IsFolder(name)) {
+        std::fprintf(stderr, "quillory-extract: %s: is a folder, not a list of files\n", path.c_str());
+        return false;
+    }
+    m_list = path == "-" ? stdin : FileSystem::openStream(name);
     if (!m_list) {
         std::fprintf(stderr, "quillory-extract: %s: %s\n", path.c_str(), std::strerror(errno));
         return false;

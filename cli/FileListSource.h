@@ -26,7 +26,7 @@ public:
     // Takes the arguments, walking the folders among them; false when the user stopped the walk.
     bool addArguments(const std::vector<std::string>& arguments);
     // Opens the list, one name an entry (ended by a line feed, or a NUL with nulSeparated); "-" is standard input.
-    // False (after a message) when it cannot be opened.
+    // False (after a message) when it cannot be opened, is a folder, or is standard input and that came closed.
     bool openList(const std::string& path, bool nulSeparated);
     bool hasList() const { return m_list != nullptr; }
     // How many files the arguments named, folders walked.

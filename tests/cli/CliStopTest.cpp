@@ -447,6 +447,45 @@ TEST(QuilloryExtractLists, FilesComeFromAListOfEitherKindAfterTheArguments)
               "quillory-extract: " + dir.path().toUtf8() + "/no-list.txt: No such file or directory\n");
 }
 
+// A list that cannot be read is a usage error, never an empty list: a run over no files would pass for one that did
+// its work.
+TEST(QuilloryExtractLists, AFolderOrAClosedInputIsNoList)
+{
+    TempDir dir;
+    const QString page = dir.write("a.html", "<p>a</p>");
+    QDir(dir.path()).mkdir("folder");
+    const QString folder = QDir::toNativeSeparators(dir.path() + "/folder");
+    for (const QStringList& arguments :
+         {QStringList{"--files-from", folder}, QStringList{"-0", "--files-from=" + folder, page}}) {
+        SCOPED_TRACE(arguments.join(' ').toStdString());
+        QProcess process;
+        process.start(QStringLiteral(QUILLORY_EXTRACT_PATH), arguments);
+        ASSERT_TRUE(process.waitForFinished(60000));
+        EXPECT_EQ(process.exitCode(), 2);
+        EXPECT_EQ(process.readAllStandardOutput(), QByteArray());
+        EXPECT_EQ(Messages(process.readAllStandardError()),
+                  "quillory-extract: " + folder.toUtf8() + ": is a folder, not a list of files\n");
+    }
+#ifndef Q_OS_WIN
+    const QString errors = dir.path() + "/errors.txt";
+    for (const QStringList& arguments : {QStringList{"--files-from", "-"}, QStringList{"--files-from", "-", page}}) {
+        SCOPED_TRACE(arguments.join(' ').toStdString());
+        int out[2];
+        ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
+        const int err = ::open(QFile::encodeName(errors).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        const pid_t child = startWith(arguments, -1, out[1], err);
+        ::close(out[1]);
+        ::close(err);
+        const Ended ended = waitForEnd(child, 20, out[0]);
+        ::close(out[0]);
+        EXPECT_EQ(ended.status, 2);
+        EXPECT_EQ(ended.out, QByteArray());
+        EXPECT_EQ(Messages(contents(errors)),
+                  QByteArray("quillory-extract: --files-from -: standard input is closed\n"));
+    }
+#endif
+}
+
 // Left out on Windows: a million file lookups through Wine take longer than the suite may run.
 #ifndef Q_OS_WIN
 TEST(QuilloryExtractLists, AListOfAMillionNamesIsReadWithFlatMemory)
