@@ -112,6 +112,7 @@ bool FileListSource::openList(const std::string& path, bool nulSeparated)
         return false;
     }
     m_list = path == "-" ? stdin : FileSystem::openStream(name);
+    m_listName = path == "-" ? QByteArrayLiteral("(standard input)") : QByteArray::fromStdString(path);
     if (!m_list) {
         std::fprintf(stderr, "quillory-extract: %s: %s\n", path.c_str(), std::strerror(errno));
         return false;
@@ -134,11 +135,20 @@ std::optional<QByteArray> FileListSource::nextListEntry()
         }
         if (!any)
             return std::nullopt;
+        ++m_listLine;
 #ifdef Q_OS_WIN
         // A list written on Windows ends its lines with CR LF ("dir /b /s > list.txt"); no Windows name ends in CR.
         if (m_delimiter == '\n' && entry.endsWith('\r'))
             entry.chop(1);
 #endif
+        // No name holds a NUL, and the system would read one as the end of the name: "/etc/passwd\0.html" would
+        // open /etc/passwd.
+        if (entry.contains('\0')) {
+            std::fprintf(stderr, "quillory-extract: %s:%llu: a name holding a NUL byte is left out\n",
+                         m_listName.constData(), static_cast<unsigned long long>(m_listLine));
+            m_namesFailed = true;
+            continue;
+        }
         if (!entry.isEmpty())
             return entry;
     }

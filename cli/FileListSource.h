@@ -48,5 +48,7 @@ private:
     std::size_t m_named = 0;
     std::atomic<bool> m_namesFailed{false};
     std::FILE* m_list = nullptr;
+    QByteArray m_listName;      // as messages name it
+    std::size_t m_listLine = 0; // the entries read
     int m_delimiter = '\n';
 };

@@ -447,6 +447,35 @@ TEST(QuilloryExtractLists, FilesComeFromAListOfEitherKindAfterTheArguments)
               "quillory-extract: " + dir.path().toUtf8() + "/no-list.txt: No such file or directory\n");
 }
 
+// A name cannot hold a NUL byte, and the system would take one as the name's end: a line holding one names no file,
+// and is reported (by its list and line) and left out, failing the run as a missing file does.
+TEST(QuilloryExtractLists, ALineHoldingANulIsReportedAndLeftOut)
+{
+    TempDir dir;
+    const QString a = dir.write("a.html", "<p>a</p>");
+    const QString b = dir.write("b.html", "<p>b</p>");
+    // The line would otherwise read as a.html, a file that is there.
+    const QByteArray list = a.toUtf8() + "\n\n" + a.toUtf8() + QByteArray("\0.txt\n", 6) + b.toUtf8() + "\n";
+    const QString listFile = dir.write("list.txt", list);
+    for (const char* jobs : {"1", "2"}) {
+        SCOPED_TRACE(jobs);
+        for (const bool onInput : {false, true}) {
+            SCOPED_TRACE(onInput ? "on standard input" : "in a file");
+            QProcess process;
+            process.start(QStringLiteral(QUILLORY_EXTRACT_PATH),
+                          {"-j", jobs, "--files-from", onInput ? QStringLiteral("-") : listFile});
+            process.write(list);
+            process.closeWriteChannel();
+            ASSERT_TRUE(process.waitForFinished(60000));
+            EXPECT_EQ(process.exitCode(), 1);
+            EXPECT_EQ(process.readAllStandardOutput(), "a\nb\n");
+            EXPECT_EQ(Messages(process.readAllStandardError()),
+                      "quillory-extract: " + (onInput ? QByteArray("(standard input)") : listFile.toUtf8()) +
+                          ":3: a name holding a NUL byte is left out\n");
+        }
+    }
+}
+
 // A list that cannot be read is a usage error, never an empty list: a run over no files would pass for one that did
 // its work.
 TEST(QuilloryExtractLists, AFolderOrAClosedInputIsNoList)
