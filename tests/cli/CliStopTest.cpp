@@ -447,6 +447,64 @@ TEST(QuilloryExtractLists, FilesComeFromAListOfEitherKindAfterTheArguments)
               "quillory-extract: " + dir.path().toUtf8() + "/no-list.txt: No such file or directory\n");
 }
 
+// A list may come from a program still finding the files: each name is taken as soon as its delimiter arrives, and
+// the rows of the files named so far come out while the list waits for more.
+TEST(QuilloryExtractLists, ANameIsTakenAsSoonAsItsDelimiterArrives)
+{
+    TempDir dir;
+    const QString a = dir.write("a.html", "<p>a</p>");
+    const QString b = dir.write("b.html", "<p>b</p>");
+    for (const char* jobs : {"1", "2"}) {
+        for (const bool nuls : {false, true}) {
+            SCOPED_TRACE(std::string("-j") + jobs + (nuls ? " -0" : ""));
+            const char delimiter = nuls ? '\0' : '\n';
+            QProcess process;
+            QStringList arguments{"-j", jobs, "--files-from", "-"};
+            if (nuls)
+                arguments << "-0";
+            process.start(QStringLiteral(QUILLORY_EXTRACT_PATH), arguments);
+            ASSERT_TRUE(process.waitForStarted());
+            process.write(a.toUtf8() + delimiter);
+            // The list stays open: a.html's rows must not wait for what comes next.
+            QByteArray out;
+            QElapsedTimer waited;
+            waited.start();
+            while (out != "a\n" && waited.elapsed() < 10000) {
+                process.waitForReadyRead(100);
+                out += process.readAllStandardOutput();
+            }
+            EXPECT_EQ(out, QByteArray("a\n"));
+            // The last name needs no delimiter.
+            process.write(b.toUtf8());
+            process.closeWriteChannel();
+            ASSERT_TRUE(process.waitForFinished(60000));
+            EXPECT_EQ(process.exitCode(), 0);
+            EXPECT_EQ(out + process.readAllStandardOutput(), "a\nb\n");
+            EXPECT_EQ(Messages(process.readAllStandardError()), QByteArray());
+        }
+    }
+    // A stop while the list waits for its next name ends the run at once.
+    for (const char* jobs : {"1", "2"}) {
+        SCOPED_TRACE(std::string("stopped, -j") + jobs);
+        QProcess process;
+        ShareConsole(process);
+        process.start(QStringLiteral(QUILLORY_EXTRACT_PATH), {"-j", jobs, "--files-from", "-"});
+        ASSERT_TRUE(process.waitForStarted());
+        process.write(a.toUtf8() + '\n');
+        QByteArray out;
+        QElapsedTimer waited;
+        waited.start();
+        while (out != "a\n" && waited.elapsed() < 10000) {
+            process.waitForReadyRead(100);
+            out += process.readAllStandardOutput();
+        }
+        ASSERT_TRUE(PressCtrlC(process.processId()));
+        EXPECT_TRUE(process.waitForFinished(10000));
+        EXPECT_EQ(process.exitCode(), 130);
+        EXPECT_EQ(out + process.readAllStandardOutput(), "a\n");
+    }
+}
+
 // A name cannot hold a NUL byte, and the system would take one as the name's end: a line holding one names no file,
 // and is reported (by its list and line) and left out, failing the run as a missing file does.
 TEST(QuilloryExtractLists, ALineHoldingANulIsReportedAndLeftOut)
