@@ -5,23 +5,27 @@
 #include "FileAttributes.h"
 #include "FileNames.h"
 #include "FileSystem.h"
+#include "StandardStreams.h"
 #include "Steps.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
+#ifdef Q_OS_WIN
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace {
 
-// One thread reads the list at a time, so the stream need not lock for every byte.
-int getcUnlocked(std::FILE* stream)
-{
-#ifdef Q_OS_WIN
-    return _getc_nolock(stream);
-#else
-    return getc_unlocked(stream);
-#endif
-}
+// The names read and not yet taken: enough to keep the run going, few enough that a list of any length costs the
+// same memory.
+constexpr std::size_t kMostReadAhead = 4096;
+// A stop set from a signal handler notifies nobody: a wait for the list's next name looks at it again this often.
+constexpr std::chrono::milliseconds kStopCheck{50};
 
 // Thrown out of a folder walk that the user stopped.
 struct Stopped
@@ -54,8 +58,21 @@ FileListSource::FileListSource(QString extension, const std::atomic<bool>& stopR
 
 FileListSource::~FileListSource()
 {
-    if (m_list && m_list != stdin)
-        std::fclose(m_list);
+    if (!m_list)
+        return;
+    bool ended = false;
+    {
+        const std::lock_guard lock(m_list->mutex);
+        m_list->abandoned = true;
+        ended = m_list->ended;
+    }
+    m_list->room.notify_all();
+    // A reader still waiting for the list's next name (the run was stopped, the list's writer goes on) may wait for
+    // ever: it is left to the program's end, and holds a share of the list so that nothing it uses goes before it.
+    if (ended)
+        m_reader.join();
+    else
+        m_reader.detach();
 }
 
 void FileListSource::expand(const QByteArray& argument)
@@ -99,48 +116,168 @@ bool FileListSource::addArguments(const std::vector<std::string>& arguments)
 
 bool FileListSource::openList(const std::string& path, bool nulSeparated)
 {
-    m_delimiter = nulSeparated ? '\0' : '\n';
-    m_list = path == "-" ? stdin : FileSystem::openStream(FileNames::fromNative(QByteArray::fromStdString(path)));
-    if (!m_list) {
+    // Either would read as an empty list, and a run over no files would pass for one that did its work.
+    if (path == "-" && StandardStreams::WasClosed(0)) {
+        std::fprintf(stderr, "quillory-extract: --files-from -: standard input is closed\n");
+        return false;
+    }
+    const QString name = FileNames::fromNative(QByteArray::fromStdString(path));
+    if (path != "-" && AddFolder::IsFolder(name)) {
+        std::fprintf(stderr, "quillory-extract: %s: is a folder, not a list of files\n", path.c_str());
+        return false;
+    }
+    std::FILE* stream = path == "-" ? stdin : FileSystem::openStream(name);
+    if (!stream) {
         std::fprintf(stderr, "quillory-extract: %s: %s\n", path.c_str(), std::strerror(errno));
         return false;
     }
+    m_list = std::make_shared<List>();
+    m_list->stream = stream;
+    m_list->delimiter = nulSeparated ? '\0' : '\n';
+    m_listName = path == "-" ? QByteArrayLiteral("(standard input)") : QByteArray::fromStdString(path);
+    m_reader = std::thread(readList, m_list, std::cref(m_stopRequested));
     return true;
 }
 
-std::optional<QByteArray> FileListSource::nextListEntry()
+FileListSource::List::~List()
 {
-    // Empty entries (blank lines) are passed over.
-    for (;;) {
-        QByteArray entry;
-        int c = 0;
-        bool any = false;
-        while ((c = getcUnlocked(m_list)) != EOF) {
-            any = true;
-            if (c == m_delimiter)
-                break;
-            entry.append(char(c));
-        }
-        if (!any)
-            return std::nullopt;
+    if (stream && stream != stdin)
+        std::fclose(stream);
+}
+
+void FileListSource::readList(const std::shared_ptr<List>& list, const std::atomic<bool>& stopRequested)
+{
+    // The list's bytes are read as they come, straight from its descriptor: a name is the run's as soon as its
+    // delimiter arrives, whatever more a buffered stream would wait for.
 #ifdef Q_OS_WIN
-        // A list written on Windows ends its lines with CR LF ("dir /b /s > list.txt"); no Windows name ends in CR.
-        if (m_delimiter == '\n' && entry.endsWith('\r'))
-            entry.chop(1);
+    const int descriptor = ::_fileno(list->stream);
+#else
+    const int descriptor = ::fileno(list->stream);
 #endif
-        if (!entry.isEmpty())
-            return entry;
+    QByteArray block(1 << 16, Qt::Uninitialized);
+    QByteArray entry;
+    std::size_t line = 0;
+    int error = 0;
+    const auto hand = [&](QByteArray name) {
+        ++line;
+        // Blank lines are passed over.
+        if (name.isEmpty())
+            return true;
+        std::unique_lock lock(list->mutex);
+        list->room.wait(lock, [&] { return list->entries.size() < kMostReadAhead || list->abandoned; });
+        if (list->abandoned)
+            return false;
+        list->entries.push_back(ListEntry{std::move(name), line});
+        list->changed.notify_all();
+        return true;
+    };
+    for (bool going = true; going;) {
+#ifdef Q_OS_WIN
+        const int count = ::_read(descriptor, block.data(), unsigned(block.size()));
+#else
+        const ssize_t count = ::read(descriptor, block.data(), std::size_t(block.size()));
+#endif
+        if (count < 0 && errno == EINTR && !stopRequested.load())
+            continue;
+        if (count <= 0) {
+            if (count < 0 && errno != EINTR)
+                error = errno;
+            // The last name needs no delimiter after it.
+            if (!entry.isEmpty())
+                hand(std::move(entry));
+            break;
+        }
+        const char* bytes = block.constData();
+        const char* const end = bytes + count;
+        while (going && bytes < end) {
+            const char* delimiter =
+                static_cast<const char*>(std::memchr(bytes, list->delimiter, std::size_t(end - bytes)));
+            if (!delimiter) {
+                entry.append(bytes, end - bytes);
+                break;
+            }
+            entry.append(bytes, delimiter - bytes);
+            going = hand(std::exchange(entry, QByteArray()));
+            bytes = delimiter + 1;
+        }
     }
+    const std::lock_guard lock(list->mutex);
+    list->ended = true;
+    list->error = error;
+    list->changed.notify_all();
+}
+
+std::optional<FileListSource::ListEntry> FileListSource::takeListEntry(bool wait)
+{
+    std::unique_lock lock(m_list->mutex);
+    const auto ready = [&] {
+        return !m_list->entries.empty() || m_list->ended || m_stopRequested.load();
+    };
+    if (wait) {
+        while (!m_list->changed.wait_for(lock, kStopCheck, ready)) {
+        }
+    }
+    if (m_stopRequested.load())
+        throw Stopped{};
+    if (m_list->entries.empty()) {
+        if (m_list->ended && !m_listDone) {
+            m_listDone = true;
+            if (m_list->error != 0) {
+                std::fprintf(stderr, "quillory-extract: %s: %s\n", m_listName.constData(),
+                             std::strerror(m_list->error));
+                m_namesFailed = true;
+            }
+        }
+        return std::nullopt;
+    }
+    ListEntry entry = std::move(m_list->entries.front());
+    m_list->entries.pop_front();
+    lock.unlock();
+    m_list->room.notify_all();
+    return entry;
+}
+
+void FileListSource::take(ListEntry entry)
+{
+#ifdef Q_OS_WIN
+    // A list written on Windows ends its lines with CR LF ("dir /b /s > list.txt"); no Windows name ends in CR.
+    if (m_list->delimiter == '\n' && entry.name.endsWith('\r'))
+        entry.name.chop(1);
+#endif
+    // No name holds a NUL, and the system would read one as the end of the name: "/etc/passwd\0.html" would
+    // open /etc/passwd.
+    if (entry.name.contains('\0')) {
+        std::fprintf(stderr, "quillory-extract: %s:%llu: a name holding a NUL byte is left out\n",
+                     m_listName.constData(), static_cast<unsigned long long>(entry.line));
+        m_namesFailed = true;
+        return;
+    }
+    if (!entry.name.isEmpty())
+        expand(entry.name);
+}
+
+bool FileListSource::ready()
+{
+    try {
+        // The names that have come are taken (a folder walked, a name left out) until one gives a file.
+        while (m_pending.empty() && m_list && !m_listDone) {
+            std::optional<ListEntry> entry = takeListEntry(false);
+            if (!entry)
+                return m_listDone;
+            take(std::move(*entry));
+        }
+    } catch (const Stopped&) {
+    }
+    return true;
 }
 
 std::optional<QString> FileListSource::next()
 {
     try {
-        while (m_pending.empty() && m_list) {
-            const std::optional<QByteArray> entry = nextListEntry();
-            if (!entry)
-                break;
-            expand(*entry);
+        while (m_pending.empty() && m_list && !m_listDone) {
+            std::optional<ListEntry> entry = takeListEntry(true);
+            if (entry)
+                take(std::move(*entry));
         }
     } catch (const Stopped&) {
         return std::nullopt;

@@ -4,16 +4,21 @@
 #include <QString>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdio>
 #include <deque>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 // The files of a run, in order: those named as arguments, then those of a list (--files-from), which is read as the
 // run takes its entries, so that a list of any length costs the same memory. A folder stands for every file in it
 // and beneath it, as when one is dropped on the window. A name or folder that cannot be taken is reported on
-// standard error and left out.
+// standard error and left out. The list is read on a thread of its own, a few thousand names ahead: a name is taken
+// as soon as its delimiter arrives, even from a program that is still writing the list.
 class FileListSource
 {
 public:
@@ -26,7 +31,7 @@ public:
     // Takes the arguments, walking the folders among them; false when the user stopped the walk.
     bool addArguments(const std::vector<std::string>& arguments);
     // Opens the list, one name an entry (ended by a line feed, or a NUL with nulSeparated); "-" is standard input.
-    // False (after a message) when it cannot be opened.
+    // False (after a message) when it cannot be opened, is a folder, or is standard input and that came closed.
     bool openList(const std::string& path, bool nulSeparated);
     bool hasList() const { return m_list != nullptr; }
     // How many files the arguments named, folders walked.
@@ -35,18 +40,46 @@ public:
     // The next file, or nothing at the end of the files (or once the user stopped). One call at a time, from any
     // thread.
     std::optional<QString> next();
+    // Whether next() answers without waiting for the list; under the same rule as next().
+    bool ready();
     // Whether a name or folder had to be left out.
     bool namesFailed() const { return m_namesFailed.load(); }
 
 private:
+    struct ListEntry
+    {
+        QByteArray name;
+        std::size_t line = 0; // counting blank lines
+    };
+    // What the list's reader shares with the run.
+    struct List
+    {
+        ~List();
+        std::FILE* stream = nullptr;
+        char delimiter = '\n';
+        std::mutex mutex;
+        std::condition_variable changed; // an entry came, or the list ended
+        std::condition_variable room;    // an entry was taken, or the source is gone
+        std::deque<ListEntry> entries;
+        bool ended = false;
+        int error = 0;          // what ended the reading, when not the list's end
+        bool abandoned = false; // the source is gone: nothing more is read
+    };
+
+    static void readList(const std::shared_ptr<List>& list, const std::atomic<bool>& stopRequested);
     void expand(const QByteArray& argument);
-    std::optional<QByteArray> nextListEntry();
+    // The next entry of the list; nothing at its end or (when not waiting) when none has come yet.
+    std::optional<ListEntry> takeListEntry(bool wait);
+    // Reports an entry that names no file, or puts its files in hand.
+    void take(ListEntry entry);
 
     QString m_pattern;
     const std::atomic<bool>& m_stopRequested;
     std::deque<QString> m_pending;
     std::size_t m_named = 0;
     std::atomic<bool> m_namesFailed{false};
-    std::FILE* m_list = nullptr;
-    int m_delimiter = '\n';
+    std::shared_ptr<List> m_list;
+    std::thread m_reader;
+    QByteArray m_listName;   // as messages name it
+    bool m_listDone = false; // every entry of the list taken
 };

@@ -3,6 +3,8 @@
 #include "FileNames.h"
 #include "ResultsFormat.h"
 #include "RowFormats.h"
+#include "StandardStreams.h"
+#include "StopSignals.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -50,12 +52,22 @@ bool RowOutput::savesOverAnInput() const
 
 bool RowOutput::open()
 {
-    if (!m_savePath)
-        return true;
+    if (!m_savePath) {
+        // The rows would vanish on the null device that stands in for the closed stream.
+        if (!StandardStreams::WasClosed(1))
+            return true;
+        std::fprintf(stderr, "quillory-extract: could not write the rows: standard output is closed\n");
+        return false;
+    }
+    // Opening a pipe waits for its reader, and a stop is to end that wait too. A stop that comes while the target
+    // is opened ends the wait with EINTR (the stop signals do not restart calls); it is no failure of the target's.
+    if (StopSignals::Requested().load())
+        return false;
     m_save.emplace(*m_savePath);
     if (m_save->open())
         return true;
-    reportSaveFailure();
+    if (!StopSignals::Requested().load())
+        reportSaveFailure();
     return false;
 }
 

@@ -19,7 +19,7 @@ public:
     // Whether the save's target is one of the files the run reads, named as an argument or as the list of files
     // (after a message): the rows would be made from the file they are to replace.
     bool savesOverAnInput() const;
-    // Opens the save, if there is one; false (after a message) when it cannot be opened.
+    // Opens the save, if there is one; false when it cannot be opened (after a message) or the user stopped the run.
     bool open();
     // Rows become bytes on the workers; the bytes are written here, in the files' order.
     OrderedExtraction::Format format() const;

@@ -9,6 +9,7 @@
 #include "ProgressLine.h"
 #include "RowOutput.h"
 #include "RunChecks.h"
+#include "StandardStreams.h"
 #include "StopSignals.h"
 #include "WorkerServer.h"
 
@@ -98,6 +99,7 @@ std::vector<char*> utf8Arguments(int& argc)
 
 int main(int argc, char** argv)
 {
+    StandardStreams::Secure();
 #ifdef Q_OS_WIN
     std::vector<char*> utf8 = utf8Arguments(argc);
     argv = utf8.data();
@@ -116,7 +118,7 @@ int main(int argc, char** argv)
     if (output.savesOverAnInput())
         return 2;
     if (!output.open())
-        return 1;
+        return StopSignals::Requested().load() ? output.stop(StopSignals::ExitStatus()) : 1;
     FileListSource files(options.extension, StopSignals::Requested());
     if (!files.addArguments(options.files))
         return output.stop(StopSignals::ExitStatus());
@@ -127,18 +129,26 @@ int main(int argc, char** argv)
     const bool shown = options.progress.value_or(Console::IsConsole(stderr));
     ProgressLine progress(stderr, shown, files.hasList() ? 0 : files.named(), !shown || Console::TakesEscapes(stderr));
     int status = 0;
-    extractionFor(options, output, progress)
-        .run([&files] { return files.next(); }, output.format(), output.deliver(),
-             [&](const QString& file, const ExtractionFailure& failure) {
-                 // A file lost to the stop is no failure of its own.
-                 if (StopSignals::Requested().load())
-                     return;
-                 progress.clear();
-                 std::fflush(stdout);
-                 std::fprintf(stderr, "quillory-extract: %s: %s: %s\n", FileNames::toNative(file).constData(),
-                              stageWords(failure.stage), failure.description.toLocal8Bit().constData());
-                 status = 1;
-             });
+    OrderedExtraction extraction = extractionFor(options, output, progress);
+    if (files.hasList()) {
+        extraction.nextReady = [&files] {
+            return files.ready();
+        };
+        extraction.waitingForList = [] {
+            std::fflush(stdout);
+        };
+    }
+    extraction.run([&files] { return files.next(); }, output.format(), output.deliver(),
+                   [&](const QString& file, const ExtractionFailure& failure) {
+                       // A file lost to the stop is no failure of its own.
+                       if (StopSignals::Requested().load())
+                           return;
+                       progress.clear();
+                       std::fflush(stdout);
+                       std::fprintf(stderr, "quillory-extract: %s: %s: %s\n", FileNames::toNative(file).constData(),
+                                    stageWords(failure.stage), failure.description.toLocal8Bit().constData());
+                       status = 1;
+                   });
     progress.clear();
     if (StopSignals::Requested().load())
         return output.stop(StopSignals::ExitStatus());

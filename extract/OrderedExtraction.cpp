@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <memory>
@@ -69,6 +70,9 @@ constexpr std::size_t kNone = std::size_t(-1);
 constexpr std::size_t kMostAhead = 256;
 // The most written chunks kept for the workers to fill again: memory that is in use already costs no page faults.
 constexpr std::size_t kMostSpare = 8;
+// A stop set from a signal handler notifies nobody (a handler may not touch a mutex): every wait looks at it again
+// this often, so that a stopped run ends in a fraction of a second whatever its threads were waiting for.
+constexpr std::chrono::milliseconds kStopCheck{50};
 
 class Pipeline
 {
@@ -104,7 +108,7 @@ public:
             }
             if (!queued && isLarge(file)) {
                 std::unique_lock lock(m_mutex);
-                m_room.wait(lock, [&] { return index == m_head || stopped(); });
+                waitUntil(m_room, lock, [&] { return index == m_head; });
             }
             if (!queued)
                 queueFile(m_settings, file, worker);
@@ -128,15 +132,24 @@ public:
         for (std::size_t index = 0;; ++index) {
             for (;;) {
                 std::unique_lock lock(m_mutex);
-                m_changed.wait(lock, [&] {
-                    if (stopped())
-                        return true;
+                if (m_settings.waitingForList && index >= m_base + m_slots.size() && !m_listEnded && !stopped()) {
+                    lock.unlock();
+                    m_settings.waitingForList();
+                    lock.lock();
+                }
+                waitUntil(m_changed, lock, [&] {
                     if (index >= m_base + m_slots.size())
                         return m_listEnded;
                     const Slot& slot = m_slots[index - m_base];
                     return !slot.chunks.empty() || slot.done;
                 });
-                if (stopped() || index >= m_base + m_slots.size())
+                if (stopped()) {
+                    // The workers waiting for room are to see the stop now rather than at their next look.
+                    lock.unlock();
+                    m_room.notify_all();
+                    return;
+                }
+                if (index >= m_base + m_slots.size())
                     return;
                 Slot& slot = m_slots[index - m_base];
                 if (slot.chunks.empty())
@@ -177,24 +190,53 @@ private:
     bool isLarge(const QString& file) const { return FileSystem::size(file) > m_largeFileBytes; }
     bool stopped() const { return m_settings.stopRequested && m_settings.stopRequested->load(); }
 
+    // Waits on condition until ready() holds or the run is stopped.
+    template <typename Ready>
+    void waitUntil(std::condition_variable& condition, std::unique_lock<std::mutex>& lock, const Ready& ready)
+    {
+        const auto readyOrStopped = [&] {
+            return stopped() || ready();
+        };
+        if (!m_settings.stopRequested) {
+            condition.wait(lock, readyOrStopped);
+            return;
+        }
+        while (!condition.wait_for(lock, kStopCheck, readyOrStopped)) {
+        }
+    }
+
     // Takes the next file of the list and gives it a slot; kNone at the end of the list.
-    // wait: whether to wait for room when too many files are claimed ahead of the writer. The file claimed ahead of
-    // one in hand never waits, since the writer may be waiting for the one in hand: it is simply not claimed.
+    // wait: whether to wait for room when too many files are claimed ahead of the writer, and for the list's next
+    // file. The file claimed ahead of one in hand never waits, since the writer may be waiting for the one in hand:
+    // it is simply not claimed.
     std::size_t claim(QString& file, bool wait)
     {
-        std::unique_lock lock(m_mutex);
-        // Files that give no rows (missing ones, say) cost the writer nothing to wait for: without a limit the
-        // workers would claim the whole list ahead of it.
-        const auto room = [&] {
-            return m_slots.size() < kMostAhead || stopped();
-        };
+        // One claim at a time, so that the files get their slots in the list's order. The list is read outside
+        // m_mutex: it may wait for its next name while the writer goes on with the files in hand.
+        std::unique_lock claiming(m_claimMutex, std::defer_lock);
         if (wait)
-            m_room.wait(lock, room);
-        else if (!room())
+            claiming.lock();
+        else if (!claiming.try_lock())
             return kNone;
-        if (m_listEnded || stopped())
+        {
+            std::unique_lock lock(m_mutex);
+            // Files that give no rows (missing ones, say) cost the writer nothing to wait for: without a limit the
+            // workers would claim the whole list ahead of it.
+            const auto room = [&] {
+                return m_slots.size() < kMostAhead;
+            };
+            if (wait)
+                waitUntil(m_room, lock, room);
+            else if (!room())
+                return kNone;
+            if (m_listEnded || stopped())
+                return kNone;
+        }
+        if (!wait && m_settings.nextReady && !m_settings.nextReady())
             return kNone;
         std::optional<QString> next = m_next();
+        // Only a claim adds slots, so the room found above is still there.
+        const std::lock_guard lock(m_mutex);
         if (!next) {
             m_listEnded = true;
             m_changed.notify_all();
@@ -210,7 +252,7 @@ private:
     {
         std::unique_lock lock(m_mutex);
         // The file being written never waits; the others wait for room behind it.
-        m_room.wait(lock, [&] { return index == m_head || m_waitingBytes < m_settings.aheadBudgetBytes || stopped(); });
+        waitUntil(m_room, lock, [&] { return index == m_head || m_waitingBytes < m_settings.aheadBudgetBytes; });
         m_waitingBytes += std::size_t(chunk.size());
         m_slots[index - m_base].chunks.push_back(Chunk{std::move(chunk), rows});
         chunk = QByteArray();
@@ -225,6 +267,7 @@ private:
     const OrderedExtraction::Source& m_next;
     const OrderedExtraction::Format& m_format;
     const qint64 m_largeFileBytes;
+    std::mutex m_claimMutex; // held by the one claim under way
     std::mutex m_mutex;
     std::deque<Slot> m_slots; // the files claimed and not yet written, from the one being written on
     std::size_t m_base = 0;   // the index of m_slots.front()
@@ -270,7 +313,11 @@ void OrderedExtraction::run(const Source& next, std::size_t workers, const Forma
         if (current)
             queueFile(*this, *current, worker);
         while (current && !stopped()) {
-            std::optional<QString> following = next();
+            // A list that has to wait for its next file is asked again once the rows of this one are out.
+            const bool takenAhead = !nextReady || nextReady();
+            std::optional<QString> following;
+            if (takenAhead)
+                following = next();
             if (following)
                 queueFile(*this, *following, worker);
             const std::optional<ExtractionFailure> failure =
@@ -289,6 +336,13 @@ void OrderedExtraction::run(const Source& next, std::size_t workers, const Forma
                 failed(*current, *failure);
             if (fileFinished)
                 fileFinished(*current);
+            if (!takenAhead) {
+                if (waitingForList)
+                    waitingForList();
+                following = next();
+                if (following)
+                    queueFile(*this, *following, worker);
+            }
             current = std::move(following);
         }
         return;

@@ -54,6 +54,13 @@ struct OrderedExtraction
     // Once set (from a signal handler, say), no further file is begun and run() returns after the chunk being
     // delivered; what was delivered stays delivered.
     const std::atomic<bool>* stopRequested = nullptr;
+    // For a list that may have to wait for its next file (one read as another program writes it): whether next()
+    // would answer at once. A file is taken ahead of the one in hand only when it is ready, so that the rows of the
+    // files named so far never wait for a name still to come. Unset: always ready. Runs under next()'s rule.
+    std::function<bool()> nextReady = {};
+    // Called on the calling thread when all that was delivered is all there is until the list gives its next file:
+    // the moment to flush the output, so that those rows reach their reader while the list waits.
+    std::function<void()> waitingForList = {};
 
     void run(const std::vector<QString>& files, const Format& format, const Deliver& deliver,
              const Failed& failed) const;

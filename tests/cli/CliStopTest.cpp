@@ -4,6 +4,7 @@
 #include "TempDir.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QThread>
@@ -16,7 +17,9 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -58,6 +61,67 @@ std::vector<char*> pointersTo(std::vector<QByteArray>& parts)
         argv.push_back(part.data());
     argv.push_back(nullptr);
     return argv;
+}
+
+// Starts quillory-extract with its standard input, output and error on the descriptors given (each above 2), or
+// closed where one is -1.
+pid_t startWith(const QStringList& arguments, int in, int out, int err)
+{
+    std::vector<QByteArray> parts = commandLine(arguments);
+    std::vector<char*> argv = pointersTo(parts);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int streams[] = {in, out, err};
+        for (int stream = 0; stream < 3; ++stream) {
+            if (streams[stream] < 0)
+                ::close(stream);
+            else
+                ::dup2(streams[stream], stream);
+        }
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    return child;
+}
+
+struct Ended
+{
+    int status = -1; // the exit status; 128 and the signal for one killed; -1 when it had to be killed
+    QByteArray out;  // what came on the output pipe, when there is one
+};
+
+// Waits up to seconds for the child's end, taking what it writes on out (a pipe, or -1) meanwhile. A child still there
+// then is killed: the run hung.
+Ended waitForEnd(pid_t child, int seconds, int out = -1)
+{
+    Ended ended;
+    QElapsedTimer timer;
+    timer.start();
+    int status = 0;
+    pid_t gone = 0;
+    bool open = out >= 0;
+    while ((gone = ::waitpid(child, &status, WNOHANG)) == 0 || open) {
+        if (gone == 0 && timer.elapsed() > seconds * 1000) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, &status, 0);
+            return ended;
+        }
+        if (!open) {
+            QThread::msleep(10);
+            continue;
+        }
+        pollfd ready = {out, POLLIN, 0};
+        if (::poll(&ready, 1, 10) > 0) {
+            char block[65536];
+            const ssize_t count = ::read(out, block, sizeof block);
+            if (count > 0)
+                ended.out.append(block, count);
+            else
+                open = false;
+        }
+    }
+    ended.status = WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
+    return ended;
 }
 
 struct TerminalOutcome
@@ -199,6 +263,119 @@ TEST(QuilloryExtractStop, CtrlCKeepsTheRowsWrittenAndTheOldTargetAndLeavesNoTemp
 }
 
 #ifndef Q_OS_WIN
+// The threads run up to 256 files ahead of the file being written, and wait there for room; a stop must reach them
+// there, behind a file that takes long to parse or an output that is read slowly, and end the run at once.
+TEST(QuilloryExtractStop, EverySignalEndsARunWhoseThreadsWaitFarAheadOfItsOutput)
+{
+    TempDir dir;
+    const QString slow = dir.write("slow.html", QByteArray("<p>x").repeated(4'000'000));
+    // Two megabytes of rows, more than the pipe and the program's output buffer hold.
+    const QString plenty = dir.write("plenty.html", QByteArray("<p>x").repeated(1'000'000));
+    QStringList small;
+    for (int i = 0; i < 300; ++i)
+        small << dir.write(QStringLiteral("s%1.html").arg(i, 3, 10, QLatin1Char('0')), "<p>s</p>");
+    const QString errors = dir.path() + "/errors.txt";
+    const struct
+    {
+        const char* name;
+        int signal;
+        int status;
+        bool slowReader; // else a slow first file
+    } cases[] = {
+        {"SIGINT behind a slow file", SIGINT, 130, false},    {"SIGTERM behind a slow file", SIGTERM, 143, false},
+        {"SIGHUP behind a slow file", SIGHUP, 129, false},    {"SIGINT behind a slow reader", SIGINT, 130, true},
+        {"SIGTERM behind a slow reader", SIGTERM, 143, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        int out[2];
+        ASSERT_EQ(::pipe(out), 0);
+        const int err = ::open(QFile::encodeName(errors).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        const int in = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        ::fcntl(out[0], F_SETFD, FD_CLOEXEC);
+        ::fcntl(out[1], F_SETFD, FD_CLOEXEC);
+        const pid_t child = startWith(QStringList{"-j", "2", c.slowReader ? plenty : slow} + small, in, out[1], err);
+        ::close(out[1]);
+        ::close(err);
+        ::close(in);
+        if (c.slowReader) {
+            // Nothing is read until the pipe is full and the program waits on it.
+            const int capacity = ::fcntl(out[0], F_GETPIPE_SZ);
+            int held = 0;
+            for (int tries = 0; tries < 3000 && held < capacity; ++tries) {
+                QThread::msleep(10);
+                ::ioctl(out[0], FIONREAD, &held);
+            }
+            ASSERT_GE(held, capacity);
+        } else {
+            ASSERT_NE(WaitForBusyChild(child, "quillory-extrac", 100'000, 30), 0);
+        }
+        // Long enough for the other thread to run the small files and wait for room.
+        QThread::msleep(1000);
+        ASSERT_EQ(::kill(child, c.signal), 0);
+        const Ended ended = waitForEnd(child, 10, out[0]);
+        ::close(out[0]);
+        EXPECT_EQ(ended.status, c.status);
+        EXPECT_EQ(Messages(contents(errors)), QByteArray());
+        // What was written stays: rows of the first file, as far as the stop let them go.
+        EXPECT_EQ(ended.out, QByteArray("x\n").repeated(ended.out.size() / 2));
+    }
+}
+
+// A closed stream is no file for the program to write into: a descriptor opened later would take its number, and
+// rows or messages would go there instead (into a worker's channel, which then waits for ever).
+TEST(QuilloryExtractStreams, ClosedStandardStreamsNeitherHangNorTakeRows)
+{
+    TempDir dir;
+    const QString a = dir.write("a.html", "<p>a</p>");
+    const QString b = dir.write("b.html", "<p>b</p>");
+    const QString missing = dir.path() + "/missing.html";
+    const QString saved = dir.path() + "/saved.txt";
+    const QString errors = dir.path() + "/errors.txt";
+    const QByteArray closedOutput = "quillory-extract: could not write the rows: standard output is closed\n";
+    const QByteArray missingReport =
+        "quillory-extract: " + QFile::encodeName(missing) + ": cannot read: File not found\n";
+    const struct
+    {
+        const char* name;
+        bool inClosed, outClosed, errClosed;
+        QStringList arguments;
+        int status;
+        QByteArray out;
+        QByteArray err;
+    } cases[] = {
+        {"output closed", false, true, false, {missing, a, b}, 1, {}, closedOutput},
+        {"output closed, rows saved", false, true, false, {"--save-text", saved, a, b}, 0, {}, {}},
+        {"error closed", false, false, true, {missing, a, b}, 1, "a\nb\n", {}},
+        {"input closed", true, false, false, {a, missing, b}, 1, "a\nb\n", missingReport},
+        {"all closed", true, true, true, {a, b}, 1, {}, {}},
+    };
+    for (const char* jobs : {"1", "2"}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + ", -j" + jobs);
+            QFile::remove(saved);
+            int out[2];
+            ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
+            const int err =
+                ::open(QFile::encodeName(errors).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+            const int in = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+            const pid_t child = startWith(QStringList{"-j", jobs} + c.arguments, c.inClosed ? -1 : in,
+                                          c.outClosed ? -1 : out[1], c.errClosed ? -1 : err);
+            ::close(out[1]);
+            ::close(err);
+            ::close(in);
+            const Ended ended = waitForEnd(child, 20, out[0]);
+            ::close(out[0]);
+            EXPECT_EQ(ended.status, c.status);
+            EXPECT_EQ(ended.out, c.out);
+            EXPECT_EQ(Messages(contents(errors)), c.err);
+            if (c.arguments.contains(saved)) {
+                EXPECT_EQ(contents(saved), "a\r\nb\r\n");
+            }
+        }
+    }
+}
+
 namespace {
 
 struct Measured
@@ -268,6 +445,132 @@ TEST(QuilloryExtractLists, FilesComeFromAListOfEitherKindAfterTheArguments)
     EXPECT_EQ(process.exitCode(), 2);
     EXPECT_EQ(Messages(process.readAllStandardError()),
               "quillory-extract: " + dir.path().toUtf8() + "/no-list.txt: No such file or directory\n");
+}
+
+// A list may come from a program still finding the files: each name is taken as soon as its delimiter arrives, and
+// the rows of the files named so far come out while the list waits for more.
+TEST(QuilloryExtractLists, ANameIsTakenAsSoonAsItsDelimiterArrives)
+{
+    TempDir dir;
+    const QString a = dir.write("a.html", "<p>a</p>");
+    const QString b = dir.write("b.html", "<p>b</p>");
+    for (const char* jobs : {"1", "2"}) {
+        for (const bool nuls : {false, true}) {
+            SCOPED_TRACE(std::string("-j") + jobs + (nuls ? " -0" : ""));
+            const char delimiter = nuls ? '\0' : '\n';
+            QProcess process;
+            QStringList arguments{"-j", jobs, "--files-from", "-"};
+            if (nuls)
+                arguments << "-0";
+            process.start(QStringLiteral(QUILLORY_EXTRACT_PATH), arguments);
+            ASSERT_TRUE(process.waitForStarted());
+            process.write(a.toUtf8() + delimiter);
+            // The list stays open: a.html's rows must not wait for what comes next.
+            QByteArray out;
+            QElapsedTimer waited;
+            waited.start();
+            while (out != "a\n" && waited.elapsed() < 10000) {
+                process.waitForReadyRead(100);
+                out += process.readAllStandardOutput();
+            }
+            EXPECT_EQ(out, QByteArray("a\n"));
+            // The last name needs no delimiter.
+            process.write(b.toUtf8());
+            process.closeWriteChannel();
+            ASSERT_TRUE(process.waitForFinished(60000));
+            EXPECT_EQ(process.exitCode(), 0);
+            EXPECT_EQ(out + process.readAllStandardOutput(), "a\nb\n");
+            EXPECT_EQ(Messages(process.readAllStandardError()), QByteArray());
+        }
+    }
+    // A stop while the list waits for its next name ends the run at once.
+    for (const char* jobs : {"1", "2"}) {
+        SCOPED_TRACE(std::string("stopped, -j") + jobs);
+        QProcess process;
+        ShareConsole(process);
+        process.start(QStringLiteral(QUILLORY_EXTRACT_PATH), {"-j", jobs, "--files-from", "-"});
+        ASSERT_TRUE(process.waitForStarted());
+        process.write(a.toUtf8() + '\n');
+        QByteArray out;
+        QElapsedTimer waited;
+        waited.start();
+        while (out != "a\n" && waited.elapsed() < 10000) {
+            process.waitForReadyRead(100);
+            out += process.readAllStandardOutput();
+        }
+        ASSERT_TRUE(PressCtrlC(process.processId()));
+        EXPECT_TRUE(process.waitForFinished(10000));
+        EXPECT_EQ(process.exitCode(), 130);
+        EXPECT_EQ(out + process.readAllStandardOutput(), "a\n");
+    }
+}
+
+// A name cannot hold a NUL byte, and the system would take one as the name's end: a line holding one names no file,
+// and is reported (by its list and line) and left out, failing the run as a missing file does.
+TEST(QuilloryExtractLists, ALineHoldingANulIsReportedAndLeftOut)
+{
+    TempDir dir;
+    const QString a = dir.write("a.html", "<p>a</p>");
+    const QString b = dir.write("b.html", "<p>b</p>");
+    // The line would otherwise read as a.html, a file that is there.
+    const QByteArray list = a.toUtf8() + "\n\n" + a.toUtf8() + QByteArray("\0.txt\n", 6) + b.toUtf8() + "\n";
+    const QString listFile = dir.write("list.txt", list);
+    for (const char* jobs : {"1", "2"}) {
+        SCOPED_TRACE(jobs);
+        for (const bool onInput : {false, true}) {
+            SCOPED_TRACE(onInput ? "on standard input" : "in a file");
+            QProcess process;
+            process.start(QStringLiteral(QUILLORY_EXTRACT_PATH),
+                          {"-j", jobs, "--files-from", onInput ? QStringLiteral("-") : listFile});
+            process.write(list);
+            process.closeWriteChannel();
+            ASSERT_TRUE(process.waitForFinished(60000));
+            EXPECT_EQ(process.exitCode(), 1);
+            EXPECT_EQ(process.readAllStandardOutput(), "a\nb\n");
+            EXPECT_EQ(Messages(process.readAllStandardError()),
+                      "quillory-extract: " + (onInput ? QByteArray("(standard input)") : listFile.toUtf8()) +
+                          ":3: a name holding a NUL byte is left out\n");
+        }
+    }
+}
+
+// A list that cannot be read is a usage error, never an empty list: a run over no files would pass for one that did
+// its work.
+TEST(QuilloryExtractLists, AFolderOrAClosedInputIsNoList)
+{
+    TempDir dir;
+    const QString page = dir.write("a.html", "<p>a</p>");
+    QDir(dir.path()).mkdir("folder");
+    const QString folder = QDir::toNativeSeparators(dir.path() + "/folder");
+    for (const QStringList& arguments :
+         {QStringList{"--files-from", folder}, QStringList{"-0", "--files-from=" + folder, page}}) {
+        SCOPED_TRACE(arguments.join(' ').toStdString());
+        QProcess process;
+        process.start(QStringLiteral(QUILLORY_EXTRACT_PATH), arguments);
+        ASSERT_TRUE(process.waitForFinished(60000));
+        EXPECT_EQ(process.exitCode(), 2);
+        EXPECT_EQ(process.readAllStandardOutput(), QByteArray());
+        EXPECT_EQ(Messages(process.readAllStandardError()),
+                  "quillory-extract: " + folder.toUtf8() + ": is a folder, not a list of files\n");
+    }
+#ifndef Q_OS_WIN
+    const QString errors = dir.path() + "/errors.txt";
+    for (const QStringList& arguments : {QStringList{"--files-from", "-"}, QStringList{"--files-from", "-", page}}) {
+        SCOPED_TRACE(arguments.join(' ').toStdString());
+        int out[2];
+        ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
+        const int err = ::open(QFile::encodeName(errors).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        const pid_t child = startWith(arguments, -1, out[1], err);
+        ::close(out[1]);
+        ::close(err);
+        const Ended ended = waitForEnd(child, 20, out[0]);
+        ::close(out[0]);
+        EXPECT_EQ(ended.status, 2);
+        EXPECT_EQ(ended.out, QByteArray());
+        EXPECT_EQ(Messages(contents(errors)),
+                  QByteArray("quillory-extract: --files-from -: standard input is closed\n"));
+    }
+#endif
 }
 
 // Left out on Windows: a million file lookups through Wine take longer than the suite may run.

@@ -260,6 +260,42 @@ TEST(QuilloryExtractTargets, APipeOrADeviceIsWrittenAndNeverReplaced)
     ASSERT_EQ(::stat("/dev/full", &full), 0);
     EXPECT_TRUE(S_ISCHR(full.st_mode));
 }
+
+// Opening a pipe for writing waits until something reads it; a stop signal ends that wait as it ends a run, with the
+// signal's status, no message and nothing written.
+TEST(QuilloryExtractTargets, AStopWhileAPipeWaitsForItsReaderEndsTheRun)
+{
+    TempDir dir;
+    const std::string page = dir.write("p.html", "<p>one</p>").toStdString();
+    const std::string pipe = dir.path().toStdString() + "/pipe";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    const struct
+    {
+        int signal;
+        int status;
+    } cases[] = {{SIGINT, 130}, {SIGTERM, 143}, {SIGHUP, 129}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.signal);
+        const Started started = start(dir, {"--save-text", pipe, page});
+        // Until the open waits (where the system says so; else a moment).
+        QElapsedTimer waited;
+        waited.start();
+        while (waited.elapsed() < 2000) {
+            QFile wchan(QStringLiteral("/proc/%1/wchan").arg(started.process));
+            if (wchan.open(QIODevice::ReadOnly) && wchan.readAll() == "wait_for_partner")
+                break;
+            QThread::msleep(10);
+        }
+        ASSERT_EQ(::kill(started.process, c.signal), 0);
+        const Outcome outcome = finish(started);
+        EXPECT_EQ(outcome.status, c.status);
+        EXPECT_EQ(outcome.err, "");
+        EXPECT_EQ(outcome.out, "");
+        EXPECT_TRUE(isFifo(pipe));
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+                  QStringList({".stderr", ".stdout", "p.html", "pipe"}));
+    }
+}
 #endif
 
 TEST(QuilloryExtractTargets, FailuresNameTheirRealCause)
