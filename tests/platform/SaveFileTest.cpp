@@ -73,8 +73,9 @@ TEST(SaveFile, AReplacedFileKeepsItsModeAndOwnerAndLeavesNothingBeside)
     const QString path = dir.write("out.txt", "old");
     ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0640), 0);
     const bool root = geteuid() == 0;
-    if (root)
+    if (root) {
         ASSERT_EQ(::chown(QFile::encodeName(path).constData(), 65534, 65534), 0);
+    }
     const ino_t before = statusOf(path).st_ino;
 
     EXPECT_EQ(save(path, "new"), "saved");
