@@ -462,6 +462,48 @@ private Q_SLOTS:
         QCOMPARE(window.results().Texts(), QStringList({"small page", "after"}));
     }
 
+    void aStopPartWayThroughAFileSaysItsRowsAreKept_data()
+    {
+        QTest::addColumn<bool>("workers");
+        QTest::newRow("parsed in this process") << false;
+        QTest::newRow("parsed by worker processes") << true;
+    }
+    void aStopPartWayThroughAFileSaysItsRowsAreKept()
+    {
+        QFETCH(bool, workers);
+        Harness h;
+        if (workers)
+            h.workers = DocumentWorkerSettings{QStringLiteral(QUILLORY_WORKER_PATH), {}, 0};
+        MainWindow& window = h.load();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        const int many = 1'000'000;
+        window.inputFiles().Append(h.file("small.html", "<p>small page</p>"));
+        window.inputFiles().Append(h.file("many.html", QByteArray("<p>x").repeated(many)));
+        window.inputFiles().Append(h.file("after.html", "<p>after</p>"));
+
+        // Escape once the many rows have begun to come in, long before their end.
+        int countAtEscape = 0;
+        h.events.everyCall([&] {
+            if (countAtEscape == 0 && window.results().Count() > 1) {
+                countAtEscape = window.results().Count();
+                QTest::keyClick(&window, Qt::Key_Escape);
+            }
+        });
+        h.dialogs.expectMessage();
+        QTest::mouseClick(h.find<QPushButton>("PushButton7"), Qt::LeftButton);
+
+        QVERIFY(countAtEscape > 1);
+        QCOMPARE(h.dialogs.transcript(),
+                 QList<FakeDialogs::Box>({message(
+                     "Stopped: 1 of 3 files were extracted; file 2 was stopped part-way, its rows so far are kept.")}));
+        // The rows taken before the stop stay, and nothing of the file after it.
+        const QStringList rows = window.results().Texts();
+        QVERIFY(rows.size() >= countAtEscape && rows.size() < 1 + many);
+        QCOMPARE(rows.first(), QStringLiteral("small page"));
+        QVERIFY(std::all_of(rows.begin() + 1, rows.end(), [](const QString& row) { return row == u"x"; }));
+        QCOMPARE(window.pointer(), 0);
+    }
+
     void aVeryLongRowIsShownByItsBeginningAndKeptWhole()
     {
         Harness h;
