@@ -45,6 +45,16 @@ private:
     std::function<std::optional<ExtractionFailure>()> m_take;
 };
 
+// What the report of a failed file says. A file that could not be read is reported in the system's own fixed words
+// ("File not found"), as every program reports it. Once it was read, what failed was the parser or the worker process
+// it ran in, which says nothing of the file: the report names it, as the command line's message does.
+QString failureReport(const QString& path, const ExtractionFailure& failure)
+{
+    if (failure.stage == ExtractionStage::Read)
+        return failure.description;
+    return QStringLiteral("%1 in %2").arg(failure.description, path);
+}
+
 } // namespace
 
 // One run: its checks, its turns over the files, and the documents its turns wait for. The documents are loaded
@@ -249,7 +259,7 @@ void ExtractionRun::Session::extractFile(int position)
         },
         *this, [this](std::string_view row) { append(row); });
     if (failure)
-        m_trap.step(StepOf(*mode, failure->stage), [&] { Fail(failure->description); });
+        m_trap.step(StepOf(*mode, failure->stage), [&] { Fail(failureReport(path, *failure)); });
 }
 
 void ExtractionRun::Session::run()

@@ -45,6 +45,23 @@ private:
     std::unique_ptr<HtmlParser> m_real = createHtmlParser();
 };
 
+// A parser that cannot build the documents of pages holding marker, as when memory runs out.
+class RefusingParser final : public HtmlParser
+{
+public:
+    explicit RefusingParser(QByteArray marker) : m_marker(std::move(marker)) {}
+    Result<std::unique_ptr<HtmlDocument>> parse(const QByteArray& bytes) override
+    {
+        if (bytes.contains(m_marker))
+            return Failure{QStringLiteral("Out of memory")};
+        return m_real->parse(bytes);
+    }
+
+private:
+    QByteArray m_marker;
+    std::unique_ptr<HtmlParser> m_real = createHtmlParser();
+};
+
 FakeDialogs::Box message(const QString& text)
 {
     return {FakeDialogs::Kind::Message, QStringLiteral("Quillory"), text};
@@ -813,11 +830,40 @@ private Q_SLOTS:
         h.dialogs.expectMessage();
         h.dialogs.expectMessage();
         QTest::mouseClick(h.find<QPushButton>("PushButton7"), Qt::LeftButton);
+        // The report names the file the worker was lost on, as the command line's message does.
+        const QString reported = description + QStringLiteral(" in ") + h.folder.filePath("dense.html");
         QCOMPARE(h.dialogs.transcript(), QList<FakeDialogs::Box>({{FakeDialogs::Kind::Message, "Application Error",
-                                                                   report(description, 128), Dialogs::Icon::Warning},
+                                                                   report(reported, 128), Dialogs::Icon::Warning},
                                                                   message("Done.")}));
         QCOMPARE(shown.results().Texts(), QStringList({"before", "after"}));
         QCOMPARE(shown.pointer(), 0);
+    }
+
+    // A file that was read but gave no document is named in its report; one that could not be read keeps the
+    // system's own words.
+    void aFileThatGivesNoDocumentIsNamedInItsReport()
+    {
+        Harness h;
+        h.makeParser = [] {
+            return std::make_unique<RefusingParser>("refused");
+        };
+        MainWindow& window = h.load();
+        window.inputFiles().Append(h.file("a.html", "<p>before</p>"));
+        window.inputFiles().Append(h.file("refused.html", "<p>refused</p>"));
+        window.inputFiles().Append(h.folder.filePath("missing.html"));
+        window.inputFiles().Append(h.file("c.html", "<p>after</p>"));
+        h.dialogs.expectMessage();
+        h.dialogs.expectMessage();
+        h.dialogs.expectMessage();
+        QTest::mouseClick(h.find<QPushButton>("PushButton7"), Qt::LeftButton);
+        const auto failed = [](const QString& description) {
+            return FakeDialogs::Box{FakeDialogs::Kind::Message, "Application Error", report(description, 128),
+                                    Dialogs::Icon::Warning};
+        };
+        QCOMPARE(h.dialogs.transcript(),
+                 QList<FakeDialogs::Box>({failed("Out of memory in " + h.folder.filePath("refused.html")),
+                                          failed("File not found"), message("Done.")}));
+        QCOMPARE(window.results().Texts(), QStringList({"before", "after"}));
     }
 
     // The window closed while a worker builds a large document: the program ends at once, as the real one does at
