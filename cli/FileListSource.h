@@ -12,13 +12,14 @@
 
 // The files of a run, in order: those named as arguments, then those of a list (--files-from), which is read as the
 // run takes its entries, so that a list of any length costs the same memory. A folder stands for every file in it
-// and beneath it, as when one is dropped on the window. A name or folder that cannot be taken is reported on
-// standard error and left out.
+// and beneath it, as when one is dropped on the window. A name or folder that cannot be taken, or a folder beneath
+// one that cannot be read, is reported on standard error and left out.
 class FileListSource
 {
 public:
-    // extension: for folders, take only files matching *.EXT; empty: every file.
-    FileListSource(QString extension, const std::atomic<bool>& stopRequested);
+    // extension: for folders, take only files matching *.EXT; empty: every file. verbose: also say, for each folder,
+    // how many entries the walk's rules passed over (hidden files and the like).
+    FileListSource(QString extension, const std::atomic<bool>& stopRequested, bool verbose = false);
     ~FileListSource();
     FileListSource(const FileListSource&) = delete;
     FileListSource& operator=(const FileListSource&) = delete;
@@ -47,6 +48,7 @@ private:
     std::deque<QString> m_pending;
     std::size_t m_named = 0;
     std::atomic<bool> m_namesFailed{false};
+    bool m_verbose = false;
     std::FILE* m_list = nullptr;
     int m_delimiter = '\n';
 };

@@ -115,7 +115,7 @@ int main(int argc, char** argv)
     RowOutput output(options);
     if (!output.open())
         return 1;
-    FileListSource files(options.extension, StopSignals::Requested());
+    FileListSource files(options.extension, StopSignals::Requested(), options.verbose);
     if (!files.addArguments(options.files))
         return output.stop(StopSignals::ExitStatus());
     if (options.filesFrom && !files.openList(*options.filesFrom, options.nulSeparated))
