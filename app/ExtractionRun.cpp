@@ -45,6 +45,16 @@ private:
     std::function<std::optional<ExtractionFailure>()> m_take;
 };
 
+// What the report of a failed file says. A file that could not be read is reported in the system's own fixed words
+// ("File not found"), as every program reports it. Once it was read, what failed was the parser or the worker process
+// it ran in, which says nothing of the file: the report names it, as the command line's message does.
+QString failureReport(const QString& path, const ExtractionFailure& failure)
+{
+    if (failure.stage == ExtractionStage::Read)
+        return failure.description;
+    return QStringLiteral("%1 in %2").arg(failure.description, path);
+}
+
 } // namespace
 
 // One run: its checks, its turns over the files, and the documents its turns wait for. The documents are loaded
@@ -249,7 +259,7 @@ void ExtractionRun::Session::extractFile(int position)
         },
         *this, [this](std::string_view row) { append(row); });
     if (failure)
-        m_trap.step(StepOf(*mode, failure->stage), [&] { Fail(failure->description); });
+        m_trap.step(StepOf(*mode, failure->stage), [&] { Fail(failureReport(path, *failure)); });
 }
 
 void ExtractionRun::Session::run()
@@ -283,19 +293,25 @@ void ExtractionRun::Session::run()
     m_trap.step(122, [&] { m_count = m_run.m_inputs.Count(); });
     const int count = m_count;
     int turnsEnded = 0;
+    // The file a stop came in the middle of, once it had given rows: they stay in the list.
+    int stoppedPartWay = 0;
     ProgressCaption& events = m_run.m_events;
     events.begin([&] {
         return QStringLiteral("%1 of %2 files - %3 rows - Esc stops")
             .arg(GroupedNumber(turnsEnded), GroupedNumber(count), GroupedNumber(m_run.m_results.Count()));
     });
     for (int position = 1; position <= count && !m_resultsFull && !m_run.m_stopRequested; ++position) {
+        const int rowsBeforeTurn = m_run.m_results.Count();
         try {
             extractFile(position);
         } catch (const ResultsFull&) {
         } catch (const RunStopped&) {
         }
-        if (m_run.m_stopRequested)
+        if (m_run.m_stopRequested) {
+            if (m_run.m_results.Count() > rowsBeforeTurn)
+                stoppedPartWay = position;
             break;
+        }
         ++turnsEnded;
         // Option 3 lets no events through while it reads; a long run still shows its progress and can be stopped.
         if (events.due())
@@ -307,8 +323,14 @@ void ExtractionRun::Session::run()
     m_trap.step(194, [&] { controls.setBusy(false); });
     if (m_run.m_stopRequested)
         m_trap.step(196, [&] {
-            message(QStringLiteral("Stopped: %1 of %2 files were extracted.")
-                        .arg(GroupedNumber(turnsEnded), GroupedNumber(count)));
+            // The stopped file's rows stay in the list: the message says whose they are, so that they are not
+            // taken for a finished file's.
+            const QString extracted = QStringLiteral("Stopped: %1 of %2 files were extracted")
+                                          .arg(GroupedNumber(turnsEnded), GroupedNumber(count));
+            message(stoppedPartWay
+                        ? extracted + QStringLiteral("; file %1 was stopped part-way, its rows so far are kept.")
+                                          .arg(GroupedNumber(stoppedPartWay))
+                        : extracted + u'.');
         });
     else if (!m_resultsFull)
         m_trap.step(196, [&] { message(QStringLiteral("Done.")); });

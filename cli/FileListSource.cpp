@@ -49,11 +49,34 @@ private:
     const std::atomic<bool>& m_stopRequested;
 };
 
+// "2 hidden files, 1 lock file": what the walk's rules passed over, the counts that are not 0; empty when none is.
+QString passedOverSummary(const AddFolder::PassedOver& passed)
+{
+    const struct
+    {
+        qsizetype count;
+        const char* one;
+        const char* many;
+    } parts[] = {
+        {passed.hiddenFiles, "hidden file", "hidden files"},
+        {passed.lockFiles, "lock file (~)", "lock files (~)"},
+        {passed.oddFolderNames, "folder whose name the code page cannot spell",
+         "folders whose names the code page cannot spell"},
+        {passed.tooLong, "folder whose path is too long", "folders whose paths are too long"},
+    };
+    QStringList said;
+    for (const auto& part : parts) {
+        if (part.count > 0)
+            said << QStringLiteral("%1 %2").arg(part.count).arg(QLatin1String(part.count == 1 ? part.one : part.many));
+    }
+    return said.join(QStringLiteral(", "));
+}
+
 } // namespace
 
-FileListSource::FileListSource(QString extension, const std::atomic<bool>& stopRequested)
+FileListSource::FileListSource(QString extension, const std::atomic<bool>& stopRequested, bool verbose)
     : m_pattern(extension.isEmpty() ? QStringLiteral("*.*") : QStringLiteral("*.") + extension),
-      m_stopRequested(stopRequested)
+      m_stopRequested(stopRequested), m_verbose(verbose)
 {}
 
 FileListSource::~FileListSource()
@@ -100,6 +123,19 @@ void FileListSource::expand(const QByteArray& argument)
     AddFolder::ScanProgress scanned;
     const QStringList found = AddFolder::ScanFolder(path, m_pattern, noEvents, scanSteps, walkSteps, &scanned);
     m_pending.insert(m_pending.end(), found.begin(), found.end());
+    // A folder beneath that cannot be read is as much a failure as the one named: its files are missing from the run.
+    const AddFolder::PassedOver& passed = scanned.passedOver;
+    for (const AddFolder::PassedOver::Folder& folder : passed.unreadableFolders) {
+        std::fprintf(stderr, "quillory-extract: %s: %s\n", FileNames::toNative(folder.path.chopped(1)).constData(),
+                     folder.why.toLocal8Bit().constData());
+        m_namesFailed = true;
+    }
+    // What the walk's own rules leave out is meant, and no failure; the user may still ask how much it was.
+    if (m_verbose) {
+        if (const QString summary = passedOverSummary(passed); !summary.isEmpty())
+            std::fprintf(stderr, "quillory-extract: %s: passed over %s\n", argument.constData(),
+                         summary.toLocal8Bit().constData());
+    }
 }
 
 bool FileListSource::addArguments(const std::vector<std::string>& arguments)

@@ -16,14 +16,16 @@
 
 // The files of a run, in order: those named as arguments, then those of a list (--files-from), which is read as the
 // run takes its entries, so that a list of any length costs the same memory. A folder stands for every file in it
-// and beneath it, as when one is dropped on the window. A name or folder that cannot be taken is reported on
-// standard error and left out. The list is read on a thread of its own, a few thousand names ahead: a name is taken
-// as soon as its delimiter arrives, even from a program that is still writing the list.
+// and beneath it, as when one is dropped on the window. A name or folder that cannot be taken, or a folder beneath
+// one that cannot be read, is reported on standard error and left out. The list is read on a thread of its own, a
+// few thousand names ahead: a name is taken as soon as its delimiter arrives, even from a program that is still
+// writing the list.
 class FileListSource
 {
 public:
-    // extension: for folders, take only files matching *.EXT; empty: every file.
-    FileListSource(QString extension, const std::atomic<bool>& stopRequested);
+    // extension: for folders, take only files matching *.EXT; empty: every file. verbose: also say, for each folder,
+    // how many entries the walk's rules passed over (hidden files and the like).
+    FileListSource(QString extension, const std::atomic<bool>& stopRequested, bool verbose = false);
     ~FileListSource();
     FileListSource(const FileListSource&) = delete;
     FileListSource& operator=(const FileListSource&) = delete;
@@ -82,4 +84,5 @@ private:
     std::thread m_reader;
     QByteArray m_listName;   // as messages name it
     bool m_listDone = false; // every entry of the list taken
+    bool m_verbose = false;
 };

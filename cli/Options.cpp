@@ -36,15 +36,18 @@ constexpr const char* kUsage =
     "  -0, --null          names in the list end with a NUL byte, as find's print0 writes them\n"
     "      --progress      show how far the run has come on standard error (the default when\n"
     "                      standard error is a terminal); --no-progress: never\n"
+    "  -v, --verbose       for folder arguments: also say how many entries the walk passed over\n"
+    "                      on purpose (hidden files, lock files, folders it cannot name)\n"
     "  -h, --help          show this help\n"
     "      --version       show the version\n"
     "\n"
-    "A folder given as FILE is walked with every folder beneath it, breadth-first.\n"
+    "A folder given as FILE is walked with every folder beneath it, breadth-first; a folder\n"
+    "beneath it that cannot be read is reported on standard error, and the status is 1.\n"
     "Rows are printed in UTF-8, one per line. A file that cannot be read is reported on\n"
     "standard error and the others are still extracted.\n"
     "Ctrl+C stops the run: the rows already written stay, and a save in progress leaves the\n"
     "file it would replace as it was.\n"
-    "Exit status: 0 done, 1 some file or the save failed, 2 nothing to do or a bad option,\n"
+    "Exit status: 0 done, 1 some file, folder or the save failed, 2 nothing to do or a bad option,\n"
     "130 stopped by Ctrl+C (128 + the signal's number for other signals that end it).\n";
 
 [[noreturn]] void usageError(const std::string& message)
@@ -80,6 +83,8 @@ bool takeSwitch(Options& options, const std::string& argument)
         options.withFileName = argument != "--no-filename";
     else if (argument == "--progress" || argument == "--no-progress")
         options.progress = argument == "--progress";
+    else if (argument == "-v" || argument == "--verbose")
+        options.verbose = true;
     else
         return false;
     return true;

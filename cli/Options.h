@@ -20,6 +20,7 @@ struct Options
     QString extension;
     int jobs = 0;                 // 0: one per core
     std::optional<bool> progress; // unset: when standard error is a terminal
+    bool verbose = false;
     RowFormats::Format format = RowFormats::Format::Text;
     std::optional<std::string> filesFrom; // "-": standard input
     bool nulSeparated = false;

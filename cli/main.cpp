@@ -119,7 +119,7 @@ int main(int argc, char** argv)
         return 2;
     if (!output.open())
         return StopSignals::Requested().load() ? output.stop(StopSignals::ExitStatus()) : 1;
-    FileListSource files(options.extension, StopSignals::Requested());
+    FileListSource files(options.extension, StopSignals::Requested(), options.verbose);
     if (!files.addArguments(options.files))
         return output.stop(StopSignals::ExitStatus());
     if (options.filesFrom && !files.openList(*options.filesFrom, options.nulSeparated))

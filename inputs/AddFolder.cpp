@@ -69,14 +69,20 @@ Level nextLevel(Level& level, std::vector<WalkedFolder>& walked, EventPump& even
     const auto stopped = [progress] {
         return progress && progress->stopRequested;
     };
+    PassedOver* const passedOver = progress ? &progress->passedOver : nullptr;
     Level next;
     qsizetype i = 0;
     while (i < level.paths.size() && !stopped()) {
         const QString entry = level.paths[i];
         const qsizetype node = level.nodes[std::size_t(i)];
         // A test that cannot be made leaves the folder alone rather than going where it may not lead.
-        if (walk.test(WalkStep::NotAFolder, [&] { return !IsFolder(entry); }) ||
-            walk.test(WalkStep::PathTooLong, [&] { return entry.size() >= kMaxPath; })) {
+        if (walk.test(WalkStep::NotAFolder, [&] { return !IsFolder(entry); })) {
+            ++i;
+            continue;
+        }
+        if (walk.test(WalkStep::PathTooLong, [&] { return entry.size() >= kMaxPath; })) {
+            if (passedOver)
+                ++passedOver->tooLong;
             ++i;
             continue;
         }
@@ -92,6 +98,8 @@ Level nextLevel(Level& level, std::vector<WalkedFolder>& walked, EventPump& even
         }
         if (!names) {
             const QString& why = names.failure().description;
+            if (passedOver)
+                passedOver->unreadableFolders.append({entry, why});
             if ((why == QStringLiteral("Permission denied") || why == QStringLiteral("Path not found")) &&
                 walk.step(WalkStep::DropUnlistable, [&] {
                     // The first equal entry is at or before this one, so the entry that followed is now at i.
@@ -107,10 +115,18 @@ Level nextLevel(Level& level, std::vector<WalkedFolder>& walked, EventPump& even
             walk.step(WalkStep::EventsPerName, [&] { events.processEvents(); });
             if (stopped())
                 break;
-            if (walk.test(WalkStep::NameTooLong, [&] { return name.size() >= kMaxPath; }) ||
-                walk.test(WalkStep::OddCharacters, [&] { return HasOddCharacters(name); }) ||
-                walk.test(WalkStep::QuestionMark, [&] { return name.contains(u'?'); }) ||
-                walk.test(WalkStep::DotName, [&] { return name == u"." || name == u".."; }))
+            if (walk.test(WalkStep::NameTooLong, [&] { return name.size() >= kMaxPath; })) {
+                if (passedOver)
+                    ++passedOver->tooLong;
+                continue;
+            }
+            if (walk.test(WalkStep::OddCharacters, [&] { return HasOddCharacters(name); }) ||
+                walk.test(WalkStep::QuestionMark, [&] { return name.contains(u'?'); })) {
+                if (passedOver)
+                    ++passedOver->oddFolderNames;
+                continue;
+            }
+            if (walk.test(WalkStep::DotName, [&] { return name == u"." || name == u".."; }))
                 continue;
             QString path;
             if (!walk.step(WalkStep::JoinPath, [&] { path = entry + name + kPathSeparator; }))
@@ -246,17 +262,25 @@ QStringList ScanFolder(const QString& folder, const QString& pattern, EventPump&
         if (!scan.step(ScanStep::ListFiles, [&] { names = ListFiles(entry, pattern); }))
             continue;
         for (const QString& name : names) {
-            if (scan.test(ScanStep::LockFile, [&] { return name.startsWith(u'~'); }))
+            if (scan.test(ScanStep::LockFile, [&] { return name.startsWith(u'~'); })) {
+                if (progress)
+                    ++progress->passedOver.lockFiles;
                 continue;
+            }
             QString path;
             if (!scan.step(ScanStep::JoinPath, [&] { path = entry + kPathSeparator + name; }))
                 continue;
             scan.step(ScanStep::TakeFile, [&] {
-                if (FileCanBeOpened(path) && FileAttributes(path) != AttributeBit::kHidden + AttributeBit::kArchive) {
-                    paths.append(FixPath(path));
+                if (!FileCanBeOpened(path))
+                    return;
+                if (FileAttributes(path) == AttributeBit::kHidden + AttributeBit::kArchive) {
                     if (progress)
-                        ++progress->filesFound;
+                        ++progress->passedOver.hiddenFiles;
+                    return;
                 }
+                paths.append(FixPath(path));
+                if (progress)
+                    ++progress->filesFound;
             });
         }
     }

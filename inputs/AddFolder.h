@@ -25,13 +25,30 @@ bool HasOddCharacters(const QString& name);
 // The names of the files (not folders) in the folder that match the pattern and can be opened.
 QStringList ListFiles(const QString& folder, const QString& pattern);
 
+// What a scan left out: the folders it could not list, each with why, which the user may want to know of; and how
+// many entries its rules passed over on purpose.
+struct PassedOver
+{
+    struct Folder
+    {
+        QString path; // with its separator, as the walk holds it
+        QString why;  // "Permission denied", "Path not found", ...
+    };
+    QList<Folder> unreadableFolders;
+    qsizetype oddFolderNames = 0; // folders whose names the code page cannot spell, or that hold "?"
+    qsizetype tooLong = 0;        // folders whose name or path is too long to go below
+    qsizetype hiddenFiles = 0;    // plain hidden files
+    qsizetype lockFiles = 0;      // files whose names begin with "~"
+};
+
 // How far a scan has come, for the window to show, and the user's wish to stop it, which the scan heeds each time it
-// lets events through: it then ends with what it had found.
+// lets events through: it then ends with what it had found. It also gathers what the scan passed over.
 struct ScanProgress
 {
     qsizetype foldersFound = 0;
     qsizetype filesFound = 0;
     bool stopRequested = false;
+    PassedOver passedOver;
 };
 
 // The steps of the walk, each of which may fail on its own and is then passed over. Count, last, is no step: it

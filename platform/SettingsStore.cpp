@@ -60,10 +60,9 @@ SettingsStore::~SettingsStore() = default;
 
 QString SettingsStore::GetSetting(const QString& key, const QString& defaultValue) const
 {
-    // Pick up what another copy of the program wrote meanwhile.
+    // Pick up what another copy of the program wrote meanwhile. A damaged file still gives every value QSettings
+    // could read in it: one broken line costs no more than itself.
     m_settings->sync();
-    if (m_settings->status() == QSettings::FormatError)
-        return defaultValue;
     const QVariant value = m_settings->value(kSection + u'/' + key);
     if (!value.isValid())
         return defaultValue;
@@ -77,11 +76,7 @@ QString SettingsStore::GetSetting(const QString& key, const QString& defaultValu
 
 std::optional<Failure> SettingsStore::SaveSetting(const QString& key, const QString& value)
 {
-    // A damaged file has read as holding nothing, so the first write leaves only what it writes, rather than
-    // bringing back whatever QSettings could still make of the damage.
     m_settings->sync();
-    if (m_settings->status() == QSettings::FormatError)
-        m_settings->clear();
     const QString fileName = m_settings->fileName();
     const auto refused = [&] {
         return Failure{QStringLiteral("Permission denied (the settings file %1 could not be written)").arg(fileName)};
@@ -92,6 +87,8 @@ std::optional<Failure> SettingsStore::SaveSetting(const QString& key, const QStr
     // A registry key has no file to probe; a refused write shows in QSettings' status.
     if (m_settings->format() == QSettings::IniFormat && !mayBeWritten(fileName))
         return refused();
+    if (m_settings->format() == QSettings::IniFormat)
+        keepCopyIfDamaged(fileName);
     m_settings->setValue(kSection + u'/' + key, value);
     m_settings->sync();
     const QSettings::Status status = m_settings->status();
@@ -103,6 +100,20 @@ std::optional<Failure> SettingsStore::SaveSetting(const QString& key, const QStr
     if (status == QSettings::AccessError)
         return refused();
     return std::nullopt;
+}
+
+void SettingsStore::keepCopyIfDamaged(const QString& fileName)
+{
+    // QSettings finds most damage only as it reads the sections, so every one is read first.
+    (void)m_settings->allKeys();
+    if (m_settings->status() != QSettings::FormatError)
+        return;
+    // The write that follows replaces the file with what could be read of it; what could not is kept beside it, for
+    // the user to look into. A copy that cannot be made (a folder that takes no new file) does not hold the write
+    // back: the values that could be read are kept either way.
+    const QString copy = fileName + QStringLiteral(".damaged");
+    QFile::remove(copy);
+    QFile::copy(fileName, copy);
 }
 
 bool SettingsStore::mayBeWritten(const QString& fileName)

@@ -11,8 +11,10 @@
 class QSettings;
 
 // The user's choices between runs: string values under the application "Quorvane" and the
-// section "Quillory". Every read goes to the store and every write goes straight through; a
-// damaged or unreadable store reads as holding nothing.
+// section "Quillory". Every read goes to the store and every write goes straight through. A
+// damaged file reads as the values that can still be read in it, and the first write keeps a copy
+// of the damaged file beside it (FILE.damaged) before it rewrites it; an unreadable store reads as
+// holding nothing.
 class SettingsStore
 {
 public:
@@ -34,6 +36,7 @@ public:
 private:
     explicit SettingsStore(std::function<std::unique_ptr<QSettings>()> open);
     static bool mayBeWritten(const QString& fileName);
+    void keepCopyIfDamaged(const QString& fileName);
 
     std::function<std::unique_ptr<QSettings>()> m_open;
     std::unique_ptr<QSettings> m_settings;

@@ -156,8 +156,9 @@ private Q_SLOTS:
 #ifdef Q_OS_WIN
         std::unique_ptr<HeldFile> held;
 #endif
+        const QByteArray garbage("[Quillory\nOption=3\nText1=td\n\xFF\x00\xFE[[", 30);
         if (fault == "garbage") {
-            h.writeBesideProgram("settings.ini", QByteArray("[Quillory\nOption=3\nText1=td\n\xFF\x00\xFE[[", 30));
+            h.writeBesideProgram("settings.ini", garbage);
         } else if (fault == "folder") {
             QVERIFY(QDir(h.folder.path()).mkdir("settings.ini"));
         } else if (fault == "proc") {
@@ -195,9 +196,14 @@ private Q_SLOTS:
         }
         MainWindow& window = h.load();
         QCOMPARE(h.dialogs.transcript(), boxes);
-        QVERIFY(h.find<QRadioButton>("Option1")->isChecked());
-        QCOMPARE(h.find<QLineEdit>("Text1")->text(), QStringLiteral("tr"));
+        // What a damaged file still holds is read; the damaged bytes are kept beside it once it is rewritten.
+        const bool salvaged = fault == "garbage";
+        QVERIFY(h.find<QRadioButton>(salvaged ? "Option3" : "Option1")->isChecked());
+        QCOMPARE(h.find<QLineEdit>("Text1")->text(), salvaged ? QStringLiteral("td") : QStringLiteral("tr"));
         QCOMPARE(h.find<QLineEdit>("Text2")->text(), QStringLiteral("one"));
+        QFile copy(file + ".damaged");
+        QCOMPARE(copy.open(QIODevice::ReadOnly) ? copy.readAll() : QByteArray("<none>"),
+                 salvaged ? garbage : QByteArray("<none>"));
 
         // The scan works on; each refused write is reported where the scan makes it.
         h.dialogs.answerPrompt("htm");
@@ -235,7 +241,9 @@ private Q_SLOTS:
 
         // Typing has no trap: a refused write says nothing.
         QTest::keyClicks(h.find<QLineEdit>("Text1"), "d");
-        QCOMPARE(h.setting("Text1"), writable ? QStringLiteral("trd") : QStringLiteral("<none>"));
+        QCOMPARE(h.setting("Text1"), salvaged   ? QStringLiteral("tdd")
+                                     : writable ? QStringLiteral("trd")
+                                                : QStringLiteral("<none>"));
         QCOMPARE(h.dialogs.transcript(), boxes);
         QVERIFY2(h.dialogs.unexpected().isEmpty(), qPrintable(h.dialogs.describe()));
     }

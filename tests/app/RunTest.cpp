@@ -45,6 +45,23 @@ private:
     std::unique_ptr<HtmlParser> m_real = createHtmlParser();
 };
 
+// A parser that cannot build the documents of pages holding marker, as when memory runs out.
+class RefusingParser final : public HtmlParser
+{
+public:
+    explicit RefusingParser(QByteArray marker) : m_marker(std::move(marker)) {}
+    Result<std::unique_ptr<HtmlDocument>> parse(const QByteArray& bytes) override
+    {
+        if (bytes.contains(m_marker))
+            return Failure{QStringLiteral("Out of memory")};
+        return m_real->parse(bytes);
+    }
+
+private:
+    QByteArray m_marker;
+    std::unique_ptr<HtmlParser> m_real = createHtmlParser();
+};
+
 FakeDialogs::Box message(const QString& text)
 {
     return {FakeDialogs::Kind::Message, QStringLiteral("Quillory"), text};
@@ -462,6 +479,48 @@ private Q_SLOTS:
         QCOMPARE(window.results().Texts(), QStringList({"small page", "after"}));
     }
 
+    void aStopPartWayThroughAFileSaysItsRowsAreKept_data()
+    {
+        QTest::addColumn<bool>("workers");
+        QTest::newRow("parsed in this process") << false;
+        QTest::newRow("parsed by worker processes") << true;
+    }
+    void aStopPartWayThroughAFileSaysItsRowsAreKept()
+    {
+        QFETCH(bool, workers);
+        Harness h;
+        if (workers)
+            h.workers = DocumentWorkerSettings{QStringLiteral(QUILLORY_WORKER_PATH), {}, 0};
+        MainWindow& window = h.load();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        const int many = 1'000'000;
+        window.inputFiles().Append(h.file("small.html", "<p>small page</p>"));
+        window.inputFiles().Append(h.file("many.html", QByteArray("<p>x").repeated(many)));
+        window.inputFiles().Append(h.file("after.html", "<p>after</p>"));
+
+        // Escape once the many rows have begun to come in, long before their end.
+        int countAtEscape = 0;
+        h.events.everyCall([&] {
+            if (countAtEscape == 0 && window.results().Count() > 1) {
+                countAtEscape = window.results().Count();
+                QTest::keyClick(&window, Qt::Key_Escape);
+            }
+        });
+        h.dialogs.expectMessage();
+        QTest::mouseClick(h.find<QPushButton>("PushButton7"), Qt::LeftButton);
+
+        QVERIFY(countAtEscape > 1);
+        QCOMPARE(h.dialogs.transcript(),
+                 QList<FakeDialogs::Box>({message(
+                     "Stopped: 1 of 3 files were extracted; file 2 was stopped part-way, its rows so far are kept.")}));
+        // The rows taken before the stop stay, and nothing of the file after it.
+        const QStringList rows = window.results().Texts();
+        QVERIFY(rows.size() >= countAtEscape && rows.size() < 1 + many);
+        QCOMPARE(rows.first(), QStringLiteral("small page"));
+        QVERIFY(std::all_of(rows.begin() + 1, rows.end(), [](const QString& row) { return row == u"x"; }));
+        QCOMPARE(window.pointer(), 0);
+    }
+
     void aVeryLongRowIsShownByItsBeginningAndKeptWhole()
     {
         Harness h;
@@ -771,11 +830,40 @@ private Q_SLOTS:
         h.dialogs.expectMessage();
         h.dialogs.expectMessage();
         QTest::mouseClick(h.find<QPushButton>("PushButton7"), Qt::LeftButton);
+        // The report names the file the worker was lost on, as the command line's message does.
+        const QString reported = description + QStringLiteral(" in ") + h.folder.filePath("dense.html");
         QCOMPARE(h.dialogs.transcript(), QList<FakeDialogs::Box>({{FakeDialogs::Kind::Message, "Application Error",
-                                                                   report(description, 128), Dialogs::Icon::Warning},
+                                                                   report(reported, 128), Dialogs::Icon::Warning},
                                                                   message("Done.")}));
         QCOMPARE(shown.results().Texts(), QStringList({"before", "after"}));
         QCOMPARE(shown.pointer(), 0);
+    }
+
+    // A file that was read but gave no document is named in its report; one that could not be read keeps the
+    // system's own words.
+    void aFileThatGivesNoDocumentIsNamedInItsReport()
+    {
+        Harness h;
+        h.makeParser = [] {
+            return std::make_unique<RefusingParser>("refused");
+        };
+        MainWindow& window = h.load();
+        window.inputFiles().Append(h.file("a.html", "<p>before</p>"));
+        window.inputFiles().Append(h.file("refused.html", "<p>refused</p>"));
+        window.inputFiles().Append(h.folder.filePath("missing.html"));
+        window.inputFiles().Append(h.file("c.html", "<p>after</p>"));
+        h.dialogs.expectMessage();
+        h.dialogs.expectMessage();
+        h.dialogs.expectMessage();
+        QTest::mouseClick(h.find<QPushButton>("PushButton7"), Qt::LeftButton);
+        const auto failed = [](const QString& description) {
+            return FakeDialogs::Box{FakeDialogs::Kind::Message, "Application Error", report(description, 128),
+                                    Dialogs::Icon::Warning};
+        };
+        QCOMPARE(h.dialogs.transcript(),
+                 QList<FakeDialogs::Box>({failed("Out of memory in " + h.folder.filePath("refused.html")),
+                                          failed("File not found"), message("Done.")}));
+        QCOMPARE(window.results().Texts(), QStringList({"before", "after"}));
     }
 
     // The window closed while a worker builds a large document: the program ends at once, as the real one does at

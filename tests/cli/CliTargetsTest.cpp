@@ -371,6 +371,58 @@ TEST(QuilloryExtractTargets, FailuresNameTheirRealCause)
 #endif
 }
 
+#ifndef Q_OS_WIN
+// A folder beneath a folder argument that cannot be read costs its files like a file that cannot be read: it is
+// reported and the status is 1. What the walk's rules leave out on purpose is no failure; --verbose says how much.
+// (Windows: Wine does not enforce a folder's access control list, so no folder can be made unreadable there.)
+TEST(QuilloryExtractTargets, AFolderBeneathThatCannotBeReadIsReportedAndFailsTheRun)
+{
+    TempDir dir;
+    OpenToAnyone(dir.path());
+    const std::string site = dir.path().toStdString() + "/site";
+    for (const char* folder : {"site/sub", "site/locked/inner", "site/odd\x01name"})
+        ASSERT_TRUE(QDir(dir.path()).mkpath(QString::fromUtf8(folder)));
+    dir.write("site/a.html", "<p>a</p>");
+    dir.write("site/sub/b.html", "<p>b</p>");
+    dir.write("site/locked/inner/c.html", "<p>c</p>");
+    // Writable by its reader: a dot-file that is read-only too is no plain hidden file, and is taken.
+    QFile::setPermissions(dir.write("site/.hidden.html", "<p>hidden</p>"),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther | QFile::WriteOther);
+    dir.write("site/~lock.html", "<p>lock</p>");
+    dir.write(QString::fromUtf8("site/odd\x01name/odd.html"), "<p>odd</p>");
+    const std::string passedOver = "quillory-extract: " + site +
+                                   ": passed over 1 hidden file, 1 lock file (~), 1 folder whose name the code page "
+                                   "cannot spell\n";
+    const std::string locked = "quillory-extract: " + site + "/locked: Permission denied\n";
+
+    const struct
+    {
+        const char* name;
+        bool readable;
+        std::vector<std::string> arguments;
+        int status;
+        std::string out;
+        std::string err;
+    } cases[] = {
+        {"unreadable", false, {site}, 1, "a\nb\n", locked},
+        {"unreadable, verbose", false, {"--verbose", site}, 1, "a\nb\n", locked + passedOver},
+        {"readable", true, {site}, 0, "a\nb\nc\n", ""},
+        {"readable, verbose", true, {"-v", site}, 0, "a\nb\nc\n", passedOver},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::setPermissions(dir.path() + "/site/locked", c.readable ? QFile::ReadOwner | QFile::WriteOwner |
+                                                                            QFile::ExeOwner | QFile::ReadOther |
+                                                                            QFile::ExeOther
+                                                                      : QFile::Permissions());
+        const Outcome outcome = run(dir, c.arguments, true);
+        EXPECT_EQ(outcome.status, c.status);
+        EXPECT_EQ(outcome.out, c.out);
+        EXPECT_EQ(outcome.err, c.err);
+    }
+}
+#endif
+
 #ifdef Q_OS_WIN
 // Windows names are UTF-16, never bytes that are not UTF-8; what can go wrong there is a character outside the code
 // page, which the C runtime's narrow calls turn into "?". Names are reported in UTF-8.

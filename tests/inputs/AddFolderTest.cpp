@@ -20,6 +20,8 @@
 #include <vector>
 
 #ifdef Q_OS_UNIX
+#include "Unprivileged.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -617,6 +619,67 @@ TEST(AddFolder, AFolderNameTheCodePageCannotHoldIsSkippedWithAllBeneathIt)
     CountingPump pump;
     EXPECT_EQ(tree.relative(scanFolder(tree.path(""), QStringLiteral("*.htm"), pump)),
               (QStringList{QStringLiteral("caf\u00E9/kept.htm"), QStringLiteral("caf\u00E9/\u4E2D.htm")}));
+}
+
+// What a scan leaves out is accounted for, for a caller that tells the user: the folders it could not list, each with
+// why, and how many entries each of its rules passed over on purpose.
+TEST(AddFolder, TheScanAccountsForWhatItLeavesOut)
+{
+    Tree tree;
+    tree.file("kept.htm");
+    tree.file("~lock.htm");
+    tree.file(".dot.htm");
+    tree.folder("sub");
+    tree.file("sub/.also.htm");
+    tree.file("sub/~also.htm");
+    tree.file("sub/kept.htm");
+    tree.folder(QStringLiteral("\u4E2D/inner"));
+    tree.file(QStringLiteral("\u4E2D/lost.htm"));
+#ifndef Q_OS_WIN
+    // A name Linux allows and Windows does not.
+    tree.folder(QStringLiteral("what?"));
+    const int oddFolders = 2;
+#else
+    const int oddFolders = 1;
+#endif
+    // As text, so that a scan in another process can give it back; a failed step shows in it too.
+    const auto scan = [&] {
+        QStringList lines;
+        const auto failed = [&](auto step, const QString& description) {
+            lines << QStringLiteral("step %1 failed: %2").arg(int(step)).arg(description);
+        };
+        Steps<AddFolder::ScanStep> scanSteps(failed);
+        Steps<AddFolder::WalkStep> walkSteps(failed);
+        AddFolder::ScanProgress progress;
+        CountingPump pump;
+        lines << tree.relative(
+            AddFolder::ScanFolder(tree.root(), QStringLiteral("*.htm"), pump, scanSteps, walkSteps, &progress));
+        const AddFolder::PassedOver& passed = progress.passedOver;
+        for (const AddFolder::PassedOver::Folder& folder : passed.unreadableFolders)
+            lines << tree.relative({folder.path}).constFirst() + QStringLiteral(": ") + folder.why;
+        lines << QStringLiteral("hidden %1, lock %2, odd %3, too long %4")
+                     .arg(passed.hiddenFiles)
+                     .arg(passed.lockFiles)
+                     .arg(passed.oddFolderNames)
+                     .arg(passed.tooLong);
+        return lines.join(u'|');
+    };
+    const QString passedOver = QStringLiteral("hidden 2, lock 2, odd %1, too long 0").arg(oddFolders);
+    EXPECT_EQ(scan(), QStringLiteral("kept.htm|sub/kept.htm|") + passedOver);
+
+#ifdef Q_OS_UNIX
+    // A folder that cannot be listed costs its files, and says so; root lists any folder, so someone else looks.
+    OpenToAnyone(tree.path(""));
+    // A dot-file its reader may not write is read-only too, and no longer a plain hidden file.
+    for (const char* dotFile : {".dot.htm", "sub/.also.htm"})
+        ASSERT_EQ(::chmod(QFile::encodeName(tree.path(QString::fromUtf8(dotFile))).constData(), 0666), 0);
+    tree.folder("locked/inner");
+    tree.file("locked/inner/lost.htm");
+    ASSERT_EQ(::chmod(QFile::encodeName(tree.path("locked")).constData(), 0), 0);
+    const QString seen = AsUnprivilegedUser(scan);
+    ::chmod(QFile::encodeName(tree.path("locked")).constData(), 0755);
+    EXPECT_EQ(seen, QStringLiteral("kept.htm|sub/kept.htm|locked/: Permission denied|") + passedOver);
+#endif
 }
 
 } // namespace

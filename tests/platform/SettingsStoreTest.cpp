@@ -32,29 +32,52 @@ TEST(SettingsStore, ValuesRoundTripExactlyAndMissingKeysGiveTheDefault)
     EXPECT_TRUE(dir.read("Quillory.ini").contains("[Quillory]"));
 }
 
-TEST(SettingsStore, ADamagedStoreReadsAsEmpty)
+TEST(SettingsStore, ADamagedStoreKeepsWhatCanStillBeReadAndACopyOfTheDamage)
 {
     TempDir dir;
-    const QByteArray damaged[] = {
-        QByteArray("\xFF\xFE\x00\x01garbage\x00[[[", 15),
-        "[Quillory\nOption=3\n",
-        QByteArray(4096, '\0'),
+    const struct
+    {
+        QByteArray bytes;
+        // What the store reads, before and after the first write: Option, Extension, LastFolder, Snapshot.
+        QStringList values;
+    } cases[] = {
+        {QByteArray("\xFF\xFE\x00\x01garbage\x00[[[", 15), {"1", "htm", "", ""}},
+        {"[Quillory\nOption=3\n", {"3", "htm", "", ""}},
+        {QByteArray(4096, '\0'), {"1", "htm", "", ""}},
+        // A torn line in the middle of a file costs only itself.
+        {QByteArray("[Quillory]\nOption=2\nExtension=txt\n\x01\x02torn\xFF\nLastFolder=/srv/pages\nSnapshot=abc\n"),
+         {"2", "txt", "/srv/pages", "abc"}},
+        {"[Quillory]\nExtension=txt\n[Quillory\nLastFolder=/srv/pages\n", {"1", "txt", "/srv/pages", ""}},
     };
-    for (const QByteArray& bytes : damaged) {
-        SCOPED_TRACE(bytes.left(16).toHex().toStdString());
-        const QString file = dir.write("Quillory.ini", bytes);
+    const auto read = [](const SettingsStore& store) {
+        return QStringList({store.GetSetting("Option", "1"), store.GetSetting("Extension", "htm"),
+                            store.GetSetting("LastFolder", ""), store.GetSetting("Snapshot", "")});
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bytes.left(16).toHex().toStdString());
+        QFile::remove(dir.path() + "/Quillory.ini.damaged");
+        const QString file = dir.write("Quillory.ini", c.bytes);
         SettingsStore store(file);
-        EXPECT_EQ(store.GetSetting("Option", "1"), "1");
-        // A write replaces the damage: what it stored reads back at once, and nothing that the damaged
-        // file seemed to hold comes back with it.
-        EXPECT_FALSE(store.SaveSetting("Snapshot", "recorded"));
-        EXPECT_EQ(store.GetSetting("Snapshot", ""), "recorded");
-        EXPECT_EQ(store.GetSetting("Option", "1"), "1");
+        EXPECT_EQ(read(store), c.values);
+        // A write keeps the damaged bytes beside the file, then rewrites it with what could be read and the new
+        // value: each reads back at once and at the next start.
         EXPECT_FALSE(store.SaveSetting("Text1", "td"));
-        EXPECT_EQ(SettingsStore(file).GetSetting("Snapshot", ""), "recorded");
+        EXPECT_EQ(dir.read("Quillory.ini.damaged"), c.bytes);
+        EXPECT_EQ(store.GetSetting("Text1", "tr"), "td");
+        EXPECT_EQ(read(store), c.values);
+        EXPECT_EQ(read(SettingsStore(file)), c.values);
         EXPECT_EQ(SettingsStore(file).GetSetting("Text1", "tr"), "td");
-        EXPECT_EQ(SettingsStore(file).GetSetting("Option", "1"), "1");
+        // The repaired file is no damage: later writes make no copy of it.
+        QFile::remove(dir.path() + "/Quillory.ini.damaged");
+        EXPECT_FALSE(store.SaveSetting("Text1", "th"));
+        EXPECT_FALSE(QFile::exists(dir.path() + "/Quillory.ini.damaged"));
+        EXPECT_EQ(SettingsStore(file).GetSetting("Text1", "tr"), "th");
     }
+    // A sound file is never copied.
+    const QString sound = dir.write("Sound.ini", "[Quillory]\nOption=3\n");
+    EXPECT_FALSE(SettingsStore(sound).SaveSetting("Text1", "td"));
+    EXPECT_FALSE(QFile::exists(sound + ".damaged"));
+
     // A folder where the file should be cannot be read either.
     QDir(dir.path()).mkdir("folder.ini");
     SettingsStore store(dir.path() + "/folder.ini");
