@@ -106,6 +106,16 @@ Got getAttribute(std::string_view s, std::size_t& at, Attribute& attribute)
     return Got::End;
 }
 
+// Reads past a tag's attributes to its '>'; false when the bytes run out first.
+bool skipAttributes(std::string_view s, std::size_t& at)
+{
+    Attribute attribute;
+    Got got;
+    while ((got = getAttribute(s, at, attribute)) == Got::Attribute) {
+    }
+    return got != Got::End;
+}
+
 // The encoding named by "charset=" in a content type ("text/html; charset=shift_jis"); nothing when
 // it names none a browser knows.
 std::optional<Encoding> encodingFromContentType(std::string_view s)
@@ -250,11 +260,7 @@ std::optional<Encoding> scanMarkup(std::string_view s)
             // Another tag: its attributes are read only so that a quoted "<meta" in one is skipped.
             while (at < n && !isSpace(byte(at)) && byte(at) != '>')
                 ++at;
-            Attribute attribute;
-            Got got;
-            while ((got = getAttribute(s, at, attribute)) == Got::Attribute) {
-            }
-            if (got == Got::End)
+            if (!skipAttributes(s, at))
                 return std::nullopt;
             ++at;
             continue;
@@ -394,13 +400,8 @@ std::optional<Encoding> declarationInHead(std::string_view s)
                 return std::nullopt;
             if (meta == Meta::Declares)
                 return declared;
-        } else {
-            Attribute attribute;
-            Got got;
-            while ((got = getAttribute(s, at, attribute)) == Got::Attribute) {
-            }
-            if (got == Got::End)
-                return std::nullopt;
+        } else if (!skipAttributes(s, at)) {
+            return std::nullopt;
         }
         ++at;
         inHead = inHead && keepsTheHead(name, endTag);
