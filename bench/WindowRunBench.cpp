@@ -77,6 +77,36 @@ double runExtractor(const std::string& extractor, int jobs, int mode, const std:
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? double(clock.nsecsElapsed()) / 1e9 : -1;
 }
 
+// The machine's busy and total clock ticks over all cores, from the first line of /proc/stat.
+struct CpuTicks
+{
+    long long busy = 0;
+    long long total = 0;
+};
+
+CpuTicks cpuTicks()
+{
+    std::ifstream stat("/proc/stat");
+    std::string cpu;
+    stat >> cpu;
+    CpuTicks ticks;
+    long long value = 0;
+    for (int field = 0; field < 8 && stat >> value; ++field) {
+        ticks.total += value;
+        // idle and iowait are the third and fourth fields
+        if (field != 3 && field != 4)
+            ticks.busy += value;
+    }
+    return ticks;
+}
+
+// The share of the cores that were busy between two readings, in percent.
+double busyPercent(const CpuTicks& before, const CpuTicks& after)
+{
+    const long long total = after.total - before.total;
+    return total > 0 ? 100.0 * double(after.busy - before.busy) / double(total) : 0.0;
+}
+
 // The resident memory of this process, from VmRSS in /proc/self/status.
 qint64 residentBytes()
 {
@@ -151,6 +181,7 @@ struct Options
     double hugeMB = 200;
     int scrollSteps = 200;
     std::set<std::string> parts = {"speed", "many", "huge"};
+    std::set<int> modes = {1, 2, 3, 4};
 };
 
 int usage()
@@ -158,7 +189,7 @@ int usage()
     std::fprintf(stderr,
                  "usage: quillory-window-bench [--corpus DIR] [--extract PATH] [--runs K] [--jobs N]\n"
                  "                             [--many-rows N] [--scroll-steps N] [--huge-mb MB]\n"
-                 "                             [--only PARTS | --skip PARTS]\n"
+                 "                             [--options LIST] [--only PARTS | --skip PARTS]\n"
                  "  --corpus DIR       the pages quillory-bench generates (default $TMPDIR/quillory-bench-corpus)\n"
                  "  --extract PATH     quillory-extract to time against (default ../cli/quillory-extract)\n"
                  "  --runs K           runs of each option in speed; the fastest counts (default 3)\n"
@@ -166,6 +197,7 @@ int usage()
                  "  --many-rows N      rows the many part asks for at least (default 10000000)\n"
                  "  --scroll-steps N   frames of the scroll each way (default 200)\n"
                  "  --huge-mb MB       the text of the huge page's one element (default 200)\n"
+                 "  --options LIST     the options speed times (comma-separated; default 1,2,3,4)\n"
                  "  --only PARTS       run only these of speed,many,huge (comma-separated)\n"
                  "  --skip PARTS       run all but these\n");
     return 2;
@@ -201,7 +233,14 @@ bool parseOptions(int argc, char** argv, Options& options)
             options.scrollSteps = std::max(1, std::atoi(value));
         else if (name == "--huge-mb")
             options.hugeMB = std::max(0.001, std::atof(value));
-        else if (name == "--only" || name == "--skip") {
+        else if (name == "--options") {
+            options.modes.clear();
+            for (const std::string& mode : splitParts(value)) {
+                if (mode != "1" && mode != "2" && mode != "3" && mode != "4")
+                    return false;
+                options.modes.insert(std::atoi(mode.c_str()));
+            }
+        } else if (name == "--only" || name == "--skip") {
             const std::set<std::string> named = splitParts(value);
             for (const std::string& part : named)
                 if (part != "speed" && part != "many" && part != "huge")
@@ -244,33 +283,42 @@ bool Bench::speed()
                 files.size(), options.jobs, options.jobs, options.runs);
     char cliN[24];
     std::snprintf(cliN, sizeof cliN, "cli -j%d s", options.jobs);
-    std::printf("%-6s %10s %10s %8s %10s %10s %12s %13s\n", "option", "window s", cliN, "ratio", "cli -j1 s", "rows",
-                "longest gap", "held per row");
-    for (const int mode : {1, 2, 3, 4}) {
+    std::printf("%-6s %10s %10s %8s %10s %10s %12s %13s %11s\n", "option", "window s", cliN, "ratio", "cli -j1 s",
+                "rows", "longest gap", "held per row", "cores busy");
+    for (const int mode : options.modes) {
         choose(window, mode);
-        double windowBest = 1e9, cliBest = 1e9, cliOneBest = 1e9, worstGap = 0;
+        double windowBest = 1e9, cliBest = 1e9, cliOneBest = 1e9, worstGap = 0, windowBusy = 0, cliBusy = 0;
         qint64 heldDelta = 0;
         for (int round = 0; round < options.runs; ++round) {
             const qint64 before = clearedResidentBytes(window);
+            const CpuTicks windowStart = cpuTicks();
             const double seconds = timedRun(window, events);
+            const CpuTicks windowEnd = cpuTicks();
             // The last round's: the first also holds what the window keeps once it has run at all.
             heldDelta = residentBytes() - before;
+            if (seconds < windowBest)
+                windowBusy = busyPercent(windowStart, windowEnd);
             windowBest = std::min(windowBest, seconds);
             worstGap = std::max(worstGap, events.longestGapMs());
+            const CpuTicks cliStart = cpuTicks();
             const double cli = runExtractor(extractor, options.jobs, mode, files, outPath);
+            const CpuTicks cliEnd = cpuTicks();
             const double cliOne = runExtractor(extractor, 1, mode, files, outPath);
             if (cli < 0 || cliOne < 0) {
                 std::fprintf(stderr, "quillory-window-bench: %s failed\n", extractor.c_str());
                 return false;
             }
+            if (cli < cliBest)
+                cliBusy = busyPercent(cliStart, cliEnd);
             cliBest = std::min(cliBest, cli);
             cliOneBest = std::min(cliOneBest, cliOne);
         }
         const int rows = window.results().Count();
         if (mode == 4)
             rowsPerListing = rows;
-        std::printf("%-6d %10.3f %10.3f %8.2f %10.3f %10d %9.1f ms %9.0f B/row\n", mode, windowBest, cliBest,
-                    windowBest / cliBest, cliOneBest, rows, worstGap, rows > 0 ? double(heldDelta) / rows : 0.0);
+        std::printf("%-6d %10.3f %10.3f %8.2f %10.3f %10d %9.1f ms %9.0f B/row %4.0f/%3.0f %%\n", mode, windowBest,
+                    cliBest, windowBest / cliBest, cliOneBest, rows, worstGap,
+                    rows > 0 ? double(heldDelta) / rows : 0.0, windowBusy, cliBusy);
         std::fflush(stdout);
     }
     window.results().Clear();
@@ -492,7 +540,8 @@ int main(int argc, char** argv)
                     "is the longest time the window's thread went without processing events in any run (option 3 "
                     "never yields, by design). Held per row is the resident memory after the last run less that "
                     "before it (read once the previous rows were cleared and freed memory handed back), over the "
-                    "rows.\n");
+                    "rows. Cores busy is the share of all the machine's cores in use during the fastest window run "
+                    "and the fastest quillory-extract run with N jobs.\n");
     if (options.parts.count("many"))
         std::printf("many: the overhead per row is that same memory less the rows' UTF-8 text, over the rows; a frame "
                     "is one step of the scroll bar and the repaint of the view's viewport.\n");
