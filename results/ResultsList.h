@@ -98,6 +98,8 @@ private:
     // Makes the last block one with room for size bytes.
     void makeRoom(qsizetype size);
     void addStart(qsizetype block, qsizetype offset);
+    // The starts of count rows laid end to end from offset in the block, with these lengths.
+    void addStarts(qsizetype block, qsizetype offset, const quint32* lengths, qsizetype count);
     void store(QByteArrayView row);
     qsizetype appendBatch(RowBatch& batch);
     void scheduleFlush();
