@@ -108,8 +108,9 @@ void ResultsList::store(QByteArrayView row)
 void ResultsList::scheduleFlush()
 {
     if (!m_flushTimer.isActive()) {
-        const qint64 since = m_sinceFlush.isValid() ? m_sinceFlush.elapsed() : kPaceMs;
-        m_flushTimer.start(int(std::max<qint64>(0, kPaceMs - since)));
+        const qint64 pace = std::max<qint64>(kPaceMs, m_announcedCount / kRowsPerPaceMs);
+        const qint64 since = m_sinceFlush.isValid() ? m_sinceFlush.elapsed() : pace;
+        m_flushTimer.start(int(std::max<qint64>(0, pace - since)));
     }
 }
 
