@@ -580,18 +580,8 @@ public:
             return fail(ERROR_ACCESS_DENIED);
         if (m_oldAttributes != INVALID_FILE_ATTRIBUTES && (m_oldAttributes & FILE_ATTRIBUTE_READONLY))
             return fail(ERROR_ACCESS_DENIED);
-        for (int attempt = 0; attempt < 100 && m_handle == INVALID_HANDLE_VALUE; ++attempt) {
-            m_temporary = m_target + QStringLiteral(".%1.tmp").arg(QRandomGenerator::global()->generate(), 8, 16,
-                                                                   QLatin1Char('0'));
-            m_handle = CreateFileW(wide(m_temporary).c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr);
-            if (m_handle == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS &&
-                GetLastError() != ERROR_ALREADY_EXISTS)
-                break;
-        }
-        if (m_handle == INVALID_HANDLE_VALUE) {
+        if (!createTemporary(m_target + u'.', GENERIC_WRITE | DELETE, FILE_ATTRIBUTE_NORMAL)) {
             const DWORD error = GetLastError();
-            m_temporary.clear();
             // A folder that refuses a new file may still let the file that is there be written.
             if (error == ERROR_ACCESS_DENIED && m_oldAttributes != INVALID_FILE_ATTRIBUTES)
                 return openInPlace();
@@ -692,20 +682,9 @@ private:
             return fail(GetLastError());
         m_inPlace = true;
         const QString folder = QDir::toNativeSeparators(QDir::cleanPath(QDir::tempPath()));
-        for (int attempt = 0; attempt < 100 && m_handle == INVALID_HANDLE_VALUE; ++attempt) {
-            m_temporary = folder + QStringLiteral("\\quillory-%1.tmp")
-                                       .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
-            m_handle = CreateFileW(wide(m_temporary).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
-                                   CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY, nullptr);
-            if (m_handle == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS &&
-                GetLastError() != ERROR_ALREADY_EXISTS)
-                break;
-        }
-        if (m_handle == INVALID_HANDLE_VALUE) {
-            const DWORD error = GetLastError();
-            m_temporary.clear();
-            return failAndCancel(error);
-        }
+        if (!createTemporary(folder + QStringLiteral("\\quillory-"), GENERIC_READ | GENERIC_WRITE | DELETE,
+                             FILE_ATTRIBUTE_TEMPORARY))
+            return failAndCancel(GetLastError());
         m_deletePending = markDeleted(true);
         return true;
     }
@@ -740,6 +719,25 @@ private:
         const DWORD error = GetLastError();
         cancel();
         return closed || fail(error);
+    }
+
+    // A new file named prefix, eight random hex digits and ".tmp", as m_handle and m_temporary; false, with the
+    // system's error left for GetLastError(), when none could be made.
+    bool createTemporary(const QString& prefix, DWORD access, DWORD attributes)
+    {
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            m_temporary =
+                prefix + QStringLiteral("%1.tmp").arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
+            m_handle = CreateFileW(wide(m_temporary).c_str(), access, 0, nullptr, CREATE_NEW, attributes, nullptr);
+            if (m_handle != INVALID_HANDLE_VALUE)
+                return true;
+            if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS)
+                break;
+        }
+        const DWORD error = GetLastError();
+        m_temporary.clear();
+        SetLastError(error);
+        return false;
     }
 
     bool markDeleted(bool deleted)
