@@ -271,22 +271,25 @@ void FilesAhead::work(File& file)
 
 RowBatch FilesAhead::spareBatch()
 {
+    RowBatch batch;
     {
         const std::lock_guard lock(m_mutex);
         if (!m_spare.empty()) {
-            RowBatch batch = std::move(m_spare.back());
+            batch = std::move(m_spare.back());
             m_spare.pop_back();
-            return batch;
         }
     }
-    RowBatch batch;
-    batch.bytes.reserve(kBatchBytes + 4096);
+    // A batch whose bytes the list kept as they stood comes back with its lengths only.
+    if (batch.bytes.capacity() < kBatchBytes)
+        batch.bytes.reserve(kBatchBytes + 4096);
     return batch;
 }
 
 void FilesAhead::recycle(RowBatch&& batch)
 {
-    if (batch.bytes.capacity() < kBatchBytes)
+    // Its lengths are worth keeping even when its bytes went to the list: they are a quarter of a megabyte of
+    // memory already in use.
+    if (batch.bytes.capacity() < kBatchBytes && batch.lengths.capacity() < std::size_t(kBatchRows))
         return;
     batch.bytes.truncate(0);
     batch.lengths.clear();

@@ -218,7 +218,8 @@ void DocumentWorker::finishQueued()
 std::optional<ExtractionFailure> DocumentWorker::receiveRows(const RowSink& sink)
 {
     char kind = 0;
-    QByteArray payload;
+    // Rows are handed on from where they were read: a view, not a copy.
+    QByteArrayView payload;
     try {
         for (;;) {
             if (!m_process->receive(kind, payload))

@@ -524,9 +524,9 @@ std::optional<QString> SaveFile::sameFileAmong(const QString& target, const QStr
 // Windows: a file on disk is written beside the target and takes its place once every byte is there. While it is
 // written it is marked for deletion, so that the system removes it if the program ends first (the window ends the
 // program at once when it is closed): nothing is left beside the target either way. A target that is not a file on
-// disk (NUL, CON, a pipe) is written as it stands, and one in a folder that refuses the file beside it is written in
-// place, as on Linux; a read-only target is refused, as Windows programs refuse it. Failures are named in the
-// system's own words.
+// disk (NUL, CON, a pipe) is written as it stands, and one in a folder that refuses the file beside it gets the
+// complete rows copied over it from a temporary file elsewhere, as on Linux; a read-only target is refused, as Windows
+// programs refuse it. Failures are named in the system's own words.
 namespace {
 
 // The system's own words for its error, as Qt's file engine gives them.
@@ -580,18 +580,8 @@ public:
             return fail(ERROR_ACCESS_DENIED);
         if (m_oldAttributes != INVALID_FILE_ATTRIBUTES && (m_oldAttributes & FILE_ATTRIBUTE_READONLY))
             return fail(ERROR_ACCESS_DENIED);
-        for (int attempt = 0; attempt < 100 && m_handle == INVALID_HANDLE_VALUE; ++attempt) {
-            m_temporary = m_target + QStringLiteral(".%1.tmp").arg(QRandomGenerator::global()->generate(), 8, 16,
-                                                                   QLatin1Char('0'));
-            m_handle = CreateFileW(wide(m_temporary).c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr);
-            if (m_handle == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS &&
-                GetLastError() != ERROR_ALREADY_EXISTS)
-                break;
-        }
-        if (m_handle == INVALID_HANDLE_VALUE) {
+        if (!createTemporary(m_target + u'.', GENERIC_WRITE | DELETE, FILE_ATTRIBUTE_NORMAL)) {
             const DWORD error = GetLastError();
-            m_temporary.clear();
             // A folder that refuses a new file may still let the file that is there be written.
             if (error == ERROR_ACCESS_DENIED && m_oldAttributes != INVALID_FILE_ATTRIBUTES)
                 return openInPlace();
@@ -621,6 +611,8 @@ public:
             cancel();
             return false;
         }
+        if (m_kept != INVALID_HANDLE_VALUE)
+            return copyIn();
         // The new content reaches the disk before it takes the old one's name, so that a crash of the system cannot
         // leave an empty file in place of the old one. A device has nothing to flush.
         if (m_onDisk && !FlushFileBuffers(m_handle))
@@ -647,6 +639,10 @@ public:
 
     void cancel()
     {
+        if (m_kept != INVALID_HANDLE_VALUE) {
+            CloseHandle(m_kept);
+            m_kept = INVALID_HANDLE_VALUE;
+        }
         if (m_handle != INVALID_HANDLE_VALUE) {
             CloseHandle(m_handle);
             m_handle = INVALID_HANDLE_VALUE;
@@ -674,17 +670,74 @@ private:
         return fail(error);
     }
 
-    // Over the target itself, cut to nothing first.
+    // The folder refuses a file beside the target, yet the target itself may be written. The target is held open
+    // (no other program writes it meanwhile) but left as it is; the rows wait in a temporary file in the temporary
+    // folder and are copied over the target only once they are complete, so that a failure or a stop part-way
+    // leaves the old content.
     bool openInPlace()
     {
-        m_handle = CreateFileW(wide(m_target).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (m_handle == INVALID_HANDLE_VALUE)
+        m_kept = CreateFileW(wide(m_target).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (m_kept == INVALID_HANDLE_VALUE)
             return fail(GetLastError());
         m_inPlace = true;
-        if (!SetEndOfFile(m_handle))
+        const QString folder = QDir::toNativeSeparators(QDir::cleanPath(QDir::tempPath()));
+        if (!createTemporary(folder + QStringLiteral("\\quillory-"), GENERIC_READ | GENERIC_WRITE | DELETE,
+                             FILE_ATTRIBUTE_TEMPORARY))
             return failAndCancel(GetLastError());
+        m_deletePending = markDeleted(true);
         return true;
+    }
+
+    // The complete rows over the target's old content, read back from the temporary file, which goes with its
+    // handle.
+    bool copyIn()
+    {
+        LARGE_INTEGER start{};
+        if (!SetFilePointerEx(m_handle, start, nullptr, FILE_BEGIN) ||
+            !SetFilePointerEx(m_kept, start, nullptr, FILE_BEGIN))
+            return failAndCancel(GetLastError());
+        QByteArray block(qsizetype(1) << 20, Qt::Uninitialized);
+        for (;;) {
+            DWORD count = 0;
+            if (!ReadFile(m_handle, block.data(), DWORD(block.size()), &count, nullptr))
+                return failAndCancel(GetLastError());
+            if (count == 0)
+                break;
+            for (DWORD done = 0; done < count;) {
+                DWORD written = 0;
+                if (!WriteFile(m_kept, block.constData() + done, count - done, &written, nullptr))
+                    return failAndCancel(GetLastError());
+                done += written;
+            }
+        }
+        if (!SetEndOfFile(m_kept) || !FlushFileBuffers(m_kept))
+            return failAndCancel(GetLastError());
+        const HANDLE kept = m_kept;
+        m_kept = INVALID_HANDLE_VALUE;
+        const bool closed = CloseHandle(kept) != 0;
+        const DWORD error = GetLastError();
+        cancel();
+        return closed || fail(error);
+    }
+
+    // A new file named prefix, eight random hex digits and ".tmp", as m_handle and m_temporary; false, with the
+    // system's error left for GetLastError(), when none could be made.
+    bool createTemporary(const QString& prefix, DWORD access, DWORD attributes)
+    {
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            m_temporary =
+                prefix + QStringLiteral("%1.tmp").arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
+            m_handle = CreateFileW(wide(m_temporary).c_str(), access, 0, nullptr, CREATE_NEW, attributes, nullptr);
+            if (m_handle != INVALID_HANDLE_VALUE)
+                return true;
+            if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS)
+                break;
+        }
+        const DWORD error = GetLastError();
+        m_temporary.clear();
+        SetLastError(error);
+        return false;
     }
 
     bool markDeleted(bool deleted)
@@ -719,8 +772,9 @@ private:
     QString m_temporary; // the file written beside it, until it takes the target's name
     HANDLE m_handle = INVALID_HANDLE_VALUE;
     DWORD m_oldAttributes = INVALID_FILE_ATTRIBUTES;
-    bool m_onDisk = true;   // false for a device or a pipe
-    bool m_inPlace = false; // written over the target itself
+    bool m_onDisk = true;                 // false for a device or a pipe
+    bool m_inPlace = false;               // written over the target itself, once complete
+    HANDLE m_kept = INVALID_HANDLE_VALUE; // the target, held open until the rows are copied over it
     bool m_deletePending = false;
     QByteArray m_buffer;
     DWORD m_error = 0;

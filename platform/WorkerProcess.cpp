@@ -43,9 +43,19 @@ QByteArray header(char kind, qsizetype length)
     return bytes;
 }
 
-// Takes one whole frame off the front of buffered bytes, if they hold one.
-bool takeFrame(QByteArray& buffered, qsizetype& start, char& kind, QByteArray& payload)
+// Bytes read from a worker at a time, straight into the buffer that frames are taken from.
+constexpr qsizetype kReadBytes = 65536;
+
+// Takes one whole frame off the front of buffered bytes, if they hold one. The payload is a view into buffered that
+// stays valid until the next call, or until more bytes are added to buffered.
+bool takeFrame(QByteArray& buffered, qsizetype& start, char& kind, QByteArrayView& payload)
 {
+    // The bytes of frames already taken are dropped once they are most of the buffer; not before, so that the
+    // payload the last call gave stays where it was until now.
+    if (start > 65536 && start * 2 > buffered.size()) {
+        buffered.remove(0, start);
+        start = 0;
+    }
     if (buffered.size() - start < kHeaderBytes)
         return false;
     const auto* bytes = reinterpret_cast<const unsigned char*>(buffered.constData() + start);
@@ -54,14 +64,26 @@ bool takeFrame(QByteArray& buffered, qsizetype& start, char& kind, QByteArray& p
     if (buffered.size() - start - kHeaderBytes < length)
         return false;
     kind = char(bytes[0]);
-    payload = buffered.mid(start + kHeaderBytes, length);
+    payload = QByteArrayView(buffered.constData() + start + kHeaderBytes, length);
     start += kHeaderBytes + length;
-    // The bytes already taken are dropped once they are most of the buffer.
-    if (start > 65536 && start * 2 > buffered.size()) {
-        buffered.remove(0, start);
-        start = 0;
-    }
     return true;
+}
+
+bool takeFrame(QByteArray& buffered, qsizetype& start, char& kind, QByteArray& payload)
+{
+    QByteArrayView view;
+    if (!takeFrame(buffered, start, kind, view))
+        return false;
+    payload = view.toByteArray();
+    return true;
+}
+
+// Room for kReadBytes more at the end of buffered, for a read to fill; the caller gives back what it did not fill.
+char* readRoom(QByteArray& buffered)
+{
+    const qsizetype size = buffered.size();
+    buffered.resize(size + kReadBytes);
+    return buffered.data() + size;
 }
 
 #ifdef Q_OS_UNIX
@@ -112,18 +134,18 @@ public:
         return sendAll(header(kind, payload.size())) && sendAll(payload);
     }
 
-    bool receive(char& kind, QByteArray& payload)
+    bool receive(char& kind, QByteArrayView& payload)
     {
         while (!takeFrame(m_buffered, m_start, kind, payload)) {
             if (m_socket < 0)
                 return false;
-            char block[65536];
-            const ssize_t count = ::recv(m_socket, block, sizeof block, 0);
+            char* const room = readRoom(m_buffered);
+            const ssize_t count = ::recv(m_socket, room, std::size_t(kReadBytes), 0);
+            m_buffered.resize(m_buffered.size() - kReadBytes + std::max<ssize_t>(count, 0));
             if (count < 0 && errno == EINTR)
                 continue;
             if (count <= 0)
                 return false;
-            m_buffered.append(block, qsizetype(count));
         }
         return true;
     }
@@ -391,14 +413,15 @@ public:
         return writeAll(header(kind, payload.size())) && writeAll(payload);
     }
 
-    bool receive(char& kind, QByteArray& payload)
+    bool receive(char& kind, QByteArrayView& payload)
     {
         while (!takeFrame(m_buffered, m_start, kind, payload)) {
-            char block[65536];
+            char* const room = readRoom(m_buffered);
             DWORD count = 0;
-            if (!ReadFile(m_output, block, sizeof block, &count, nullptr) || count == 0)
+            const bool read = ReadFile(m_output, room, DWORD(kReadBytes), &count, nullptr);
+            m_buffered.resize(m_buffered.size() - kReadBytes + qsizetype(read ? count : 0));
+            if (!read || count == 0)
                 return false;
-            m_buffered.append(block, qsizetype(count));
         }
         return true;
     }
@@ -586,6 +609,15 @@ bool WorkerProcess::send(char kind, const QByteArray& payload)
 }
 
 bool WorkerProcess::receive(char& kind, QByteArray& payload)
+{
+    QByteArrayView view;
+    if (!m_connection->receive(kind, view))
+        return false;
+    payload = view.toByteArray();
+    return true;
+}
+
+bool WorkerProcess::receive(char& kind, QByteArrayView& payload)
 {
     return m_connection->receive(kind, payload);
 }

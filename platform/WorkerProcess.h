@@ -40,6 +40,8 @@ public:
     bool send(char kind, const QByteArray& payload);
     // Waits for the next whole frame; false once the worker has gone.
     bool receive(char& kind, QByteArray& payload);
+    // The same without a copy: the payload is valid until the next receive.
+    bool receive(char& kind, QByteArrayView& payload);
     // After a failed send or receive: waits for the worker to end and tells how it did.
     End end();
     // Ends the worker at once.

@@ -17,15 +17,21 @@ bool storableAsItStands(const RowBatch& batch)
 {
     if (!QByteArrayView(batch.bytes).isValidUtf8())
         return false;
+    // In valid UTF-8 a row starts a character unless its first byte continues one; a byte-order mark starts with EF.
+    const auto* const bytes = reinterpret_cast<const unsigned char*>(batch.bytes.constData());
+    const qsizetype size = batch.bytes.size();
     qsizetype at = 0;
     for (const quint32 length : batch.lengths) {
-        const QByteArrayView row(batch.bytes.constData() + at, qsizetype(length));
-        if (!row.isEmpty() &&
-            (Utf8Text::characterStart(batch.bytes, at) != at || Utf8Text::startsWithByteOrderMark(row)))
-            return false;
-        at += row.size();
+        if (length > 0) {
+            const unsigned char first = bytes[at];
+            if ((first & 0xC0) == 0x80 ||
+                (first == 0xEF && length >= 3 && bytes[at + 1] == 0xBB && bytes[at + 2] == 0xBF))
+                return false;
+        }
+        at += qsizetype(length);
     }
-    Q_ASSERT(at == batch.bytes.size());
+    Q_ASSERT(at == size);
+    Q_UNUSED(size);
     return true;
 }
 
@@ -67,6 +73,27 @@ void ResultsList::addStart(qsizetype block, qsizetype offset)
     ++m_count;
 }
 
+void ResultsList::addStarts(qsizetype block, qsizetype offset, const quint32* lengths, qsizetype count)
+{
+    // Chunk by chunk, in one pass over the lengths: millions of rows come this way.
+    const std::uint64_t blockBits = std::uint64_t(block) << 32;
+    std::uint64_t at = std::uint64_t(offset);
+    while (count > 0) {
+        if ((m_count & (kChunkStarts - 1)) == 0)
+            m_starts.emplace_back(new std::uint64_t[kChunkStarts]);
+        const int inChunk = m_count & (kChunkStarts - 1);
+        const qsizetype here = std::min<qsizetype>(count, kChunkStarts - inChunk);
+        std::uint64_t* const starts = m_starts.back().get() + inChunk;
+        for (qsizetype i = 0; i < here; ++i) {
+            starts[i] = blockBits | at;
+            at += lengths[i];
+        }
+        lengths += here;
+        count -= here;
+        m_count += int(here);
+    }
+}
+
 void ResultsList::store(QByteArrayView row)
 {
     makeRoom(row.size());
@@ -81,8 +108,9 @@ void ResultsList::store(QByteArrayView row)
 void ResultsList::scheduleFlush()
 {
     if (!m_flushTimer.isActive()) {
-        const qint64 since = m_sinceFlush.isValid() ? m_sinceFlush.elapsed() : kPaceMs;
-        m_flushTimer.start(int(std::max<qint64>(0, kPaceMs - since)));
+        const qint64 pace = std::max<qint64>(kPaceMs, m_announcedCount / kRowsPerPaceMs);
+        const qint64 since = m_sinceFlush.isValid() ? m_sinceFlush.elapsed() : pace;
+        m_flushTimer.start(int(std::max<qint64>(0, pace - since)));
     }
 }
 
@@ -135,8 +163,13 @@ qsizetype ResultsList::appendBatch(RowBatch& batch)
 
     qsizetype taken = 0;
     std::uint64_t takenBytes = 0;
-    while (taken < rows && fits(int(taken + 1), takenBytes + std::uint64_t(length(taken))))
-        takenBytes += std::uint64_t(length(taken++));
+    if (rows <= kMaxRows && fits(int(rows), std::uint64_t(batch.bytes.size()))) {
+        taken = rows;
+        takenBytes = std::uint64_t(batch.bytes.size());
+    } else {
+        while (taken < rows && fits(int(taken + 1), takenBytes + std::uint64_t(length(taken))))
+            takenBytes += std::uint64_t(length(taken++));
+    }
     if (taken == 0)
         return 0;
 
@@ -146,17 +179,18 @@ qsizetype ResultsList::appendBatch(RowBatch& batch)
             batch.bytes.truncate(qsizetype(takenBytes));
         const qsizetype block = qsizetype(m_blocks.size());
         m_blocks.push_back({std::move(batch.bytes), qsizetype(takenBytes)});
-        for (qsizetype i = 0, at = 0; i < taken; at += length(i++))
-            addStart(block, at);
+        addStarts(block, 0, batch.lengths.data(), taken);
     } else {
         // Runs of rows that fit in the last block, each copied at once.
         for (qsizetype i = 0, at = 0; i < taken;) {
             makeRoom(length(i));
             Block& block = m_blocks.back();
             const qsizetype blockIndex = qsizetype(m_blocks.size()) - 1;
+            const qsizetype first = i;
             qsizetype run = 0;
-            for (; i < taken && length(i) <= block.room() - run; run += length(i++))
-                addStart(blockIndex, block.used + run);
+            while (i < taken && length(i) <= block.room() - run)
+                run += length(i++);
+            addStarts(blockIndex, block.used, batch.lengths.data() + first, i - first);
             if (run > 0)
                 std::memcpy(block.bytes.data() + block.used, batch.bytes.constData() + at, std::size_t(run));
             block.used += run;

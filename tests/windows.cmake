@@ -38,6 +38,20 @@ add_test(NAME quillory_engine_tests_cp932
     COMMAND quillory_engine_tests --gtest_filter=CodePage932.*)
 set_tests_properties(quillory_engine_tests_cp932 PROPERTIES ENVIRONMENT "${quillory_japanese_wine}")
 
+# Saving over a file in a folder that refuses new files: a folder locked by the file system (tests/windows/
+# LockedFolder.sh), since under Wine an administrator passes every permission.
+target_sources(quillory_engine_tests PRIVATE windows/LockedFolderSaveTest.cpp)
+set(quillory_locked_folder ${CMAKE_CURRENT_BINARY_DIR}/locked-folder)
+add_test(NAME windows_locked_folder_lock
+    COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/windows/LockedFolder.sh lock ${quillory_locked_folder})
+add_test(NAME windows_locked_folder_unlock
+    COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/windows/LockedFolder.sh unlock ${quillory_locked_folder})
+add_test(NAME quillory_engine_tests_locked_folder COMMAND quillory_engine_tests --gtest_filter=LockedFolderSave.*)
+set_tests_properties(windows_locked_folder_lock PROPERTIES FIXTURES_SETUP locked_folder)
+set_tests_properties(windows_locked_folder_unlock PROPERTIES FIXTURES_CLEANUP locked_folder)
+set_tests_properties(quillory_engine_tests_locked_folder PROPERTIES FIXTURES_REQUIRED locked_folder
+    ENVIRONMENT "WINEDEBUG=-all;QUILLORY_LOCKED_FOLDER=Z:${quillory_locked_folder}")
+
 # The clipboard as another program pastes it (CF_TEXT, CF_UNICODETEXT), and the text handed over at the program's
 # end, in both code pages. Disabled: under Wine 8 the text Qt offers through OLE reaches a Win32 reader empty
 # (GetClipboardData(CF_TEXT) gives a 3-byte block, CF_UNICODETEXT a lone NUL), with or without a display, while
