@@ -1,6 +1,7 @@
 #include "DocumentWorker.h"
 
 #include "FileNames.h"
+#include "FileSystem.h"
 #include "MemoryInfo.h"
 #include "WorkerProcess.h"
 #include "WorkerProtocol.h"
@@ -60,6 +61,14 @@ private:
 
 } // namespace
 
+std::chrono::milliseconds FileTimeLimit::forFile(qint64 bytes) const
+{
+    if (base.count() <= 0)
+        return std::chrono::milliseconds::zero();
+    return base + std::chrono::milliseconds(
+                      qint64(double(perMegabyte.count()) * double(std::max<qint64>(bytes, 0)) / (1024.0 * 1024.0)));
+}
+
 DocumentWorkerSettings DefaultDocumentWorkers(const QString& program, const QStringList& arguments)
 {
     DocumentWorkerSettings settings{program, arguments, memoryLimitFromEnvironment()};
@@ -97,6 +106,20 @@ ExtractionFailure DocumentWorker::lost(ExtractionStage stage)
     return ExtractionFailure{stage, describeEnd(end, m_settings.memoryLimit, killedForMemory)};
 }
 
+ExtractionFailure DocumentWorker::timedOut(ExtractionStage stage)
+{
+    // Whatever it might still say of this file is not waited for.
+    m_process.reset();
+    return ExtractionFailure{stage, QStringLiteral("Timed out after %L1 s (the parser made no progress on the file and "
+                                                   "was ended)")
+                                        .arg(qRound64(double(m_patience.count()) / 1000.0))};
+}
+
+void DocumentWorker::awaitAnswersAbout(const QString& path)
+{
+    m_patience = m_settings.timeLimit.forFile(FileSystem::size(path));
+}
+
 ExtractionFailure DocumentWorker::outOfTurn(ExtractionStage stage)
 {
     // Whatever else it has to say cannot be trusted either.
@@ -127,9 +150,15 @@ std::optional<ExtractionFailure> DocumentWorker::start()
 std::optional<ExtractionFailure> DocumentWorker::receiveComplete()
 {
     char kind = 0;
-    QByteArray payload;
-    if (!m_process->receive(kind, payload))
+    QByteArrayView payload;
+    switch (m_process->receive(kind, payload, m_patience)) {
+    case WorkerProcess::Received::Frame:
+        break;
+    case WorkerProcess::Received::Gone:
         return lost(ExtractionStage::Parse);
+    case WorkerProcess::Received::TimedOut:
+        return timedOut(ExtractionStage::Parse);
+    }
     if (Kind(kind) == Kind::Complete)
         return std::nullopt;
     if (Kind(kind) == Kind::Failed) {
@@ -143,6 +172,7 @@ std::optional<ExtractionFailure> DocumentWorker::load(const QString& path)
 {
     if (std::optional<ExtractionFailure> failure = start())
         return failure;
+    awaitAnswersAbout(path);
     if (!m_process->send(char(Kind::Load), FileNames::toNative(path)))
         return lost(ExtractionStage::Parse);
     return receiveComplete();
@@ -173,6 +203,7 @@ std::optional<ExtractionFailure> DocumentWorker::openQueued(const QString& path)
         return ExtractionFailure{ExtractionStage::Parse, QStringLiteral("Internal error (the file was not asked for)")};
     if (!m_process)
         m_sent = 0;
+    awaitAnswersAbout(path);
     std::optional<ExtractionFailure> failure = start();
     for (; !failure && m_sent < m_queued.size(); ++m_sent) {
         if (!m_process->send(char(Kind::Whole), m_queued[m_sent].request))
@@ -222,8 +253,15 @@ std::optional<ExtractionFailure> DocumentWorker::receiveRows(const RowSink& sink
     QByteArrayView payload;
     try {
         for (;;) {
-            if (!m_process->receive(kind, payload))
+            // A worker sending rows is making progress: each frame has the whole limit.
+            switch (m_process->receive(kind, payload, m_patience)) {
+            case WorkerProcess::Received::Frame:
+                break;
+            case WorkerProcess::Received::Gone:
                 return lost(ExtractionStage::Rows);
+            case WorkerProcess::Received::TimedOut:
+                return timedOut(ExtractionStage::Rows);
+            }
             switch (Kind(kind)) {
             case Kind::End:
                 return std::nullopt;

@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <QStringView>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -19,16 +20,33 @@
 class WorkerProcess;
 
 // Pages are parsed, and their rows made, in worker processes: MyHTML is fed pages from anywhere, and a page that
-// crashes it or exhausts its memory then costs exactly its own file, never the rows already made or the run.
+// crashes it or exhausts its memory then costs exactly its own file, never the rows already made or the run. A worker
+// that makes no progress on a file (caught in a loop, or stopped) is ended at the file's time limit, which costs the
+// same.
 //
 // The conversation with a worker is WorkerProtocol's. A worker keeps one document at a time and is reused for file
 // after file; one that has ended is replaced for the next file.
+
+// How long a worker may go without a word about a file (its document built, a frame of rows) before it is taken to
+// be stuck (stopped, or caught in a loop), ended, and the file reported: a base, and more for each megabyte of the
+// file, which a larger page takes to read and parse. The defaults leave room for far worse than is ever seen: the
+// slowest pages measured (the densest markup) parse at about 7 MB a second, so two seconds a megabyte allows for a
+// machine several times slower and busy, or a file read from a share at half a megabyte a second; and a minute covers
+// the worker's start, a slow disk waking up, and the machine swapping for a while.
+struct FileTimeLimit
+{
+    std::chrono::milliseconds base{60'000}; // zero: no limit at all
+    std::chrono::milliseconds perMegabyte{2'000};
+    // The limit for a file of that many bytes; zero for none.
+    std::chrono::milliseconds forFile(qint64 bytes) const;
+};
 
 struct DocumentWorkerSettings
 {
     QString program;        // the worker executable
     QStringList arguments;  // what puts it in worker mode
     qint64 memoryLimit = 0; // bytes of address space per worker; 0: none
+    FileTimeLimit timeLimit = {};
     // Starts a worker process; WorkerProcess::start when empty. Tests stand in a system that refuses processes.
     std::function<Result<std::unique_ptr<WorkerProcess>>(const QString& program, const QStringList& arguments)>
         startProcess = {};
@@ -73,6 +91,10 @@ public:
 
 private:
     ExtractionFailure lost(ExtractionStage stage);
+    // The worker said nothing about the file for longer than its limit: it is ended.
+    ExtractionFailure timedOut(ExtractionStage stage);
+    // The limit for the file whose answers are awaited next.
+    void awaitAnswersAbout(const QString& path);
     ExtractionFailure outOfTurn(ExtractionStage stage);
     // Waits for the answer to a load: Complete, or why not.
     std::optional<ExtractionFailure> receiveComplete();
@@ -87,9 +109,10 @@ private:
         QString path;
         QByteArray request;
     };
-    std::deque<Queued> m_queued;            // the files of queue() not yet taken, the earliest first
-    std::size_t m_sent = 0;                 // how many of them the running worker has been sent
-    std::uint64_t m_memoryKillsAtStart = 0; // the system's count of processes ended for memory, when it started
+    std::deque<Queued> m_queued;             // the files of queue() not yet taken, the earliest first
+    std::size_t m_sent = 0;                  // how many of them the running worker has been sent
+    std::uint64_t m_memoryKillsAtStart = 0;  // the system's count of processes ended for memory, when it started
+    std::chrono::milliseconds m_patience{0}; // how long the file in hand may go without a word; zero: for ever
 };
 
 // The documents of the files queued on one worker, opened in the order they were queued; their mode and tag name are

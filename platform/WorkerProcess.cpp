@@ -4,13 +4,16 @@
 
 #include <QThread>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <csignal>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -86,6 +89,16 @@ char* readRoom(QByteArray& buffered)
     return buffered.data() + size;
 }
 
+using Clock = std::chrono::steady_clock;
+
+// What is left until deadline, in whole milliseconds rounded up (a wait that ends early only waits again), and never
+// less than none.
+int millisecondsLeft(Clock::time_point deadline)
+{
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return int(std::clamp<qint64>(left, 0, std::numeric_limits<int>::max()));
+}
+
 #ifdef Q_OS_UNIX
 using ProcessNumber = pid_t;
 #else
@@ -134,20 +147,29 @@ public:
         return sendAll(header(kind, payload.size())) && sendAll(payload);
     }
 
-    bool receive(char& kind, QByteArrayView& payload)
+    Received receive(char& kind, QByteArrayView& payload, std::chrono::milliseconds patience)
     {
+        const Clock::time_point deadline = Clock::now() + patience;
         while (!takeFrame(m_buffered, m_start, kind, payload)) {
             if (m_socket < 0)
-                return false;
+                return Received::Gone;
+            if (patience.count() > 0) {
+                pollfd ready{m_socket, POLLIN, 0};
+                const int polled = ::poll(&ready, 1, millisecondsLeft(deadline));
+                if (polled < 0 && errno == EINTR)
+                    continue;
+                if (polled == 0)
+                    return Received::TimedOut;
+            }
             char* const room = readRoom(m_buffered);
             const ssize_t count = ::recv(m_socket, room, std::size_t(kReadBytes), 0);
             m_buffered.resize(m_buffered.size() - kReadBytes + std::max<ssize_t>(count, 0));
             if (count < 0 && errno == EINTR)
                 continue;
             if (count <= 0)
-                return false;
+                return Received::Gone;
         }
-        return true;
+        return Received::Frame;
     }
 
     End end()
@@ -387,13 +409,38 @@ SIZE_T memoryLimitOf(const QStringList& arguments)
 // Only one worker is started at a time, so that the pipe ends made inheritable for one are inherited by no other.
 std::mutex g_starting;
 
+// The pipe the worker writes its answers into: a named one, so that this program's end can be opened for overlapped
+// reads, which can wait with a time limit (an anonymous pipe's reads cannot). Its name is this program's and a
+// count; no other computer may open it, and nothing else opens it before the worker's end is made.
+bool outputPipe(HANDLE& output, HANDLE& childOutput, SECURITY_ATTRIBUTES& inheritable)
+{
+    static std::atomic<unsigned> made{0};
+    const std::wstring name =
+        L"\\\\.\\pipe\\quillory-worker-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++made);
+    output = CreateNamedPipeW(name.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                              PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 0, 0, 0,
+                              nullptr);
+    if (output == INVALID_HANDLE_VALUE) {
+        output = nullptr;
+        return false;
+    }
+    childOutput = CreateFileW(name.c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES, 0, &inheritable, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (childOutput == INVALID_HANDLE_VALUE) {
+        childOutput = nullptr;
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 class WorkerProcess::Connection
 {
 public:
     Connection(PROCESS_INFORMATION process, HANDLE job, HANDLE input, HANDLE output)
-        : m_process(process.hProcess), m_processId(process.dwProcessId), m_job(job), m_input(input), m_output(output)
+        : m_process(process.hProcess), m_processId(process.dwProcessId), m_job(job), m_input(input), m_output(output),
+          m_readDone(CreateEventW(nullptr, TRUE, FALSE, nullptr))
     {
         CloseHandle(process.hThread);
         noteRunning(m_processId);
@@ -403,6 +450,8 @@ public:
         kill();
         closeInput();
         CloseHandle(m_output);
+        if (m_readDone)
+            CloseHandle(m_readDone);
         CloseHandle(m_process);
         CloseHandle(m_job);
         noteEnded(m_processId);
@@ -413,17 +462,34 @@ public:
         return writeAll(header(kind, payload.size())) && writeAll(payload);
     }
 
-    bool receive(char& kind, QByteArrayView& payload)
+    Received receive(char& kind, QByteArrayView& payload, std::chrono::milliseconds patience)
     {
+        const Clock::time_point deadline = Clock::now() + patience;
         while (!takeFrame(m_buffered, m_start, kind, payload)) {
             char* const room = readRoom(m_buffered);
+            OVERLAPPED overlapped = {};
+            overlapped.hEvent = m_readDone;
             DWORD count = 0;
-            const bool read = ReadFile(m_output, room, DWORD(kReadBytes), &count, nullptr);
+            bool read = false;
+            bool timedOut = false;
+            if (ReadFile(m_output, room, DWORD(kReadBytes), nullptr, &overlapped)) {
+                read = GetOverlappedResult(m_output, &overlapped, &count, FALSE);
+            } else if (GetLastError() == ERROR_IO_PENDING) {
+                const DWORD wait = patience.count() > 0 ? DWORD(millisecondsLeft(deadline)) : INFINITE;
+                const DWORD waited = WaitForSingleObject(m_readDone ? m_readDone : m_output, wait);
+                if (waited != WAIT_OBJECT_0) {
+                    CancelIoEx(m_output, &overlapped);
+                    timedOut = waited == WAIT_TIMEOUT;
+                }
+                // Waits until a cancelled read is done with the buffer; one that completed meanwhile still counts.
+                read = GetOverlappedResult(m_output, &overlapped, &count, TRUE);
+            }
+            read = read && count > 0;
             m_buffered.resize(m_buffered.size() - kReadBytes + qsizetype(read ? count : 0));
-            if (!read || count == 0)
-                return false;
+            if (!read)
+                return timedOut ? Received::TimedOut : Received::Gone;
         }
-        return true;
+        return Received::Frame;
     }
 
     End end()
@@ -470,8 +536,9 @@ private:
     HANDLE m_process;
     DWORD m_processId;
     HANDLE m_job;
-    HANDLE m_input;  // the worker's standard input
-    HANDLE m_output; // the worker's standard output
+    HANDLE m_input;    // the worker's standard input
+    HANDLE m_output;   // the worker's standard output, read overlapped
+    HANDLE m_readDone; // signalled when a read of it is done
     QByteArray m_buffered;
     qsizetype m_start = 0;
 };
@@ -497,7 +564,7 @@ Result<std::unique_ptr<WorkerProcess>> WorkerProcess::start(const QString& progr
     const std::lock_guard lock(g_starting);
     SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE childInput = nullptr, input = nullptr, output = nullptr, childOutput = nullptr;
-    if (!CreatePipe(&childInput, &input, &inheritable, 0) || !CreatePipe(&output, &childOutput, &inheritable, 0)) {
+    if (!CreatePipe(&childInput, &input, &inheritable, 0) || !outputPipe(output, childOutput, inheritable)) {
         const DWORD error = GetLastError();
         for (HANDLE handle : {childInput, input, output, childOutput, job})
             if (handle)
@@ -611,7 +678,7 @@ bool WorkerProcess::send(char kind, const QByteArray& payload)
 bool WorkerProcess::receive(char& kind, QByteArray& payload)
 {
     QByteArrayView view;
-    if (!m_connection->receive(kind, view))
+    if (!receive(kind, view))
         return false;
     payload = view.toByteArray();
     return true;
@@ -619,7 +686,12 @@ bool WorkerProcess::receive(char& kind, QByteArray& payload)
 
 bool WorkerProcess::receive(char& kind, QByteArrayView& payload)
 {
-    return m_connection->receive(kind, payload);
+    return m_connection->receive(kind, payload, std::chrono::milliseconds::zero()) == Received::Frame;
+}
+
+WorkerProcess::Received WorkerProcess::receive(char& kind, QByteArrayView& payload, std::chrono::milliseconds patience)
+{
+    return m_connection->receive(kind, payload, patience);
 }
 
 WorkerProcess::End WorkerProcess::end()
@@ -646,16 +718,35 @@ QString WorkerProcess::Describe(const End& end)
         const DWORD code = DWORD(end.code);
         const char* name = nullptr;
         switch (code) {
-        case 0xC0000005: name = "access violation"; break;
-        case 0xC0000017: name = "no memory"; break;
-        case 0xC000001D: name = "illegal instruction"; break;
-        case 0xC0000094: name = "integer division by zero"; break;
-        case 0xC00000FD: name = "stack overflow"; break;
-        case 0xC000013A: name = "Ctrl+C"; break;
-        case 0xC0000135: name = "a DLL was not found"; break;
-        case 0xC0000142: name = "a DLL could not start"; break;
-        case 0xC0000409: name = "stack buffer overrun"; break;
-        default: break;
+        case 0xC0000005:
+            name = "access violation";
+            break;
+        case 0xC0000017:
+            name = "no memory";
+            break;
+        case 0xC000001D:
+            name = "illegal instruction";
+            break;
+        case 0xC0000094:
+            name = "integer division by zero";
+            break;
+        case 0xC00000FD:
+            name = "stack overflow";
+            break;
+        case 0xC000013A:
+            name = "Ctrl+C";
+            break;
+        case 0xC0000135:
+            name = "a DLL was not found";
+            break;
+        case 0xC0000142:
+            name = "a DLL could not start";
+            break;
+        case 0xC0000409:
+            name = "stack buffer overrun";
+            break;
+        default:
+            break;
         }
         const QString hex = QStringLiteral("0x") + QString::number(code, 16).toUpper();
         return name ? QStringLiteral("stopped with exception %1, %2").arg(hex, QLatin1String(name))

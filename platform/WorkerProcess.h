@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <memory>
 
 // A helper program of ours, started once and given many pieces of work, spoken to in frames over its standard
@@ -42,6 +43,15 @@ public:
     bool receive(char& kind, QByteArray& payload);
     // The same without a copy: the payload is valid until the next receive.
     bool receive(char& kind, QByteArrayView& payload);
+    // The same for at most patience (zero or less: for ever): a worker that has not sent the whole frame by then is
+    // making no progress. It is left as it is, for the caller to end.
+    enum class Received
+    {
+        Frame,
+        Gone,
+        TimedOut,
+    };
+    Received receive(char& kind, QByteArrayView& payload, std::chrono::milliseconds patience);
     // After a failed send or receive: waits for the worker to end and tells how it did.
     End end();
     // Ends the worker at once.
