@@ -26,6 +26,8 @@ constexpr const char* kUsage =
     "      --ext EXT       for folder arguments: take only files matching *.EXT (default: every file)\n"
     "  -j, --jobs N        parse up to N files at once (default: the number of cores); the rows\n"
     "                      still come out in the files' order, the same bytes as with --jobs 1\n"
+    "      --timeout S     end a parser that gives nothing on a file for S seconds, plus 2 for each\n"
+    "                      MB of the file, and report the file as timed out (default 60; 0: never)\n"
     "  -H, --with-filename print each row after its file's name and a tab (the name as given, or as\n"
     "                      found under a folder); --no-filename: not (the default)\n"
     "      --format F      how rows are printed: text (the default), tsv (name, tab, row; tab, line\n"
@@ -94,7 +96,7 @@ bool takesValue(const std::string& name)
 {
     return name == "-m" || name == "--mode" || name == "-t" || name == "--tag" || name == "-s" || name == "--search" ||
            name == "--save-text" || name == "--save-csv" || name == "--ext" || name == "-j" || name == "--jobs" ||
-           name == "--format" || name == "--files-from";
+           name == "--format" || name == "--files-from" || name == "--timeout";
 }
 
 int jobsFrom(const std::string& value)
@@ -105,6 +107,17 @@ int jobsFrom(const std::string& value)
     if (value.empty() || *end != '\0' || errno != 0 || jobs < 1 || jobs > 256)
         usageError("the number of jobs must be from 1 to 256, not '" + value + "'");
     return int(jobs);
+}
+
+int timeoutFrom(const std::string& value)
+{
+    char* end = nullptr;
+    errno = 0;
+    const long seconds = std::strtol(value.c_str(), &end, 10);
+    // A day is past any page; a larger number is a slip, or a wish for no limit, which 0 says.
+    if (value.empty() || *end != '\0' || errno != 0 || seconds < 0 || seconds > 86400)
+        usageError("the timeout must be a number of seconds from 0 to 86400, not '" + value + "'");
+    return int(seconds);
 }
 
 RowFormats::Format formatFrom(const std::string& value)
@@ -131,6 +144,8 @@ void takeValue(Options& options, const std::string& name, const std::string& val
         options.searchText = fromArgument(value.c_str());
     } else if (name == "-j" || name == "--jobs") {
         options.jobs = jobsFrom(value);
+    } else if (name == "--timeout") {
+        options.timeout = timeoutFrom(value);
     } else if (name == "--files-from") {
         if (value.empty())
             usageError("option '--files-from' needs a file name, not an empty one");

@@ -19,6 +19,7 @@ struct Options
     std::optional<QString> saveCsv;
     QString extension;
     int jobs = 0;                 // 0: one per core
+    std::optional<int> timeout;   // seconds a worker may give nothing on a file (more for large files); 0: for ever
     std::optional<bool> progress; // unset: when standard error is a terminal
     bool verbose = false;
     RowFormats::Format format = RowFormats::Format::Text;

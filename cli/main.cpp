@@ -16,6 +16,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -54,6 +55,8 @@ OrderedExtraction extractionFor(const Options& options, const RowOutput& output,
     extraction.texts = ExtractionTexts{options.tagName, options.searchText};
     extraction.jobs = options.jobs > 0 ? options.jobs : std::max(1, QThread::idealThreadCount());
     extraction.workers = DefaultDocumentWorkers(FileNames::programPath(), {QString::fromLatin1(kWorkerMode)});
+    if (options.timeout)
+        extraction.workers.timeLimit.base = std::chrono::seconds(*options.timeout);
     extraction.stopRequested = &StopSignals::Requested();
     extraction.rowPrefix = output.rowPrefix();
     if (progress.shown()) {

@@ -907,6 +907,71 @@ private Q_SLOTS:
         QCOMPARE(window.pointer(), 0);
     }
 
+#ifndef Q_OS_WIN
+    // A worker that makes no progress on a file is ended at the file's time limit: the file is reported as timed out
+    // and the run goes on with the next; with no limit, Escape still stops the run. The run's first worker stops
+    // itself (SIGSTOP, in a script that runs the real worker after it), before it reads the first file; the workers
+    // after it run as usual.
+    void aStoppedWorkersFileTimesOutAndTheRunGoesOn_data()
+    {
+        QTest::addColumn<bool>("limited");
+        QTest::newRow("ended at the time limit") << true;
+        QTest::newRow("no limit, stopped with Escape") << false;
+    }
+    void aStoppedWorkersFileTimesOutAndTheRunGoesOn()
+    {
+        QFETCH(bool, limited);
+        Harness h;
+        h.jobs = 1;
+        const QString script =
+            h.file("stopping-worker",
+                   QStringLiteral("#!/bin/sh\nif mkdir '%1' 2>/dev/null; then kill -STOP $$; fi\nexec '%2' \"$@\"\n")
+                       .arg(h.folder.filePath("stopped-once"), QStringLiteral(QUILLORY_WORKER_PATH))
+                       .toUtf8());
+        QVERIFY(QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        h.workers = DocumentWorkerSettings{script, {}, 0};
+        h.workers->timeLimit = FileTimeLimit{std::chrono::milliseconds(limited ? 1000 : 0), {}};
+        MainWindow& window = h.load();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        const QString stopped = h.file("a.html", "<p>a</p>");
+        window.inputFiles().Append(stopped);
+        window.inputFiles().Append(h.file("b.html", "<p>b</p>"));
+        window.inputFiles().Append(h.file("c.html", "<p>c</p>"));
+        if (!limited)
+            h.events.onCall(20, [&] { QTest::keyClick(&window, Qt::Key_Escape); });
+        // A minute is far past the second the file has: a run still waiting then hung, and the stopped worker is ended
+        // so that the test fails rather than waits.
+        QElapsedTimer took;
+        took.start();
+        h.events.everyCall([&] {
+            if (took.elapsed() > 60'000)
+                for (const pid_t worker : ChildProcesses(thisProcess(), "stopping-worker"))
+                    KillProcess(worker);
+        });
+        h.dialogs.expectMessage();
+        if (limited)
+            h.dialogs.expectMessage();
+        QTest::mouseClick(h.find<QPushButton>("PushButton7"), Qt::LeftButton);
+        if (limited) {
+            QCOMPARE(h.dialogs.transcript(),
+                     QList<FakeDialogs::Box>(
+                         {{FakeDialogs::Kind::Message, "Application Error",
+                           report("Timed out after 1 s (the parser made no progress on the file and was ended) in " +
+                                      stopped,
+                                  128),
+                           Dialogs::Icon::Warning},
+                          message("Done.")}));
+            QCOMPARE(window.results().Texts(), QStringList({"b", "c"}));
+            QVERIFY(took.elapsed() >= 1000);
+        } else {
+            QCOMPARE(h.dialogs.transcript(),
+                     QList<FakeDialogs::Box>({message("Stopped: 0 of 3 files were extracted.")}));
+            QCOMPARE(window.results().Texts(), QStringList());
+        }
+        QCOMPARE(window.pointer(), 0);
+    }
+#endif
+
     // A file that was read but gave no document is named in its report; one that could not be read keeps the
     // system's own words.
     void aFileThatGivesNoDocumentIsNamedInItsReport()

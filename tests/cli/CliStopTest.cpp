@@ -1,6 +1,6 @@
 #include "ConsoleKeys.h"
-#include "Processes.h"
 #include "Messages.h"
+#include "Processes.h"
 #include "TempDir.h"
 
 #include <QDir>
@@ -606,5 +606,98 @@ TEST(QuilloryExtractLists, AListOfAMillionNamesIsReadWithFlatMemory)
     // Holding the names would take over 100 MB; reading them as the run goes takes what a short list takes.
     EXPECT_LT(large.peakKilobytes, small.peakKilobytes + 16 * 1024)
         << small.peakKilobytes << " KB for 1,000 names, " << large.peakKilobytes << " KB for 1,000,000";
+}
+#endif
+
+#ifndef Q_OS_WIN
+namespace {
+
+// A run whose list of files comes on a pipe the test writes: its first worker is started before the first name is
+// read, so that the test can stop it (SIGSTOP) before it is given a file. The run's output comes on a pipe, its
+// messages in a file.
+struct StoppedWorkerRun
+{
+    TempDir dir;
+    QString errors = dir.path() + "/errors.txt";
+    int list[2] = {-1, -1};
+    int out[2] = {-1, -1};
+    pid_t child = 0;
+
+    explicit StoppedWorkerRun(const QStringList& arguments)
+    {
+        if (::pipe(list) != 0 || ::pipe(out) != 0)
+            return;
+        for (const int end : {list[0], list[1], out[0], out[1]})
+            ::fcntl(end, F_SETFD, FD_CLOEXEC);
+        const int err = ::open(QFile::encodeName(errors).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        child = startWith(arguments + QStringList{"--files-from", "-"}, list[0], out[1], err);
+        ::close(err);
+        ::close(list[0]);
+        ::close(out[1]);
+    }
+    ~StoppedWorkerRun()
+    {
+        if (list[1] >= 0)
+            ::close(list[1]);
+        if (out[0] >= 0)
+            ::close(out[0]);
+    }
+
+    // Stops the run's one worker; false when none came within a minute.
+    bool stopTheWorker() const
+    {
+        QElapsedTimer waited;
+        waited.start();
+        std::vector<pid_t> workers;
+        while ((workers = ChildProcesses(child, "quillory-extrac")).empty() && waited.elapsed() < 60'000)
+            QThread::msleep(5);
+        return workers.size() == 1 && ::kill(workers[0], SIGSTOP) == 0;
+    }
+    void name(const QStringList& files, bool last)
+    {
+        const QByteArray names = QFile::encodeName(files.join('\n')) + '\n';
+        EXPECT_EQ(::write(list[1], names.constData(), std::size_t(names.size())), names.size());
+        if (last) {
+            ::close(list[1]);
+            list[1] = -1;
+        }
+    }
+};
+
+} // namespace
+
+// A worker that makes no progress (stopped here) is ended at the file's time limit: that file is reported as timed
+// out, every other file gives its rows in order, and the status is 1.
+TEST(QuilloryExtractTimeLimit, AStoppedWorkersFileTimesOutAndTheRunGoesOn)
+{
+    for (const char* jobs : {"1", "3"}) {
+        SCOPED_TRACE(jobs);
+        StoppedWorkerRun run({"-j", jobs, "--timeout", "1"});
+        const QStringList files = {run.dir.write("a.html", "<p>a</p>"), run.dir.write("b.html", "<p>b</p>"),
+                                   run.dir.write("c.html", "<p>c</p>")};
+        ASSERT_TRUE(run.stopTheWorker());
+        run.name(files, true);
+        // A minute is far past the one second the file has: a run still going then hung.
+        const Ended ended = waitForEnd(run.child, 60, run.out[0]);
+        EXPECT_EQ(ended.status, 1);
+        EXPECT_EQ(ended.out, "b\nc\n");
+        EXPECT_EQ(Messages(contents(run.errors)),
+                  "quillory-extract: " + QFile::encodeName(files[0]) +
+                      ": cannot parse: Timed out after 1 s (the parser made no progress on the file and was ended)\n");
+    }
+}
+
+// Ctrl+C ends a run that waits on a stopped worker at once, with no time limit to end the wait.
+TEST(QuilloryExtractTimeLimit, CtrlCEndsARunWaitingOnAStoppedWorker)
+{
+    StoppedWorkerRun run({"-j", "2", "--timeout", "0"});
+    const QStringList files = {run.dir.write("a.html", "<p>a</p>"), run.dir.write("b.html", "<p>b</p>")};
+    ASSERT_TRUE(run.stopTheWorker());
+    run.name(files, false);
+    ASSERT_EQ(::kill(run.child, SIGINT), 0);
+    const Ended ended = waitForEnd(run.child, 30, run.out[0]);
+    EXPECT_EQ(ended.status, 130);
+    EXPECT_EQ(ended.out, "");
+    EXPECT_EQ(Messages(contents(run.errors)), "");
 }
 #endif

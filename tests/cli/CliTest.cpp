@@ -96,8 +96,10 @@ TEST(QuilloryExtract, PrintsRowsOfEveryFileInOrderAndReportsFailuresOnTheWay)
 
     const Outcome lines = run({"-m", "3", missing, first});
     EXPECT_EQ(lines.err, "quillory-extract: " + missing.toUtf8() + ": cannot read: File not found\n");
-    EXPECT_EQ(run({"-m", "4", missing}).err, "quillory-extract: " + missing.toUtf8() + ": cannot read: File not found\n");
-    EXPECT_EQ(run({"-m", "2", missing}).err, "quillory-extract: " + missing.toUtf8() + ": cannot read: File not found\n");
+    EXPECT_EQ(run({"-m", "4", missing}).err,
+              "quillory-extract: " + missing.toUtf8() + ": cannot read: File not found\n");
+    EXPECT_EQ(run({"-m", "2", missing}).err,
+              "quillory-extract: " + missing.toUtf8() + ": cannot read: File not found\n");
 
     const Outcome fine = run({"-m", "2", "--tag", "TR", first, second});
     EXPECT_EQ(fine.status, 0);
@@ -190,6 +192,13 @@ TEST(QuilloryExtract, RejectsBadOptionsAndAnswersHelpAndVersion)
         const Outcome outcome = run(arguments);
         EXPECT_EQ(outcome.status, 2);
         EXPECT_TRUE(outcome.err.startsWith("quillory-extract: ")) << outcome.err.toStdString();
+    }
+    for (const char* timeout : {"-1", "1.5", "", "86401"}) {
+        SCOPED_TRACE(timeout);
+        const Outcome outcome = run({"--timeout", timeout, "x"});
+        EXPECT_EQ(outcome.status, 2);
+        EXPECT_EQ(outcome.err, "quillory-extract: the timeout must be a number of seconds from 0 to 86400, not '" +
+                                   QByteArray(timeout) + "'\nTry 'quillory-extract --help'.\n");
     }
     const Outcome help = run({"--help"});
     EXPECT_EQ(help.status, 0);
@@ -291,8 +300,8 @@ TEST(QuilloryExtract, PagesComeOutAsABrowserBuildsThem)
         dir.write("ko.html", "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=euc-kr\">"
                              "<p>x\x81\x41y</p>");
     const QString nul = dir.write("nulbytes.html", QByteArray("<p>a\0b</p><p class=\"A\" id=\"x\" class=\"b\">t</p>"
-                                                         "<input type=\"checkbox\" checked />",
-                                                         78));
+                                                              "<input type=\"checkbox\" checked />",
+                                                              78));
     QByteArray deepPage;
     for (int i = 0; i < 515; ++i)
         deepPage += "<div>";
