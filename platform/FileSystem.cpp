@@ -216,7 +216,8 @@ Result<FileReader> FileReader::open(const QString& path)
     if (!info.isFile())
         return whyUnreadable(path);
     auto file = std::make_unique<QFile>(path);
-    if (!file->open(QIODevice::ReadOnly))
+    // Unbuffered: the pieces are read where they are asked for, as the file is now, with no copy on the way.
+    if (!file->open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return whyUnreadable(path);
     return FileReader(std::move(file));
 }

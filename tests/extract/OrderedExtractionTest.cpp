@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -141,20 +142,22 @@ TEST(OrderedExtraction, AFileCutShortWhileItsLongLineIsWrittenFailsAloneAndTheNe
     const QString after = dir.write("after.txt", "one 3\n");
     for (const int jobs : {1, 2}) {
         SCOPED_TRACE(jobs);
-        bool truncated = false;
+        std::optional<bool> truncated;
         OrderedExtraction extraction;
         extraction.mode = ExtractionMode::MatchingLines;
         extraction.texts = {{}, QStringLiteral("ONE")};
         extraction.jobs = jobs;
         extraction.lineChunkBytes = 1000;
         extraction.partsFormat = transcriptParts([&](std::string_view) {
-            if (!std::exchange(truncated, true))
-                QFile::resize(cut, 100);
+            if (!truncated)
+                truncated = QFile::resize(cut, 100);
         });
-        EXPECT_EQ(transcript(extraction, {first, cut, after}),
-                  "one 1\none 2\n" + QByteArray(1000, 'x') + "\n!cut.txt 0\none 3\n");
-        EXPECT_TRUE(truncated);
-        QFile::resize(cut, 0);
+        const QByteArray written = transcript(extraction, {first, cut, after});
+        ASSERT_TRUE(truncated.has_value());
+        // Some systems (Wine here) will not cut short a file another handle reads.
+        if (!*truncated)
+            GTEST_SKIP() << "the system does not cut short a file being read";
+        EXPECT_EQ(written, "one 1\none 2\n" + QByteArray(1000, 'x') + "\n!cut.txt 0\none 3\n");
         dir.write("cut.txt", "one 2\n" + QByteArray(5000, 'x') + " One\nlast one\n");
     }
 }
