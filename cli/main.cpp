@@ -56,6 +56,7 @@ OrderedExtraction extractionFor(const Options& options, const RowOutput& output,
     extraction.workers = DefaultDocumentWorkers(FileNames::programPath(), {QString::fromLatin1(kWorkerMode)});
     extraction.stopRequested = &StopSignals::Requested();
     extraction.rowPrefix = output.rowPrefix();
+    extraction.partsFormat = output.partsFormat();
     if (progress.shown()) {
         extraction.rowsDelivered = [&progress](std::size_t rows) {
             progress.rowsDelivered(rows);
