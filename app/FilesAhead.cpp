@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <new>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -88,26 +89,83 @@ void FilesAhead::changed()
     m_events.wake();
 }
 
-FilesAhead::File& FilesAhead::begin(int position, FilePlan plan, bool inTurn)
+FilesAhead::File* FilesAhead::begin(int position, FilePlan plan, bool inTurn)
 {
+    DocumentService::PreparedLoad load = m_documents.prepare(plan.path);
+    if (load.notStarted && inTurn) {
+        // The workers still held by files that are done with them go back to the pool (one may have while this load
+        // was prepared), where the file in turn may have one rather than a new one the system refuses.
+        load = {};
+        while (holding() > 0)
+            m_events.waitForEvents();
+        reapFinished();
+        load = m_documents.prepare(plan.path);
+    }
+    if (load.notStarted && !inTurn) {
+        // The system allows no more workers than the files in hand hold: no more files are begun ahead than that,
+        // and this one is begun in its turn, or once a file in hand is done with its worker.
+        m_capacity = holding();
+        return nullptr;
+    }
     auto file = std::make_unique<File>();
     File* const raw = file.get();
     raw->position = position;
     raw->weight = FileSystem::size(plan.path) >= kLargeFileBytes ? kFilesPerJob : 1;
-    raw->load = m_documents.prepare(plan.path);
     raw->plan = std::move(plan);
     raw->planned = !inTurn;
     raw->inTurn = inTurn;
-    m_files.push_back(std::move(file));
+    // Nothing runs that could take the file: it fails in its turn, with why.
+    const auto failed = [&](const ExtractionFailure& failure) {
+        const std::lock_guard lock(m_mutex);
+        raw->loadEnded = raw->documentReady = raw->rowsDone = raw->ended = true;
+        raw->documentFailure = failure;
+    };
+    if (load.notStarted) {
+        failed(*load.notStarted);
+        m_files.push_back(std::move(file));
+        return raw;
+    }
+    raw->load = std::move(load);
+    QString noThread;
     {
         // Threads are kept for the next files: one is started only when none is free.
         const std::lock_guard lock(m_mutex);
         m_queue.push_back(raw);
-        if (m_idleThreads < m_queue.size())
-            m_threads.emplace_back([this] { serve(); });
+        if (m_idleThreads < m_queue.size()) {
+            try {
+                m_threads.emplace_back([this] { serve(); });
+            } catch (const std::system_error& error) {
+                // The system allows no more threads: the file waits for one of those there are, and no more files
+                // are begun ahead than they can take. Without a thread at all, nothing can read the file.
+                m_capacity = m_threads.size();
+                if (m_threads.empty()) {
+                    m_queue.pop_back();
+                    noThread = QString::fromLocal8Bit(error.code().message());
+                }
+            }
+        }
     }
+    if (!noThread.isEmpty()) {
+        raw->load = {};
+        if (!inTurn)
+            return nullptr;
+        failed(ExtractionFailure{
+            ExtractionStage::Parse,
+            QStringLiteral("Internal error (no thread could be started to read the file: %1)").arg(noThread)});
+    }
+    m_files.push_back(std::move(file));
     m_tasks.notify_one();
-    return *raw;
+    return raw;
+}
+
+std::size_t FilesAhead::holding() const
+{
+    const std::lock_guard lock(m_mutex);
+    const auto held = [](const std::unique_ptr<File>& file) {
+        return !file->ended;
+    };
+    return std::size_t(std::count_if(m_files.begin(), m_files.end(), held) +
+                       std::count_if(m_finished.begin(), m_finished.end(), held));
 }
 
 void FilesAhead::serve()
@@ -131,8 +189,15 @@ void FilesAhead::serve()
 void FilesAhead::work(File& file)
 {
     DocumentResult opened = ExtractionFailure{ExtractionStage::Parse, QStringLiteral("Out of memory")};
+    bool cancelled = false;
+    {
+        // A file dropped while it waited for a thread is not loaded at all.
+        const std::lock_guard lock(m_mutex);
+        cancelled = file.cancelled;
+    }
     try {
-        opened = file.load.work();
+        if (!cancelled)
+            opened = file.load.work();
     } catch (const std::bad_alloc&) {
     }
     // What the load held (a worker on loan, say) is let go with it.
@@ -257,7 +322,7 @@ FilesAhead::File& FilesAhead::turn(int position, const QString& path)
     if (!m_files.empty() && (m_files.front()->position != position || m_files.front()->plan.path != path))
         clear();
     File& file =
-        m_files.empty() ? begin(position, FilePlan{path, ExtractionMode::LeafTexts, {}}, true) : *m_files.front();
+        m_files.empty() ? *begin(position, FilePlan{path, ExtractionMode::LeafTexts, {}}, true) : *m_files.front();
     const std::lock_guard lock(m_mutex);
     file.inTurn = true;
     // Its rows wait for the texts as they stand once its document is ready.
@@ -274,18 +339,20 @@ void FilesAhead::fill(const std::function<std::optional<FilePlan>(int position)>
         {
             const std::lock_guard lock(m_mutex);
             std::size_t busy = 0;
-            for (const std::unique_ptr<File>& file : m_files)
+            std::size_t holding = 0;
+            const auto count = [&](const std::unique_ptr<File>& file) {
                 busy += file->ended ? 0 : file->weight;
-            for (const std::unique_ptr<File>& file : m_finished)
-                busy += file->ended ? 0 : file->weight;
-            if (busy >= kFilesPerJob * m_jobs || m_waitingBytes >= kAheadBytes)
+                holding += file->ended ? 0 : 1;
+            };
+            std::for_each(m_files.begin(), m_files.end(), count);
+            std::for_each(m_finished.begin(), m_finished.end(), count);
+            if (busy >= kFilesPerJob * m_jobs || holding >= m_capacity || m_waitingBytes >= kAheadBytes)
                 return;
         }
         const int position = m_files.back()->position + 1;
         std::optional<FilePlan> next = plan(position);
-        if (!next)
+        if (!next || !begin(position, std::move(*next), false))
             return;
-        begin(position, std::move(*next), false);
     }
 }
 
@@ -315,7 +382,7 @@ FilesAhead::File& FilesAhead::reload()
     const int position = m_files.front()->position;
     const QString path = m_files.front()->plan.path;
     clear();
-    return begin(position, FilePlan{path, ExtractionMode::LeafTexts, {}}, true);
+    return *begin(position, FilePlan{path, ExtractionMode::LeafTexts, {}}, true);
 }
 
 void FilesAhead::go(File& file, ExtractionMode mode, const QString& tagName)

@@ -88,7 +88,11 @@ public:
     void clear();
 
 private:
-    File& begin(int position, FilePlan plan, bool inTurn);
+    // Begins a file; one in turn always is (failed at once when nothing can read it), one ahead not when the system
+    // refuses it a worker or a thread (nothing then).
+    File* begin(int position, FilePlan plan, bool inTurn);
+    // The files that hold a worker or wait for a thread: every one not yet ended.
+    std::size_t holding() const;
     // What each of the threads does: takes the next file begun and works on it.
     void serve();
     void work(File& file);
@@ -104,6 +108,8 @@ private:
     DocumentService& m_documents;
     EventPump& m_events;
     const std::size_t m_jobs;
+    // The most files in hand at once: as many as the system gave workers and threads to, once it refused one more.
+    std::size_t m_capacity = std::size_t(-1);
     std::deque<std::unique_ptr<File>> m_files;     // in file order; the front one is in turn
     std::vector<std::unique_ptr<File>> m_finished; // taken, their threads not yet done with them
     std::vector<std::thread> m_threads;

@@ -12,6 +12,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
+#include <utility>
 
 #ifdef Q_OS_WIN
 #include <io.h>
@@ -92,6 +94,8 @@ FileListSource::~FileListSource()
     m_list->room.notify_all();
     // A reader still waiting for the list's next name (the run was stopped, the list's writer goes on) may wait for
     // ever: it is left to the program's end, and holds a share of the list so that nothing it uses goes before it.
+    if (!m_reader.joinable())
+        return;
     if (ended)
         m_reader.join();
     else
@@ -171,7 +175,7 @@ bool FileListSource::openList(const std::string& path, bool nulSeparated)
     m_list->stream = stream;
     m_list->delimiter = nulSeparated ? '\0' : '\n';
     m_listName = path == "-" ? QByteArrayLiteral("(standard input)") : QByteArray::fromStdString(path);
-    m_reader = std::thread(readList, m_list, std::cref(m_stopRequested));
+    m_list->block.resize(1 << 16);
     return true;
 }
 
@@ -183,68 +187,92 @@ FileListSource::List::~List()
 
 void FileListSource::readList(const std::shared_ptr<List>& list, const std::atomic<bool>& stopRequested)
 {
+    while (readSome(*list, stopRequested)) {
+    }
+}
+
+bool FileListSource::readSome(List& list, const std::atomic<bool>& stopRequested)
+{
     // The list's bytes are read as they come, straight from its descriptor: a name is the run's as soon as its
     // delimiter arrives, whatever more a buffered stream would wait for.
 #ifdef Q_OS_WIN
-    const int descriptor = ::_fileno(list->stream);
+    const int descriptor = ::_fileno(list.stream);
+    const int count = ::_read(descriptor, list.block.data(), unsigned(list.block.size()));
 #else
-    const int descriptor = ::fileno(list->stream);
+    const int descriptor = ::fileno(list.stream);
+    const ssize_t count = ::read(descriptor, list.block.data(), std::size_t(list.block.size()));
 #endif
-    QByteArray block(1 << 16, Qt::Uninitialized);
-    QByteArray entry;
-    std::size_t line = 0;
-    int error = 0;
+    if (count < 0 && errno == EINTR && !stopRequested.load())
+        return true;
     const auto hand = [&](QByteArray name) {
-        ++line;
+        ++list.line;
         // Blank lines are passed over.
         if (name.isEmpty())
             return true;
-        std::unique_lock lock(list->mutex);
-        list->room.wait(lock, [&] { return list->entries.size() < kMostReadAhead || list->abandoned; });
-        if (list->abandoned)
+        std::unique_lock lock(list.mutex);
+        // Read on the run's own thread, the list is read only when the run has taken every name: it cannot wait.
+        if (list.ownThread)
+            list.room.wait(lock, [&] { return list.entries.size() < kMostReadAhead || list.abandoned; });
+        if (list.abandoned)
             return false;
-        list->entries.push_back(ListEntry{std::move(name), line});
-        list->changed.notify_all();
+        list.entries.push_back(ListEntry{std::move(name), list.line});
+        list.changed.notify_all();
         return true;
     };
-    for (bool going = true; going;) {
-#ifdef Q_OS_WIN
-        const int count = ::_read(descriptor, block.data(), unsigned(block.size()));
-#else
-        const ssize_t count = ::read(descriptor, block.data(), std::size_t(block.size()));
-#endif
-        if (count < 0 && errno == EINTR && !stopRequested.load())
-            continue;
-        if (count <= 0) {
-            if (count < 0 && errno != EINTR)
-                error = errno;
-            // The last name needs no delimiter after it.
-            if (!entry.isEmpty())
-                hand(std::move(entry));
+    bool going = count > 0;
+    int error = 0;
+    if (count <= 0) {
+        if (count < 0 && errno != EINTR)
+            error = errno;
+        // The last name needs no delimiter after it.
+        if (!list.partial.isEmpty())
+            hand(std::exchange(list.partial, QByteArray()));
+    }
+    const char* bytes = list.block.constData();
+    const char* const end = bytes + std::max<qint64>(count, 0);
+    while (going && bytes < end) {
+        const char* delimiter = static_cast<const char*>(std::memchr(bytes, list.delimiter, std::size_t(end - bytes)));
+        if (!delimiter) {
+            list.partial.append(bytes, end - bytes);
             break;
         }
-        const char* bytes = block.constData();
-        const char* const end = bytes + count;
-        while (going && bytes < end) {
-            const char* delimiter =
-                static_cast<const char*>(std::memchr(bytes, list->delimiter, std::size_t(end - bytes)));
-            if (!delimiter) {
-                entry.append(bytes, end - bytes);
-                break;
-            }
-            entry.append(bytes, delimiter - bytes);
-            going = hand(std::exchange(entry, QByteArray()));
-            bytes = delimiter + 1;
-        }
+        list.partial.append(bytes, delimiter - bytes);
+        going = hand(std::exchange(list.partial, QByteArray()));
+        bytes = delimiter + 1;
     }
-    const std::lock_guard lock(list->mutex);
-    list->ended = true;
-    list->error = error;
-    list->changed.notify_all();
+    if (going)
+        return true;
+    const std::lock_guard lock(list.mutex);
+    list.ended = true;
+    list.error = error;
+    list.changed.notify_all();
+    return false;
+}
+
+void FileListSource::startReading()
+{
+    if (std::exchange(m_readingStarted, true))
+        return;
+    m_list->ownThread = true;
+    try {
+        m_reader = std::thread(readList, m_list, std::cref(m_stopRequested));
+    } catch (const std::system_error&) {
+        // The system allows no more threads: the list is read here, as the run asks for its names.
+        m_list->ownThread = false;
+    }
 }
 
 std::optional<FileListSource::ListEntry> FileListSource::takeListEntry(bool wait)
 {
+    if (wait && !m_list->ownThread) {
+        bool empty = true;
+        do {
+            {
+                const std::lock_guard lock(m_list->mutex);
+                empty = m_list->entries.empty() && !m_list->ended;
+            }
+        } while (empty && !m_stopRequested.load() && readSome(*m_list, m_stopRequested));
+    }
     std::unique_lock lock(m_list->mutex);
     const auto ready = [&] {
         return !m_list->entries.empty() || m_list->ended || m_stopRequested.load();
@@ -294,6 +322,8 @@ void FileListSource::take(ListEntry entry)
 
 bool FileListSource::ready()
 {
+    if (m_list)
+        startReading();
     try {
         // The names that have come are taken (a folder walked, a name left out) until one gives a file.
         while (m_pending.empty() && m_list && !m_listDone) {
@@ -309,6 +339,8 @@ bool FileListSource::ready()
 
 std::optional<QString> FileListSource::next()
 {
+    if (m_list)
+        startReading();
     try {
         while (m_pending.empty() && m_list && !m_listDone) {
             std::optional<ListEntry> entry = takeListEntry(true);

@@ -19,7 +19,7 @@
 // and beneath it, as when one is dropped on the window. A name or folder that cannot be taken, or a folder beneath
 // one that cannot be read, is reported on standard error and left out. The list is read on a thread of its own, a
 // few thousand names ahead: a name is taken as soon as its delimiter arrives, even from a program that is still
-// writing the list.
+// writing the list. Where the system allows no more threads, the list is read as the run asks for its names.
 class FileListSource
 {
 public:
@@ -66,10 +66,21 @@ private:
         bool ended = false;
         int error = 0;          // what ended the reading, when not the list's end
         bool abandoned = false; // the source is gone: nothing more is read
+        bool ownThread = false; // read on a thread of its own, else by next() as it needs names
+        // The reading's own: touched by one reader at a time, without the mutex.
+        QByteArray block;   // what one read takes
+        QByteArray partial; // the start of a name whose delimiter has not come yet
+        std::size_t line = 0;
     };
 
     static void readList(const std::shared_ptr<List>& list, const std::atomic<bool>& stopRequested);
+    // Reads what the list holds now (waiting for it to give anything) and hands its names over; false once the list
+    // has ended, or nobody takes its names any more.
+    static bool readSome(List& list, const std::atomic<bool>& stopRequested);
     void expand(const QByteArray& argument);
+    // Starts the list's reader when the run first asks for a name: by then the run has its first worker, which a
+    // system that allows few threads and processes is to give one rather than the reader.
+    void startReading();
     // The next entry of the list; nothing at its end or (when not waiting) when none has come yet.
     std::optional<ListEntry> takeListEntry(bool wait);
     // Reports an entry that names no file, or puts its files in hand.
@@ -82,7 +93,8 @@ private:
     std::atomic<bool> m_namesFailed{false};
     std::shared_ptr<List> m_list;
     std::thread m_reader;
-    QByteArray m_listName;   // as messages name it
+    QByteArray m_listName; // as messages name it
+    bool m_readingStarted = false;
     bool m_listDone = false; // every entry of the list taken
     bool m_verbose = false;
 };

@@ -1,13 +1,14 @@
 #include "DocumentService.h"
 
 #include <new>
+#include <system_error>
 
 PendingOnThread::PendingOnThread(std::function<DocumentResult()> work, std::function<void()> whenComplete,
                                  std::function<void()> interrupt)
     : m_result(ExtractionFailure{ExtractionStage::Parse, QStringLiteral("The document is still loading")}),
       m_interrupt(std::move(interrupt))
 {
-    m_thread = std::thread([this, work = std::move(work), whenComplete = std::move(whenComplete)]() mutable {
+    auto run = [this, work = std::move(work), whenComplete = std::move(whenComplete)]() mutable {
         try {
             m_result = work();
         } catch (const std::bad_alloc&) {
@@ -18,7 +19,13 @@ PendingOnThread::PendingOnThread(std::function<DocumentResult()> work, std::func
         m_complete.store(true, std::memory_order_release);
         if (whenComplete)
             whenComplete();
-    });
+    };
+    // The thread is given its own copy of the work, so that the work is still here when the thread cannot start.
+    try {
+        m_thread = std::thread(run);
+    } catch (const std::system_error&) {
+        run();
+    }
 }
 
 PendingOnThread::~PendingOnThread()

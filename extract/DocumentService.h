@@ -7,6 +7,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <thread>
 
 // One file's document on its way: readyState() is "loading" until it is built (or has failed), then "complete".
@@ -27,7 +28,7 @@ class PendingOnThread final : public PendingDocument
 {
 public:
     // whenComplete runs on that thread once the work is done, to wake the waiting one; interrupt, if given, is how
-    // abandon() cuts the work short.
+    // abandon() cuts the work short. Where the system allows no more threads, the work runs here and now.
     PendingOnThread(std::function<DocumentResult()> work, std::function<void()> whenComplete,
                     std::function<void()> interrupt = {});
     ~PendingOnThread() override;
@@ -57,6 +58,9 @@ public:
     {
         std::function<DocumentResult()> work;
         std::function<void()> interrupt;
+        // Set when what the work runs on could not be had (the system refused a worker process): work then gives
+        // this failure. The caller may rather try again once other loads have given theirs back.
+        std::optional<ExtractionFailure> notStarted = {};
     };
     virtual PreparedLoad prepare(const QString& path) = 0;
 

@@ -110,7 +110,9 @@ std::optional<ExtractionFailure> DocumentWorker::start()
         QStringList arguments = m_settings.arguments;
         if (m_settings.memoryLimit > 0)
             arguments << QStringLiteral("--memory-limit") << QString::number(m_settings.memoryLimit);
-        Result<std::unique_ptr<WorkerProcess>> started = WorkerProcess::start(m_settings.program, arguments);
+        Result<std::unique_ptr<WorkerProcess>> started = m_settings.startProcess
+                                                             ? m_settings.startProcess(m_settings.program, arguments)
+                                                             : WorkerProcess::start(m_settings.program, arguments);
         if (!started)
             return ExtractionFailure{
                 ExtractionStage::Parse,

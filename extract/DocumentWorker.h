@@ -2,6 +2,7 @@
 
 #include "DocumentSource.h"
 #include "ExtractionMode.h"
+#include "Result.h"
 
 #include <QByteArray>
 #include <QString>
@@ -11,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -27,6 +29,9 @@ struct DocumentWorkerSettings
     QString program;        // the worker executable
     QStringList arguments;  // what puts it in worker mode
     qint64 memoryLimit = 0; // bytes of address space per worker; 0: none
+    // Starts a worker process; WorkerProcess::start when empty. Tests stand in a system that refuses processes.
+    std::function<Result<std::unique_ptr<WorkerProcess>>(const QString& program, const QStringList& arguments)>
+        startProcess = {};
 };
 
 // The worker executable named; its address-space limit is a quarter of the machine's memory, or the number of
@@ -59,6 +64,8 @@ public:
     // The earliest file queued will not be taken: the worker is ended, and the files after it go to a fresh one.
     void dropQueued();
 
+    // Whether the worker process is there (started, and not lost since).
+    bool running() const { return m_process != nullptr; }
     // The running worker's process number, 0 when there is none.
     qint64 processId() const;
     // Ends the worker at once; the next load starts a new one.

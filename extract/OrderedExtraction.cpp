@@ -9,9 +9,12 @@
 #include <condition_variable>
 #include <deque>
 #include <limits>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -127,46 +130,99 @@ class Pipeline
 {
 public:
     Pipeline(const OrderedExtraction& settings, const OrderedExtraction::Source& next,
-             const OrderedExtraction::Format& format, qint64 largeFileBytes)
-        : m_settings(settings), m_next(next), m_format(format), m_largeFileBytes(largeFileBytes)
-    {}
-
-    void work()
+             const OrderedExtraction::Format& format, qint64 largeFileBytes, std::size_t mostThreads)
+        : m_settings(settings), m_next(next), m_format(format), m_largeFileBytes(largeFileBytes),
+          m_mostThreads(mostThreads)
     {
-        DocumentWorker worker(m_settings.workers);
+        m_threads.reserve(mostThreads);
+    }
+
+    // Starts the first thread, which works with the worker given; false when no thread can be started, and the
+    // worker is handed back as it was.
+    bool begin(std::unique_ptr<DocumentWorker>& first)
+    {
+        const std::lock_guard lock(m_mutex);
+        m_firstWorker = std::move(first);
+        ++m_active;
+        try {
+            m_threads.emplace_back([this] {
+                std::unique_ptr<DocumentWorker> worker;
+                {
+                    const std::lock_guard taking(m_mutex);
+                    worker = std::move(m_firstWorker);
+                }
+                work(std::move(worker));
+            });
+        } catch (const std::system_error&) {
+            --m_active;
+            first = std::move(m_firstWorker);
+            return false;
+        }
+        return true;
+    }
+
+    // Waits for every thread the run started, those started by other threads among them.
+    void joinAll()
+    {
+        for (std::size_t i = 0;; ++i) {
+            std::thread thread;
+            {
+                const std::lock_guard lock(m_mutex);
+                if (i >= m_threads.size())
+                    return;
+                thread = std::move(m_threads[i]);
+            }
+            thread.join();
+        }
+    }
+
+    void work(std::unique_ptr<DocumentWorker> worker)
+    {
         QByteArray chunk;
+        bool grown = false;
         // The file taken next, claimed before this one's rows are made, and queued on the worker unless it is
         // large: the worker parses it meanwhile.
         std::size_t ahead = kNone;
         QString aheadFile;
         bool aheadQueued = false;
         for (;;) {
-            std::size_t index = ahead;
+            std::size_t index = std::exchange(ahead, kNone);
             QString file = aheadFile;
-            const bool queued = aheadQueued;
+            const bool queued = index != kNone && aheadQueued;
             if (stopped()) {
                 // The writer may be waiting for a file nobody will take now.
                 const std::lock_guard lock(m_mutex);
+                --m_active;
                 m_changed.notify_all();
                 return;
             }
             if (index == kNone) {
-                index = claim(file, true);
+                index = take(file);
                 if (index == kNone)
                     return;
             }
-            if (!queued && isLarge(file)) {
-                std::unique_lock lock(m_mutex);
-                waitUntil(m_room, lock, [&] { return index == m_head; });
+            if (!queued && isLarge(file) && !waitForTurn(index, file))
+                continue;
+            // A worker that cannot be started (the system allows no more processes, say) costs its thread, not its
+            // file: the file goes to the threads whose workers run. The last thread keeps trying, file by file, and
+            // reports each file it cannot start a worker for.
+            if (IsDocumentMode(m_settings.mode) && !worker->running() && worker->start() && retire(index, file))
+                return;
+            // Each thread starts the next once it has a file and a worker to read it, so that a short list starts no
+            // more workers than it needs, and a system that allows fewer threads or processes than the jobs asked
+            // for runs the run on those it allows.
+            if (!grown && (!IsDocumentMode(m_settings.mode) || worker->running())) {
+                grown = true;
+                grow();
             }
             if (!queued)
-                queueFile(m_settings, file, worker);
-            ahead = claim(aheadFile, false);
+                queueFile(m_settings, file, *worker);
+            ahead = claimAhead(aheadFile);
             aheadQueued = ahead != kNone && !isLarge(aheadFile);
             if (aheadQueued)
-                queueFile(m_settings, aheadFile, worker);
+                queueFile(m_settings, aheadFile, *worker);
             std::optional<ExtractionFailure> failure =
-                extractInChunks(m_settings, file, worker, m_format, chunk,
+                extractInChunks(m_settings, file, *worker, m_format, chunk,
                                 [this, index](QByteArray& full, std::size_t rows) { hand(index, full, rows); });
             const std::lock_guard lock(m_mutex);
             Slot& slot = m_slots[index - m_base];
@@ -254,54 +310,130 @@ private:
         }
     }
 
-    // Takes the next file of the list and gives it a slot; kNone at the end of the list.
-    // wait: whether to wait for room when too many files are claimed ahead of the writer, and for the list's next
-    // file. The file claimed ahead of one in hand never waits, since the writer may be waiting for the one in hand:
-    // it is simply not claimed.
-    std::size_t claim(QString& file, bool wait)
+    // Whether a file before this one waits for a thread to take it again: until one does, the writer cannot pass it,
+    // and a thread must not wait for the writer.
+    bool earlierToRedo(std::size_t index) const { return !m_redo.empty() && m_redo.begin()->first < index; }
+
+    // The thread's next file: one a thread gave back, else the next of the list, which gets a slot; kNone at the end of
+    // the list (or once stopped), when the thread stops counting among those that take files.
+    std::size_t take(QString& file)
     {
-        // One claim at a time, so that the files get their slots in the list's order. The list is read outside
-        // m_mutex: it may wait for its next name while the writer goes on with the files in hand.
-        std::unique_lock claiming(m_claimMutex, std::defer_lock);
-        if (wait)
-            claiming.lock();
-        else if (!claiming.try_lock())
-            return kNone;
-        {
-            std::unique_lock lock(m_mutex);
+        std::unique_lock lock(m_mutex);
+        for (;;) {
             // Files that give no rows (missing ones, say) cost the writer nothing to wait for: without a limit the
-            // workers would claim the whole list ahead of it.
-            const auto room = [&] {
-                return m_slots.size() < kMostAhead;
-            };
-            if (wait)
-                waitUntil(m_room, lock, room);
-            else if (!room())
+            // workers would claim the whole list ahead of it. One claim at a time, so that the files get their slots in
+            // the list's order; the list is read outside the lock, since it may wait for its next name while the
+            // writer goes on with the files in hand.
+            waitUntil(m_room, lock,
+                      [&] { return !m_redo.empty() || m_listEnded || (!m_claiming && m_slots.size() < kMostAhead); });
+            if (!m_redo.empty() && !stopped()) {
+                const auto earliest = m_redo.begin();
+                file = earliest->second;
+                const std::size_t index = earliest->first;
+                m_redo.erase(earliest);
+                return index;
+            }
+            if (m_listEnded || stopped()) {
+                // Decided under the same lock as a retiring thread's hand-over, so that no file is given back to a
+                // thread that has gone.
+                --m_active;
+                m_changed.notify_all();
                 return kNone;
-            if (m_listEnded || stopped())
+            }
+            if (std::optional<std::size_t> index = claimLocked(lock, file))
+                return *index;
+        }
+    }
+
+    // The file to take ahead of the one in hand, if it is there at once: it never waits, since the writer may be
+    // waiting for the one in hand. A file given back is left for a thread with nothing in hand.
+    std::size_t claimAhead(QString& file)
+    {
+        std::unique_lock lock(m_mutex);
+        if (m_claiming || m_listEnded || stopped() || !m_redo.empty() || m_slots.size() >= kMostAhead)
+            return kNone;
+        if (m_settings.nextReady) {
+            m_claiming = true;
+            lock.unlock();
+            const bool ready = m_settings.nextReady();
+            lock.lock();
+            m_claiming = false;
+            m_room.notify_all();
+            if (!ready)
                 return kNone;
         }
-        if (!wait && m_settings.nextReady && !m_settings.nextReady())
-            return kNone;
+        return claimLocked(lock, file).value_or(kNone);
+    }
+
+    // Reads the next name of the list and gives it a slot; nothing at the end of the list. Only a claim adds slots, so
+    // the room found before is still there.
+    std::optional<std::size_t> claimLocked(std::unique_lock<std::mutex>& lock, QString& file)
+    {
+        m_claiming = true;
+        lock.unlock();
         std::optional<QString> next = m_next();
-        // Only a claim adds slots, so the room found above is still there.
-        const std::lock_guard lock(m_mutex);
+        lock.lock();
+        m_claiming = false;
+        m_room.notify_all();
         if (!next) {
             m_listEnded = true;
             m_changed.notify_all();
-            return kNone;
+            return std::nullopt;
         }
         file = *next;
         m_slots.push_back(Slot{std::move(*next), {}, {}, false});
         return m_base + m_slots.size() - 1;
     }
 
+    // A large file waits for its turn to be written before it is read; true once it has it. False when a file before
+    // it waits to be taken again: this one is given back too, and the thread takes the earlier one first.
+    bool waitForTurn(std::size_t index, const QString& file)
+    {
+        std::unique_lock lock(m_mutex);
+        waitUntil(m_room, lock, [&] { return index == m_head || earlierToRedo(index); });
+        if (index == m_head || stopped())
+            return true;
+        m_redo.emplace(index, file);
+        return false;
+    }
+
+    // Gives the file back for the other threads, and the thread leaves the run; false when it is the last thread
+    // that takes files, which keeps it.
+    bool retire(std::size_t index, const QString& file)
+    {
+        const std::lock_guard lock(m_mutex);
+        if (m_active <= 1)
+            return false;
+        --m_active;
+        m_redo.emplace(index, file);
+        m_room.notify_all();
+        return true;
+    }
+
+    // Starts one more thread, while the run may use more; a system that refuses it leaves the run with those it has.
+    void grow()
+    {
+        const std::lock_guard lock(m_mutex);
+        if (m_growthEnded || m_threads.size() >= m_mostThreads || m_listEnded || stopped())
+            return;
+        ++m_active;
+        try {
+            m_threads.emplace_back([this] { work(std::make_unique<DocumentWorker>(m_settings.workers)); });
+        } catch (const std::system_error&) {
+            --m_active;
+            m_growthEnded = true;
+        }
+    }
+
     // Takes the bytes of chunk for the file's slot, and gives the worker a written chunk to fill again if there is one.
     void hand(std::size_t index, QByteArray& chunk, std::size_t rows)
     {
         std::unique_lock lock(m_mutex);
-        // The file being written never waits; the others wait for room behind it.
-        waitUntil(m_room, lock, [&] { return index == m_head || m_waitingBytes < m_settings.aheadBudgetBytes; });
+        // The file being written never waits; the others wait for room behind it, unless the writer waits for a file
+        // before them that a thread has yet to take again: this one's rows then go beyond the budget.
+        waitUntil(m_room, lock, [&] {
+            return index == m_head || m_waitingBytes < m_settings.aheadBudgetBytes || earlierToRedo(index);
+        });
         m_waitingBytes += std::size_t(chunk.size());
         m_slots[index - m_base].chunks.push_back(Chunk{std::move(chunk), rows});
         chunk = QByteArray();
@@ -316,13 +448,19 @@ private:
     const OrderedExtraction::Source& m_next;
     const OrderedExtraction::Format& m_format;
     const qint64 m_largeFileBytes;
-    std::mutex m_claimMutex; // held by the one claim under way
+    const std::size_t m_mostThreads;
     std::mutex m_mutex;
+    std::vector<std::thread> m_threads;
+    std::unique_ptr<DocumentWorker> m_firstWorker; // for the first thread, which takes it
+    std::size_t m_active = 0;                      // the threads that still take files
+    bool m_growthEnded = false;                    // the system refused a thread
+    bool m_claiming = false;                       // a thread is reading the list
+    std::map<std::size_t, QString> m_redo;         // claimed files given back by threads that left, by index
     std::deque<Slot> m_slots; // the files claimed and not yet written, from the one being written on
     std::size_t m_base = 0;   // the index of m_slots.front()
     bool m_listEnded = false;
     std::condition_variable m_changed; // a slot got a chunk or finished, or the list ended
-    std::condition_variable m_room;    // the writer took bytes or moved on to the next file
+    std::condition_variable m_room;    // the writer took bytes or moved on, a claim ended, or a file was given back
     std::size_t m_waitingBytes = 0;
     std::size_t m_head = 0;          // the file being written
     std::vector<QByteArray> m_spare; // written chunks, empty, for the workers to fill again
@@ -351,63 +489,75 @@ void OrderedExtraction::run(const Source& next, const Format& format, const Deli
 void OrderedExtraction::run(const Source& next, std::size_t workers, const Format& format, const Deliver& deliver,
                             const Failed& failed) const
 {
-    if (workers <= 1) {
-        // One file queued ahead: the worker parses it while the rows of the one before are written.
-        DocumentWorker worker(this->workers);
-        QByteArray chunk;
-        const auto stopped = [this] {
-            return stopRequested && stopRequested->load();
-        };
-        std::optional<QString> current = next();
-        if (current)
-            queueFile(*this, *current, worker);
-        while (current && !stopped()) {
-            // A list that has to wait for its next file is asked again once the rows of this one are out.
-            const bool takenAhead = !nextReady || nextReady();
-            std::optional<QString> following;
-            if (takenAhead)
-                following = next();
+    // The first worker is started before any thread (and before the list is read, which may want one): where the
+    // system allows only a few more processes, one worker reading on this thread does better than threads that wait
+    // for workers it refuses. No worker at all, and this thread tries again for each file, reporting each one it
+    // cannot.
+    auto worker = std::make_unique<DocumentWorker>(this->workers);
+    if (IsDocumentMode(mode))
+        worker->start();
+    if (workers > 1) {
+        if (!IsDocumentMode(mode) || worker->running()) {
+            // Every worker may hold a file below the size that counts as large, and one large file more.
+            qint64 large = largeFileBytes;
+            // The lines of option 3 are read a chunk at a time, so no file of theirs is large.
+            if (large <= 0)
+                large = mode == ExtractionMode::MatchingLines
+                            ? std::numeric_limits<qint64>::max()
+                            : std::max<qint64>(1, LargestDocumentBytes() / qint64(workers));
+            Pipeline pipeline(*this, next, format, large, workers);
+            if (pipeline.begin(worker)) {
+                pipeline.write(deliver, failed);
+                pipeline.joinAll();
+                return;
+            }
+        }
+    }
+    runAlone(next, *worker, format, deliver, failed);
+}
+
+void OrderedExtraction::runAlone(const Source& next, DocumentWorker& worker, const Format& format,
+                                 const Deliver& deliver, const Failed& failed) const
+{
+    // One file queued ahead: the worker parses it while the rows of the one before are written.
+    QByteArray chunk;
+    const auto stopped = [this] {
+        return stopRequested && stopRequested->load();
+    };
+    std::optional<QString> current = next();
+    if (current)
+        queueFile(*this, *current, worker);
+    while (current && !stopped()) {
+        // A list that has to wait for its next file is asked again once the rows of this one are out.
+        const bool takenAhead = !nextReady || nextReady();
+        std::optional<QString> following;
+        if (takenAhead)
+            following = next();
+        if (following)
+            queueFile(*this, *following, worker);
+        const std::optional<ExtractionFailure> failure =
+            extractInChunks(*this, *current, worker, format, chunk, [&](QByteArray& full, std::size_t rows) {
+                if (!stopped()) {
+                    deliver(full);
+                    if (rowsDelivered)
+                        rowsDelivered(rows);
+                }
+                // The same memory takes the next rows.
+                full.truncate(0);
+            });
+        if (stopped())
+            return;
+        if (failure)
+            failed(*current, *failure);
+        if (fileFinished)
+            fileFinished(*current);
+        if (!takenAhead) {
+            if (waitingForList)
+                waitingForList();
+            following = next();
             if (following)
                 queueFile(*this, *following, worker);
-            const std::optional<ExtractionFailure> failure =
-                extractInChunks(*this, *current, worker, format, chunk, [&](QByteArray& full, std::size_t rows) {
-                    if (!stopped()) {
-                        deliver(full);
-                        if (rowsDelivered)
-                            rowsDelivered(rows);
-                    }
-                    // The same memory takes the next rows.
-                    full.truncate(0);
-                });
-            if (stopped())
-                return;
-            if (failure)
-                failed(*current, *failure);
-            if (fileFinished)
-                fileFinished(*current);
-            if (!takenAhead) {
-                if (waitingForList)
-                    waitingForList();
-                following = next();
-                if (following)
-                    queueFile(*this, *following, worker);
-            }
-            current = std::move(following);
         }
-        return;
+        current = std::move(following);
     }
-
-    // Every worker may hold a file below the size that counts as large, and one large file more.
-    qint64 large = largeFileBytes;
-    if (large <= 0)
-        large = mode == ExtractionMode::MatchingLines ? std::numeric_limits<qint64>::max()
-                                                      : std::max<qint64>(1, LargestDocumentBytes() / qint64(workers));
-    Pipeline pipeline(*this, next, format, large);
-    std::vector<std::thread> threads;
-    threads.reserve(workers);
-    for (std::size_t i = 0; i < workers; ++i)
-        threads.emplace_back([&pipeline] { pipeline.work(); });
-    pipeline.write(deliver, failed);
-    for (std::thread& thread : threads)
-        thread.join();
 }

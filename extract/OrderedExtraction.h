@@ -23,6 +23,10 @@
 // thread writes the chunks of the earliest unfinished file as they come, so a file with a huge
 // output streams as it would on one thread; workers that run ahead stop once the bytes waiting
 // for their turn pass a budget, which keeps memory bounded on any mix of files.
+//
+// A system that allows fewer threads or processes than the jobs asked for (a control group's process limit, say) gets
+// fewer workers, down to one on the calling thread: a file whose worker cannot be started is taken by one that runs.
+// Only a file for which no worker at all can be started is reported, with why.
 struct OrderedExtraction
 {
     // Appends one row, formatted, to a chunk, after the prefix of its file (see rowPrefix; empty without one). Runs
@@ -86,4 +90,7 @@ struct OrderedExtraction
 private:
     void run(const Source& next, std::size_t workers, const Format& format, const Deliver& deliver,
              const Failed& failed) const;
+    // The run on the calling thread alone, with one worker.
+    void runAlone(const Source& next, DocumentWorker& worker, const Format& format, const Deliver& deliver,
+                  const Failed& failed) const;
 };

@@ -3,6 +3,8 @@
 #include "DocumentWorker.h"
 #include "WorkerProcess.h"
 
+#include <algorithm>
+#include <iterator>
 #include <mutex>
 #include <vector>
 
@@ -19,8 +21,13 @@ public:
         const std::lock_guard lock(m_mutex);
         if (m_idle.empty())
             return std::make_unique<DocumentWorker>(m_settings);
-        std::unique_ptr<DocumentWorker> worker = std::move(m_idle.back());
-        m_idle.pop_back();
+        // One whose process runs, where there is one: it needs no start, which the system may refuse.
+        auto chosen = std::find_if(m_idle.rbegin(), m_idle.rend(),
+                                   [](const std::unique_ptr<DocumentWorker>& worker) { return worker->running(); });
+        if (chosen == m_idle.rend())
+            chosen = m_idle.rbegin();
+        std::unique_ptr<DocumentWorker> worker = std::move(*chosen);
+        m_idle.erase(std::next(chosen).base());
         return worker;
     }
 
@@ -95,9 +102,7 @@ public:
                 },
                 // The worker is ended under the load, which then fails; its loan goes back to the pool and the next
                 // load starts a fresh worker.
-                [processId] {
-                    WorkerProcess::Interrupt(processId);
-                }};
+                [processId] { WorkerProcess::Interrupt(processId); }, notStarted};
     }
 
 private:

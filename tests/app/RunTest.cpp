@@ -4,6 +4,7 @@
 #include "Processes.h"
 #include "ShortTitle.h"
 #include "WindowHarness.h"
+#include "WorkerProcess.h"
 
 #include <QElapsedTimer>
 #include <QLineEdit>
@@ -18,6 +19,7 @@
 #include <cstdio>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <semaphore>
 
@@ -864,6 +866,72 @@ private Q_SLOTS:
                                                                   message("Done.")}));
         QCOMPARE(shown.results().Texts(), QStringList({"before", "after"}));
         QCOMPARE(shown.pointer(), 0);
+    }
+
+    // A system that allows fewer worker processes than the run's jobs (a process limit) gets every file's rows from
+    // the workers it allows, with no report but the missing file's; only when no worker at all can start is each
+    // file reported, and the run still goes to its end.
+    void workersTheSystemRefusesCostNoFile_data()
+    {
+        QTest::addColumn<int>("allowed");
+        QTest::addColumn<int>("jobs");
+        QTest::newRow("one worker of four jobs") << 1 << 4;
+        QTest::newRow("two workers of four jobs") << 2 << 4;
+        QTest::newRow("one worker of one job") << 1 << 1;
+        QTest::newRow("no worker") << 0 << 4;
+    }
+    void workersTheSystemRefusesCostNoFile()
+    {
+        QFETCH(int, allowed);
+        QFETCH(int, jobs);
+        Harness h;
+        h.jobs = jobs;
+        h.workers = DocumentWorkerSettings{QStringLiteral(QUILLORY_WORKER_PATH), {}, 0};
+        auto starts = std::make_shared<std::atomic<int>>(0);
+        h.workers->startProcess = [starts,
+                                   allowed](const QString& program,
+                                            const QStringList& arguments) -> Result<std::unique_ptr<WorkerProcess>> {
+            if (starts->fetch_add(1) >= allowed)
+                return Failure{QStringLiteral("Resource temporarily unavailable")};
+            return WorkerProcess::start(program, arguments);
+        };
+        MainWindow& window = h.load();
+        QStringList files, rows;
+        for (int i = 0; i < 12; ++i) {
+            const QString name = QStringLiteral("page-%1.html").arg(i, 2, 10, QLatin1Char('0'));
+            if (i == 5) {
+                files << h.folder.filePath(name);
+                continue;
+            }
+            // The first file's rows take a while, so that the files after it are begun while it holds its worker.
+            const int copies = i == 0 ? 50'000 : 1;
+            files << h.file(name, "<table>" + QStringLiteral("<tr><td>%1</td></tr>").arg(i).toUtf8().repeated(copies) +
+                                      "</table>");
+            for (int copy = 0; copy < copies; ++copy)
+                rows << QString::number(i);
+        }
+        window.inputFiles().AppendMany(natives(files));
+        const auto failed = [](const QString& description) {
+            return FakeDialogs::Box{FakeDialogs::Kind::Message, "Application Error", report(description, 128),
+                                    Dialogs::Icon::Warning};
+        };
+        QList<FakeDialogs::Box> expected;
+        if (allowed == 0) {
+            for (const QString& file : files)
+                expected << failed(QStringLiteral("Internal error (the parser %1 could not be started: Resource "
+                                                  "temporarily unavailable) in %2")
+                                       .arg(QStringLiteral(QUILLORY_WORKER_PATH), native(file)));
+            rows.clear();
+        } else {
+            expected << failed("File not found");
+        }
+        expected << message("Done.");
+        for (qsizetype i = 0; i < expected.size(); ++i)
+            h.dialogs.expectMessage();
+        QTest::mouseClick(h.find<QPushButton>("PushButton7"), Qt::LeftButton);
+        QCOMPARE(h.dialogs.transcript(), expected);
+        QCOMPARE(window.results().Texts(), rows);
+        QCOMPARE(window.pointer(), 0);
     }
 
     // A file that was read but gave no document is named in its report; one that could not be read keeps the

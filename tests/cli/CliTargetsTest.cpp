@@ -433,10 +433,12 @@ TEST(QuilloryExtractTargets, NamesOutsideTheCodePageAreFoundSavedAndReported)
     QDir(dir.path()).mkdir(QString::fromUtf8("\xD0\xBF\xD0\xB0\xD0\xBF\xD0\xBA\xD0\xB0"));
     const QString first = QString::fromUtf8("\xCE\xA9\xCE\xBC\xCE\xAD\xCE\xB3\xCE\xB1 \xE6\x97\xA5\xE6\x9C\xAC.html");
     dir.write(first, "<p>one</p>");
-    dir.write(QString::fromUtf8("\xD0\xBF\xD0\xB0\xD0\xBF\xD0\xBA\xD0\xB0/na\xC3\xAFve \xF0\x9F\x98\x80.htm"), "<p>two</p>");
+    dir.write(QString::fromUtf8("\xD0\xBF\xD0\xB0\xD0\xBF\xD0\xBA\xD0\xB0/na\xC3\xAFve \xF0\x9F\x98\x80.htm"),
+              "<p>two</p>");
     const std::string gone = (root + QString::fromUtf8("gone \xCE\xA9.html")).toStdString();
     const Outcome outcome =
-        run(dir, {(root + first).toStdString(), (root + QString::fromUtf8("\xD0\xBF\xD0\xB0\xD0\xBF\xD0\xBA\xD0\xB0")).toStdString(), gone});
+        run(dir, {(root + first).toStdString(),
+                  (root + QString::fromUtf8("\xD0\xBF\xD0\xB0\xD0\xBF\xD0\xBA\xD0\xB0")).toStdString(), gone});
     EXPECT_EQ(outcome.status, 1);
     EXPECT_EQ(outcome.out, "one\ntwo\n");
     EXPECT_EQ(outcome.err, "quillory-extract: " + gone + ": cannot read: File not found\n");
@@ -874,3 +876,103 @@ TEST(QuilloryExtractWorkers, AWorkerKilledMidFileCostsOnlyThatFileAndDiesWithThe
         QThread::msleep(5);
     EXPECT_TRUE(HasEnded(orphan)) << "worker " << orphan << " outlived its program";
 }
+
+#ifndef Q_OS_WIN
+namespace {
+
+// A control group whose processes and threads may number at most a given count, for the runs a test starts in it:
+// the process limit of a container or a user's session. Unavailable where the system has no pids controller the
+// tests may use (cgroup v1 at /sys/fs/cgroup/pids, written as root).
+class ProcessLimit
+{
+public:
+    ProcessLimit()
+        : m_path(QStringLiteral("/sys/fs/cgroup/pids/quillory-test-%1").arg(::getpid()).toStdString()),
+          m_made(::geteuid() == 0 && ::mkdir(m_path.c_str(), 0755) == 0)
+    {}
+    ~ProcessLimit()
+    {
+        // The runs have ended, their workers with them; a worker's last moments may still count for a while.
+        for (int tries = 0; m_made && ::rmdir(m_path.c_str()) != 0 && tries < 200; ++tries)
+            QThread::msleep(10);
+    }
+    bool available() const { return m_made; }
+
+    // The processes and threads the group may hold.
+    void allow(int most) const
+    {
+        QFile limit(QString::fromStdString(m_path + "/pids.max"));
+        ASSERT_TRUE(limit.open(QIODevice::WriteOnly));
+        ASSERT_GT(limit.write(QByteArray::number(most)), 0);
+    }
+    // The words that run a program in the group: a shell that moves itself in, then becomes the program.
+    std::vector<std::string> wrapper() const
+    {
+        return {"/bin/sh", "-c", "echo $$ > '" + m_path + "/cgroup.procs' && exec \"$@\"", "sh"};
+    }
+
+private:
+    std::string m_path;
+    bool m_made;
+};
+
+} // namespace
+
+// Under a process limit (pids.max counts threads too), -j 8 runs on the workers and threads the system allows, down to
+// one worker on the program's own thread: the rows are those of -j 1, with no file lost or reported. Only when no
+// worker at all can start is each file reported, and the status 1; option 3 needs none.
+TEST(QuilloryExtractWorkers, AProcessLimitMeansFewerWorkersNeverLostFiles)
+{
+    const ProcessLimit limit;
+    if (!limit.available())
+        GTEST_SKIP() << "no pids control group to make (cgroup v1, as root)";
+    TempDir dir;
+    std::vector<std::string> files;
+    for (int i = 0; i < 50; ++i)
+        files.push_back(
+            dir.write(QStringLiteral("f%1.html").arg(i, 2, 10, QLatin1Char('0')),
+                      QStringLiteral("<table><tr><td>one %1</td><td>two</td></tr></table>\n").arg(i).toUtf8())
+                .toStdString());
+    QByteArray list;
+    for (const std::string& file : files)
+        list += QByteArray::fromStdString(file) + '\n';
+    const std::string listFile = dir.write("list.txt", list).toStdString();
+
+    for (const char* mode : {"1", "3"}) {
+        std::vector<std::string> alone = {"-m", mode, "-j", "1"};
+        alone.insert(alone.end(), files.begin(), files.end());
+        const Outcome expected = run(dir, alone);
+        ASSERT_EQ(expected.status, 0);
+        ASSERT_EQ(std::count(expected.out.begin(), expected.out.end(), '\n'), *mode == '1' ? 100 : 50);
+        // The program alone; with one worker; with one worker and one thread; with two of each.
+        for (const int most : {1, 2, 3, 5}) {
+            for (const bool fromList : {false, true}) {
+                SCOPED_TRACE(testing::Message()
+                             << "mode " << mode << ", pids.max " << most << (fromList ? ", list" : ""));
+                limit.allow(most);
+                std::vector<std::string> arguments = {"-m", mode, "-j", "8"};
+                if (fromList) {
+                    arguments.insert(arguments.end(), {"--files-from", listFile});
+                } else {
+                    arguments.insert(arguments.end(), files.begin(), files.end());
+                }
+                const Outcome outcome = finish(start(dir, arguments, false, limit.wrapper()));
+                if (most == 1 && *mode == '1') {
+                    EXPECT_EQ(outcome.status, 1);
+                    EXPECT_EQ(outcome.out, "");
+                    std::string reported;
+                    for (const std::string& file : files)
+                        reported += "quillory-extract: " + file + ": cannot parse: Internal error (the parser " +
+                                    QUILLORY_EXTRACT_PATH +
+                                    " could not be started: Resource temporarily unavailable)\n";
+                    EXPECT_EQ(outcome.err, reported);
+                    continue;
+                }
+                EXPECT_EQ(outcome.status, 0);
+                EXPECT_EQ(outcome.err, "");
+                EXPECT_EQ(outcome.out, expected.out);
+            }
+        }
+    }
+}
+#endif

@@ -1,14 +1,21 @@
 #include "OrderedExtraction.h"
 #include "TempDir.h"
+#include "WorkerProcess.h"
 
 #include <QFile>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -50,13 +57,35 @@ OrderedExtraction::PartsFormat transcriptParts(std::function<void(std::string_vi
     return parts;
 }
 
-} // namespace
-
-TEST(OrderedExtraction, ManyThreadsWriteTheSameBytesAsOneInEveryMode)
+// The transcript of a run that might hang: stopped after a minute, far past what it needs, so that a hang fails the
+// test with what the run had written.
+QByteArray transcriptOrHang(OrderedExtraction extraction, const std::vector<QString>& files)
 {
-    // Files from empty to thousands of rows, with missing ones among them, and chunks and a
-    // waiting budget small enough that workers keep stopping for the writer.
-    TempDir dir;
+    std::atomic<bool> stop{false};
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool done = false;
+    std::thread watchdog([&] {
+        std::unique_lock lock(mutex);
+        if (!ended.wait_for(lock, std::chrono::seconds(60), [&] { return done; }))
+            stop = true;
+    });
+    extraction.stopRequested = &stop;
+    QByteArray out = transcript(extraction, files);
+    {
+        const std::lock_guard lock(mutex);
+        done = true;
+    }
+    ended.notify_all();
+    watchdog.join();
+    if (stop.load())
+        ADD_FAILURE() << "the run hung";
+    return out;
+}
+
+// Files from empty to thousands of rows, with missing ones among them.
+std::vector<QString> mixedFiles(const TempDir& dir)
+{
     std::mt19937 random(7);
     std::vector<QString> files;
     for (int i = 0; i < 60; ++i) {
@@ -72,6 +101,32 @@ TEST(OrderedExtraction, ManyThreadsWriteTheSameBytesAsOneInEveryMode)
         page += "</table>";
         files.push_back(dir.write(name, QByteArray::fromStdString(page)));
     }
+    return files;
+}
+
+// Workers on a system that lets the run start only `allowed` worker processes, however many it asks for: every start
+// after those fails as a process limit makes it fail.
+DocumentWorkerSettings workersAllowing(int allowed)
+{
+    DocumentWorkerSettings settings = DefaultDocumentWorkers(QStringLiteral(QUILLORY_WORKER_PATH));
+    auto starts = std::make_shared<std::atomic<int>>(0);
+    settings.startProcess = [starts, allowed](const QString& program,
+                                              const QStringList& arguments) -> Result<std::unique_ptr<WorkerProcess>> {
+        if (starts->fetch_add(1) >= allowed)
+            return Failure{QStringLiteral("Resource temporarily unavailable")};
+        return WorkerProcess::start(program, arguments);
+    };
+    return settings;
+}
+
+} // namespace
+
+TEST(OrderedExtraction, ManyThreadsWriteTheSameBytesAsOneInEveryMode)
+{
+    // Files from empty to thousands of rows, with missing ones among them, and chunks and a
+    // waiting budget small enough that workers keep stopping for the writer.
+    TempDir dir;
+    const std::vector<QString> files = mixedFiles(dir);
 
     for (const ExtractionMode mode : {ExtractionMode::LeafTexts, ExtractionMode::ElementBlocks,
                                       ExtractionMode::MatchingLines, ExtractionMode::TagNames}) {
@@ -160,4 +215,102 @@ TEST(OrderedExtraction, AFileCutShortWhileItsLongLineIsWrittenFailsAloneAndTheNe
         EXPECT_EQ(written, "one 1\none 2\n" + QByteArray(1000, 'x') + "\n!cut.txt 0\none 3\n");
         dir.write("cut.txt", "one 2\n" + QByteArray(5000, 'x') + " One\nlast one\n");
     }
+}
+
+// A system that refuses processes past a few (a control group's pids.max, say) gets the same bytes from the workers it
+// allows: a thread whose worker cannot start hands its file to those that run, even while they wait for the writer
+// with rows of later files (a budget of a few bytes) or for their large file's turn.
+TEST(OrderedExtraction, WorkersTheSystemRefusesCostNoFile)
+{
+    TempDir dir;
+    const std::vector<QString> files = mixedFiles(dir);
+    OrderedExtraction single;
+    single.workers = DefaultDocumentWorkers(QStringLiteral(QUILLORY_WORKER_PATH));
+    single.mode = ExtractionMode::ElementBlocks;
+    single.texts = {QStringLiteral("tr"), QStringLiteral("one")};
+    const QByteArray expected = transcript(single, files);
+    ASSERT_EQ(expected.count('!'), 4);
+    for (const int allowed : {1, 2}) {
+        for (const int jobs : {3, 8}) {
+            for (const qint64 large : {qint64(0), qint64(1000)}) {
+                SCOPED_TRACE(testing::Message() << allowed << " workers allowed, " << jobs << " jobs, large " << large);
+                OrderedExtraction limited = single;
+                limited.workers = workersAllowing(allowed);
+                limited.jobs = jobs;
+                limited.chunkBytes = 64;
+                limited.aheadBudgetBytes = 256;
+                limited.largeFileBytes = large;
+                EXPECT_EQ(transcriptOrHang(limited, files).toStdString(), expected.toStdString());
+            }
+        }
+    }
+}
+
+// Only when no worker at all can be started is each file reported, with why, after the rows of the files before it.
+TEST(OrderedExtraction, WithoutAnyWorkerEveryFileIsReported)
+{
+    TempDir dir;
+    const std::vector<QString> files = {dir.write("a.htm", "<p>a</p>"), dir.path() + "/missing.htm",
+                                        dir.write("c.htm", "<p>c</p>")};
+    const QString why = QStringLiteral("Internal error (the parser %1 could not be started: Resource temporarily "
+                                       "unavailable)")
+                            .arg(QStringLiteral(QUILLORY_WORKER_PATH));
+    for (const int jobs : {1, 4}) {
+        SCOPED_TRACE(jobs);
+        OrderedExtraction none;
+        none.workers = workersAllowing(0);
+        none.jobs = jobs;
+        QStringList reported;
+        none.run(
+            files, [](QByteArray&, std::string_view, std::string_view) {},
+            [](const QByteArray& chunk) { ADD_FAILURE() << "rows without a worker: " << chunk.toStdString(); },
+            [&](const QString& file, const ExtractionFailure& failure) {
+                reported << file.section('/', -1) + ": " + QString::number(int(failure.stage)) + " " +
+                                failure.description;
+            });
+        EXPECT_EQ(reported, QStringList({"a.htm: 1 " + why, "missing.htm: 1 " + why, "c.htm: 1 " + why}));
+    }
+    // The lines of option 3 need no worker.
+    OrderedExtraction lines;
+    lines.workers = workersAllowing(0);
+    lines.mode = ExtractionMode::MatchingLines;
+    lines.texts = {QString(), QStringLiteral("<p>")};
+    lines.jobs = 4;
+    EXPECT_EQ(transcript(lines, files), "<p>a</p>\n!missing.htm 0\n<p>c</p>\n");
+}
+
+// A worker lost on a file whose restart the system refuses costs that file only: the thread leaves the run, and the
+// files it would have taken next go to the workers that run.
+TEST(OrderedExtraction, AWorkerThatCannotBeStartedAgainHandsItsFilesOn)
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "The sanitizers reserve more address space than the limit allows, so the limit is off";
+#endif
+    // Small files, one past what a worker may hold (its worker ends on it), then files whose rows are more than the
+    // writer lets wait: while the worker reads the dense page, the others run ahead and wait for the writer.
+    TempDir dir;
+    std::vector<QString> files;
+    for (int i = 0; i < 8; ++i)
+        files.push_back(dir.write(QStringLiteral("small%1.htm").arg(i),
+                                  QStringLiteral("<table><tr><td>one %1</td></tr></table>").arg(i).toUtf8()));
+    files.push_back(dir.write("dense.htm", QByteArray("<p>x").repeated(10 * 1024 * 256)));
+    for (int i = 0; i < 24; ++i)
+        files.push_back(dir.write(QStringLiteral("rows%1.htm").arg(i),
+                                  "<table>" + QByteArray("<tr><td>one</td></tr>").repeated(60) + "</table>"));
+    OrderedExtraction single;
+    single.workers = DefaultDocumentWorkers(QStringLiteral(QUILLORY_WORKER_PATH));
+    single.workers.memoryLimit = qint64(200) << 20;
+    single.mode = ExtractionMode::ElementBlocks;
+    single.texts = {QStringLiteral("tr"), QStringLiteral("one")};
+    const QByteArray expected = transcript(single, files);
+    ASSERT_TRUE(expected.contains("</tr>\n!dense.htm 1\n<tr>"));
+    ASSERT_EQ(expected.count('!'), 1);
+    OrderedExtraction limited = single;
+    // Each of the three threads starts its worker; the one lost on the dense page cannot be started again.
+    limited.workers = workersAllowing(3);
+    limited.workers.memoryLimit = qint64(200) << 20;
+    limited.jobs = 3;
+    limited.chunkBytes = 64;
+    limited.aheadBudgetBytes = 256;
+    EXPECT_EQ(transcriptOrHang(limited, files).toStdString(), expected.toStdString());
 }
