@@ -16,6 +16,8 @@
 #include <QElapsedTimer>
 
 #include <memory>
+#include <string>
+#include <utility>
 
 namespace {
 
@@ -43,6 +45,42 @@ public:
 
 private:
     std::function<std::optional<ExtractionFailure>()> m_take;
+};
+
+// A line of option 3 too long to be read whole, joined before it goes into the results list, which holds every row
+// whole. One the list has no room for is its file's failure: the run reports it and goes on with the next file, whose
+// rows may well fit.
+class JoinedRow final : public RowParts
+{
+public:
+    JoinedRow(const ResultsList& results, std::function<void(std::string_view)> append)
+        : m_results(results), m_append(std::move(append))
+    {}
+
+    void begin() override { m_row.clear(); }
+    void part(std::string_view part) override
+    {
+        const std::uint64_t held = m_results.BytesHeld() + ResultsList::kRowOverheadBytes;
+        const std::uint64_t room = m_results.CapacityBytes() > held ? m_results.CapacityBytes() - held : 0;
+        if (m_row.size() + part.size() > room) {
+            m_row = std::string();
+            Fail(QStringLiteral("Out of memory (a line of this file is longer than the %L1 MB the results list has "
+                                "room for)")
+                     .arg(double(room) / (1024.0 * 1024.0), 0, 'f', 0));
+        }
+        m_row.append(part);
+    }
+    void end() override
+    {
+        const std::string row = std::exchange(m_row, std::string());
+        m_append(row);
+    }
+    void abandon() override { m_row = std::string(); }
+
+private:
+    const ResultsList& m_results;
+    std::function<void(std::string_view)> m_append;
+    std::string m_row;
 };
 
 // What the report of a failed file says. A file that could not be read is reported in the system's own fixed words
@@ -252,12 +290,13 @@ void ExtractionRun::Session::extractFile(int position)
     m_mode = *mode;
     // The texts are read once the document or the lines are ready: a change typed meanwhile already counts.
     const RunControls& controls = m_run.m_controls;
+    JoinedRow joined(m_run.m_results, [this](std::string_view row) { append(row); });
     const std::optional<ExtractionFailure> failure = ExtractFile(
         path, *mode,
         [&controls] {
             return ExtractionTexts{controls.tagName(), controls.searchText()};
         },
-        *this, [this](std::string_view row) { append(row); });
+        *this, [this](std::string_view row) { append(row); }, &joined);
     if (failure)
         m_trap.step(StepOf(*mode, failure->stage), [&] { Fail(failureReport(path, *failure)); });
 }

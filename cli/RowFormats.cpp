@@ -269,4 +269,31 @@ void AppendRow(Format format, QByteArray& out, std::string_view prefix, std::str
     }
 }
 
+void AppendRowStart(QByteArray& out, std::string_view prefix)
+{
+    out.append(QByteArrayView(prefix.data(), qsizetype(prefix.size())));
+}
+
+void AppendRowPart(Format format, QByteArray& out, std::string_view part)
+{
+    // Each rule escapes a byte, or a whole UTF-8 character, by itself: a row cut between characters escapes to the
+    // same bytes piece by piece.
+    switch (format) {
+    case Format::Text:
+        out.append(QByteArrayView(part.data(), qsizetype(part.size())));
+        break;
+    case Format::Tsv:
+        appendEscaped<TsvRule>(out, {}, part, {});
+        break;
+    case Format::Jsonl:
+        appendEscaped<JsonRule>(out, {}, part, {});
+        break;
+    }
+}
+
+void AppendRowEnd(Format format, QByteArray& out)
+{
+    out.append(format == Format::Jsonl ? "\"}\n" : "\n");
+}
+
 } // namespace RowFormats

@@ -24,4 +24,10 @@ QByteArray Prefix(Format format, bool withFileName, const QByteArray& nativePath
 // The file's prefix, the row itself and what ends it.
 void AppendRow(Format format, QByteArray& out, std::string_view prefix, std::string_view row);
 
+// The same bytes for a row given in parts, each ending between two characters: the prefix, each part in turn, then
+// what ends the row.
+void AppendRowStart(QByteArray& out, std::string_view prefix);
+void AppendRowPart(Format format, QByteArray& out, std::string_view part);
+void AppendRowEnd(Format format, QByteArray& out);
+
 } // namespace RowFormats

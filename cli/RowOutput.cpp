@@ -1,5 +1,6 @@
 #include "RowOutput.h"
 
+#include "AnsiCodec.h"
 #include "FileNames.h"
 #include "ResultsFormat.h"
 #include "RowFormats.h"
@@ -85,6 +86,35 @@ OrderedExtraction::Format RowOutput::format() const
     return [printed](QByteArray& chunk, std::string_view prefix, std::string_view row) {
         RowFormats::AppendRow(printed, chunk, prefix, row);
     };
+}
+
+OrderedExtraction::PartsFormat RowOutput::partsFormat() const
+{
+    OrderedExtraction::PartsFormat parts;
+    if (m_options.saveText || m_options.saveCsv) {
+        // The code page's bytes of a row cut between characters are those of the whole row, piece by piece.
+        const char* const end = m_options.saveText ? ResultsFormat::kLineEnd : ",";
+        parts.begin = [](QByteArray&, std::string_view) {
+        };
+        parts.part = [](QByteArray& chunk, std::string_view part) {
+            AnsiCodec::appendEncodedUtf8(chunk, QByteArrayView(part.data(), qsizetype(part.size())));
+        };
+        parts.end = [end](QByteArray& chunk) {
+            chunk.append(end);
+        };
+        return parts;
+    }
+    const RowFormats::Format printed = m_options.format;
+    parts.begin = [](QByteArray& chunk, std::string_view prefix) {
+        RowFormats::AppendRowStart(chunk, prefix);
+    };
+    parts.part = [printed](QByteArray& chunk, std::string_view part) {
+        RowFormats::AppendRowPart(printed, chunk, part);
+    };
+    parts.end = [printed](QByteArray& chunk) {
+        RowFormats::AppendRowEnd(printed, chunk);
+    };
+    return parts;
 }
 
 OrderedExtraction::Deliver RowOutput::deliver()

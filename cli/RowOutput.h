@@ -23,6 +23,8 @@ public:
     bool open();
     // Rows become bytes on the workers; the bytes are written here, in the files' order.
     OrderedExtraction::Format format() const;
+    // The same bytes for a row given in parts.
+    OrderedExtraction::PartsFormat partsFormat() const;
     OrderedExtraction::Deliver deliver();
     // The bytes to put before each row of a file: its name, where the rows are printed with it.
     std::function<QByteArray(const QString& file)> rowPrefix() const;

@@ -59,6 +59,7 @@ OrderedExtraction extractionFor(const Options& options, const RowOutput& output,
         extraction.workers.timeLimit.base = std::chrono::seconds(*options.timeout);
     extraction.stopRequested = &StopSignals::Requested();
     extraction.rowPrefix = output.rowPrefix();
+    extraction.partsFormat = output.partsFormat();
     if (progress.shown()) {
         extraction.rowsDelivered = [&progress](std::size_t rows) {
             progress.rowsDelivered(rows);

@@ -31,3 +31,16 @@ inline bool IsDocumentMode(ExtractionMode mode)
 
 // Takes the rows of a mode, one at a time and in order; rows are UTF-8.
 using RowSink = std::function<void(std::string_view row)>;
+
+// Takes a row too long to be held whole, a part at a time, where the taker need not hold it whole either: begin(), the
+// parts in order (UTF-8, each ending between two characters), then end(). When the file fails part-way through the
+// row, abandon() comes in place of end(), after the parts given so far.
+class RowParts
+{
+public:
+    virtual ~RowParts() = default;
+    virtual void begin() = 0;
+    virtual void part(std::string_view part) = 0;
+    virtual void end() = 0;
+    virtual void abandon() = 0;
+};

@@ -2,7 +2,7 @@
 
 #include "ExtractionMode.h"
 #include "HtmlDocument.h"
-#include "LineList.h"
+#include "MatchingLines.h"
 
 #include <QString>
 #include <QStringView>
@@ -20,9 +20,7 @@ void EmitLeafTexts(const HtmlDocument& document, const RowSink& sink);
 // piece in lower case, then "</tr>". The name is used exactly as typed.
 void EmitElementBlocks(const HtmlDocument& document, QStringView tagName, const RowSink& sink);
 
-// Every line holding the search text, compared without regard to case, with its line feeds,
-// carriage returns and tabs removed.
-void EmitMatchingLines(const LineList& lines, QStringView searchText, const RowSink& sink);
+// Mode 3, every line holding the search text, works on the file's bytes rather than a document: MatchingLines.h.
 
 // The lower-case tag name of every element of the document, in document order.
 void EmitTagNames(const HtmlDocument& document, const RowSink& sink);

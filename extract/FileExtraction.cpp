@@ -1,7 +1,7 @@
 #include "FileExtraction.h"
 
 #include "ExtractionModes.h"
-#include "LineList.h"
+#include "FileSystem.h"
 #include "Steps.h"
 
 namespace {
@@ -15,21 +15,37 @@ template <typename Action> std::optional<ExtractionFailure> inStage(ExtractionSt
     return failure;
 }
 
-std::optional<ExtractionFailure> extractLines(const QString& path, const std::function<ExtractionTexts()>& texts,
-                                              const RowSink& sink)
+// The file as option 3 reads it, a piece at a time.
+class FileBytes final : public ByteSource
 {
-    std::optional<LineList> lines;
+public:
+    explicit FileBytes(FileSystem::FileReader reader) : m_reader(std::move(reader)) {}
+    Result<qsizetype> read(qint64 offset, char* into, qsizetype size) override
+    {
+        return m_reader.read(offset, into, size);
+    }
+
+private:
+    FileSystem::FileReader m_reader;
+};
+
+std::optional<ExtractionFailure> extractLines(const QString& path, const std::function<ExtractionTexts()>& texts,
+                                              const RowSink& sink, RowParts* parts, qsizetype chunkBytes)
+{
+    std::optional<FileBytes> bytes;
     if (std::optional<ExtractionFailure> failure =
             inStage(ExtractionStage::Read, [&]() -> std::optional<ExtractionFailure> {
-                Result<LineList> read = ReadFileLines(path);
-                if (!read)
-                    return ExtractionFailure{ExtractionStage::Read, read.failure().description};
-                lines.emplace(std::move(*read));
+                Result<FileSystem::FileReader> opened = FileSystem::FileReader::open(path);
+                if (!opened)
+                    return ExtractionFailure{ExtractionStage::Read, opened.failure().description};
+                bytes.emplace(std::move(*opened));
                 return std::nullopt;
             }))
         return failure;
     return inStage(ExtractionStage::Rows, [&]() -> std::optional<ExtractionFailure> {
-        EmitMatchingLines(*lines, texts().searchText, sink);
+        const std::optional<Failure> unread = EmitMatchingLines(*bytes, texts().searchText, sink, parts, chunkBytes);
+        if (unread)
+            return ExtractionFailure{ExtractionStage::Read, unread->description};
         return std::nullopt;
     });
 }
@@ -38,10 +54,10 @@ std::optional<ExtractionFailure> extractLines(const QString& path, const std::fu
 
 std::optional<ExtractionFailure> ExtractFile(const QString& path, ExtractionMode mode,
                                              const std::function<ExtractionTexts()>& texts, DocumentSource& documents,
-                                             const RowSink& sink)
+                                             const RowSink& sink, RowParts* parts, qsizetype lineChunkBytes)
 {
     if (!IsDocumentMode(mode))
-        return extractLines(path, texts, sink);
+        return extractLines(path, texts, sink, parts, lineChunkBytes);
     std::unique_ptr<LoadedDocument> document;
     if (std::optional<ExtractionFailure> failure =
             inStage(ExtractionStage::Parse, [&]() -> std::optional<ExtractionFailure> {
@@ -56,8 +72,9 @@ std::optional<ExtractionFailure> ExtractFile(const QString& path, ExtractionMode
 }
 
 std::optional<ExtractionFailure> ExtractFile(const QString& path, ExtractionMode mode, const ExtractionTexts& texts,
-                                             DocumentSource& documents, const RowSink& sink)
+                                             DocumentSource& documents, const RowSink& sink, RowParts* parts,
+                                             qsizetype lineChunkBytes)
 {
     return ExtractFile(
-        path, mode, [&texts] { return texts; }, documents, sink);
+        path, mode, [&texts] { return texts; }, documents, sink, parts, lineChunkBytes);
 }

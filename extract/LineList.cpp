@@ -28,10 +28,10 @@ const std::vector<qsizetype>& LineList::starts() const
     return m_starts;
 }
 
-LineList::Span LineList::lineAround(qsizetype position) const
+LineList::Span LineList::lineAround(QByteArrayView bytes, qsizetype position)
 {
-    const char* data = m_bytes.constData();
-    const qsizetype size = m_bytes.size();
+    const char* data = bytes.data();
+    const qsizetype size = bytes.size();
     qsizetype start = position;
     while (start > 0 && data[start - 1] != '\n')
         --start;

@@ -34,10 +34,12 @@ public:
         qsizetype end;  // where the content ends, before its terminator
         qsizetype next; // where the next line starts, or -1 after the last line
     };
-    Span lineAround(qsizetype position) const;
+    Span lineAround(qsizetype position) const { return lineAround(m_bytes, position); }
+    // The same within any bytes, which are taken to be whole lines.
+    static Span lineAround(QByteArrayView bytes, qsizetype position);
 
-    // Files larger than this (half of the machine's memory) are refused before they are read: a file is held whole
-    // while its lines are searched.
+    // Files larger than this (half of the machine's memory) are refused by ReadFileLines before they are read: a line
+    // list holds its file whole. (Option 3 reads its files a piece at a time instead: MatchingLines.h.)
     static qint64 LargestFileBytes();
 
 private:

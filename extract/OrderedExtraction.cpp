@@ -2,13 +2,13 @@
 
 #include "FileSystem.h"
 #include "InProcessDocuments.h"
-#include "LineList.h"
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <limits>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -20,6 +20,52 @@ namespace {
 
 // Takes the bytes of a full chunk with the number of its rows, and leaves the chunk empty, perhaps with room.
 using Flush = std::function<void(QByteArray& chunk, std::size_t rows)>;
+
+// A row too long to be held whole, written into the chunk as its parts come; the chunk is handed on whenever it is
+// full, also in the middle of the row.
+class PartsIntoChunks final : public RowParts
+{
+public:
+    PartsIntoChunks(const OrderedExtraction& settings, std::string_view prefix, QByteArray& chunk, std::size_t& rows,
+                    const Flush& flush)
+        : m_settings(settings), m_prefix(prefix), m_chunk(chunk), m_rows(rows), m_flush(flush)
+    {}
+
+    void begin() override
+    {
+        if (m_chunk.isEmpty())
+            m_chunk.reserve(qsizetype(m_settings.chunkBytes) + 4096);
+        m_settings.partsFormat.begin(m_chunk, m_prefix);
+    }
+    void part(std::string_view part) override
+    {
+        m_settings.partsFormat.part(m_chunk, part);
+        flushIfFull();
+    }
+    void end() override
+    {
+        m_settings.partsFormat.end(m_chunk);
+        ++m_rows;
+        flushIfFull();
+    }
+    // The row ends where it was cut, so that the rows after it are still rows of their own.
+    void abandon() override { end(); }
+
+private:
+    void flushIfFull()
+    {
+        if (std::size_t(m_chunk.size()) >= m_settings.chunkBytes) {
+            m_flush(m_chunk, m_rows);
+            m_rows = 0;
+        }
+    }
+
+    const OrderedExtraction& m_settings;
+    std::string_view m_prefix;
+    QByteArray& m_chunk;
+    std::size_t& m_rows;
+    const Flush& m_flush;
+};
 
 // Runs one file, filling chunk (empty on entry and on return) and handing it to flush each time it is full. A file of
 // a document mode must have been queued on the worker.
@@ -40,8 +86,11 @@ std::optional<ExtractionFailure> extractInChunks(const OrderedExtraction& settin
             rows = 0;
         }
     };
+    PartsIntoChunks parts(settings, prefix, chunk, rows, flush);
     QueuedDocuments queued(worker);
-    const std::optional<ExtractionFailure> failure = ExtractFile(file, settings.mode, settings.texts, queued, sink);
+    const std::optional<ExtractionFailure> failure =
+        ExtractFile(file, settings.mode, settings.texts, queued, sink, settings.partsFormat.begin ? &parts : nullptr,
+                    settings.lineChunkBytes);
     if (!chunk.isEmpty())
         flush(chunk, rows);
     return failure;
@@ -451,11 +500,11 @@ void OrderedExtraction::run(const Source& next, std::size_t workers, const Forma
         if (!IsDocumentMode(mode) || worker->running()) {
             // Every worker may hold a file below the size that counts as large, and one large file more.
             qint64 large = largeFileBytes;
-            if (large <= 0) {
-                const qint64 largest =
-                    mode == ExtractionMode::MatchingLines ? LineList::LargestFileBytes() : LargestDocumentBytes();
-                large = std::max<qint64>(1, largest / qint64(workers));
-            }
+            // The lines of option 3 are read a chunk at a time, so no file of theirs is large.
+            if (large <= 0)
+                large = mode == ExtractionMode::MatchingLines
+                            ? std::numeric_limits<qint64>::max()
+                            : std::max<qint64>(1, LargestDocumentBytes() / qint64(workers));
             Pipeline pipeline(*this, next, format, large, workers);
             if (pipeline.begin(worker)) {
                 pipeline.write(deliver, failed);

@@ -41,6 +41,16 @@ struct OrderedExtraction
     using RowsDelivered = std::function<void(std::size_t rows)>;
     using FileFinished = std::function<void(const QString& file)>;
 
+    // Writes a row too long to be held whole (a line of mode 3 longer than lineChunkBytes) as its parts come: begin
+    // puts the file's prefix, part each piece of the row, end what ends it, also when the row's file failed part-way.
+    // Runs on the workers. Unset: such a row is joined and given to the format whole.
+    struct PartsFormat
+    {
+        std::function<void(QByteArray& chunk, std::string_view prefix)> begin;
+        std::function<void(QByteArray& chunk, std::string_view part)> part;
+        std::function<void(QByteArray& chunk)> end;
+    };
+
     ExtractionMode mode = ExtractionMode::LeafTexts;
     ExtractionTexts texts;
     DocumentWorkerSettings workers;
@@ -48,8 +58,11 @@ struct OrderedExtraction
     std::size_t chunkBytes = std::size_t(1) << 18;
     std::size_t aheadBudgetBytes = std::size_t(64) << 20;
     // Files larger than this wait for their turn to be written before they are read, so that at
-    // most one of them is in memory at a time; 0 works it out from the machine's memory.
+    // most one of them is in memory at a time; 0 works it out from the machine's memory (and in mode 3, which reads
+    // a file a chunk at a time, no file is large).
     qint64 largeFileBytes = 0;
+    qsizetype lineChunkBytes = kLineChunkBytes;
+    PartsFormat partsFormat = {};
     // The bytes to put before every row of a file (its name, say), worked out once per file and handed to the
     // format with each row. Runs on the workers.
     std::function<QByteArray(const QString& file)> rowPrefix = {};

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <utility>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -55,6 +56,31 @@ Failure whyNotAFile(const struct stat& status)
     // A device or a pipe could be read forever; only plain files hold a document.
     return Failure{QStringLiteral("Bad file mode (not a regular file)")};
 }
+
+// Opens a regular file for reading: one open and one fstat, since on thousands of small files the usual round of stat
+// calls costs more than the reading. Without waiting: a pipe is refused, not waited on.
+Result<int> openRegularFile(const QString& path, struct stat& status)
+{
+    const QByteArray name = FileNames::toNative(path);
+    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return whyUnreadable(name, errno);
+    if (::fstat(fd, &status) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return whyUnreadable(name, error);
+    }
+    if (!S_ISREG(status.st_mode)) {
+        ::close(fd);
+        return whyNotAFile(status);
+    }
+    return fd;
+}
+
+Failure readError(int error)
+{
+    return Failure{QStringLiteral("Device I/O error (%1)").arg(QString::fromLocal8Bit(std::strerror(error)))};
+}
 #else
 // Why a path that could not be opened for reading cannot be read.
 Failure whyUnreadable(const QString& path)
@@ -89,22 +115,11 @@ Result<QByteArray> readAll(const QString& path, qint64 largest, const QString& w
         return Failure{QStringLiteral("Bad file name or number")};
 
 #ifdef Q_OS_UNIX
-    // One open, one fstat and the reads: on thousands of small files the usual round of stat
-    // calls costs more than the reading.
-    const QByteArray name = FileNames::toNative(path);
-    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return whyUnreadable(name, errno);
     struct stat status;
-    if (::fstat(fd, &status) != 0) {
-        const int error = errno;
-        ::close(fd);
-        return whyUnreadable(name, error);
-    }
-    if (!S_ISREG(status.st_mode)) {
-        ::close(fd);
-        return whyNotAFile(status);
-    }
+    const Result<int> opened = openRegularFile(path, status);
+    if (!opened)
+        return opened.failure();
+    const int fd = *opened;
     if (status.st_size > largest) {
         ::close(fd);
         return tooLarge(status.st_size, largest, what);
@@ -126,7 +141,7 @@ Result<QByteArray> readAll(const QString& path, qint64 largest, const QString& w
         if (n < 0) {
             const int error = errno;
             ::close(fd);
-            return Failure{QStringLiteral("Device I/O error (%1)").arg(QString::fromLocal8Bit(std::strerror(error)))};
+            return readError(error);
         }
         if (n == 0)
             break;
@@ -150,6 +165,84 @@ Result<QByteArray> readAll(const QString& path, qint64 largest, const QString& w
     return bytes;
 #endif
 }
+
+#ifdef Q_OS_UNIX
+Result<FileReader> FileReader::open(const QString& path)
+{
+    if (path.isEmpty())
+        return Failure{QStringLiteral("Bad file name or number")};
+    struct stat status;
+    const Result<int> opened = openRegularFile(path, status);
+    if (!opened)
+        return opened.failure();
+    return FileReader(*opened);
+}
+
+FileReader::FileReader(FileReader&& other) noexcept : m_descriptor(std::exchange(other.m_descriptor, -1)) {}
+
+FileReader& FileReader::operator=(FileReader&& other) noexcept
+{
+    std::swap(m_descriptor, other.m_descriptor);
+    return *this;
+}
+
+FileReader::~FileReader()
+{
+    if (m_descriptor >= 0)
+        ::close(m_descriptor);
+}
+
+Result<qsizetype> FileReader::read(qint64 offset, char* into, qsizetype size)
+{
+    qsizetype done = 0;
+    while (done < size) {
+        const ssize_t n = ::pread(m_descriptor, into + done, std::size_t(size - done), off_t(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return readError(errno);
+        if (n == 0)
+            break;
+        done += n;
+    }
+    return done;
+}
+#else
+Result<FileReader> FileReader::open(const QString& path)
+{
+    if (path.isEmpty())
+        return Failure{QStringLiteral("Bad file name or number")};
+    const QFileInfo info(path);
+    if (!info.isFile())
+        return whyUnreadable(path);
+    auto file = std::make_unique<QFile>(path);
+    // Unbuffered: the pieces are read where they are asked for, as the file is now, with no copy on the way.
+    if (!file->open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        return whyUnreadable(path);
+    return FileReader(std::move(file));
+}
+
+FileReader::FileReader(std::unique_ptr<QFile> file) : m_file(std::move(file)) {}
+FileReader::FileReader(FileReader&& other) noexcept = default;
+FileReader& FileReader::operator=(FileReader&& other) noexcept = default;
+FileReader::~FileReader() = default;
+
+Result<qsizetype> FileReader::read(qint64 offset, char* into, qsizetype size)
+{
+    if (!m_file->seek(offset))
+        return Failure{QStringLiteral("Device I/O error (%1)").arg(m_file->errorString())};
+    qsizetype done = 0;
+    while (done < size) {
+        const qint64 n = m_file->read(into + done, size - done);
+        if (n < 0)
+            return Failure{QStringLiteral("Device I/O error (%1)").arg(m_file->errorString())};
+        if (n == 0)
+            break;
+        done += qsizetype(n);
+    }
+    return done;
+}
+#endif
 
 std::FILE* openStream(const QString& path)
 {

@@ -7,6 +7,9 @@
 
 #include <cstdio>
 #include <limits>
+#include <memory>
+
+class QFile;
 
 namespace FileSystem {
 
@@ -17,6 +20,30 @@ namespace FileSystem {
 // program is killed.
 Result<QByteArray> readAll(const QString& path, qint64 largest = std::numeric_limits<qint64>::max(),
                            const QString& what = QStringLiteral("files"));
+
+// A file read a piece at a time, from any offset: a file need not fit in memory to be read this way. Opening fails as
+// readAll does (missing, locked or unreadable, a folder, not a regular file), in the same words.
+class FileReader
+{
+public:
+    static Result<FileReader> open(const QString& path);
+    FileReader(FileReader&& other) noexcept;
+    FileReader& operator=(FileReader&& other) noexcept;
+    ~FileReader();
+
+    // Up to size bytes from offset into into: how many were read (fewer only at the end of the file, 0 past it), or
+    // why they could not be.
+    Result<qsizetype> read(qint64 offset, char* into, qsizetype size);
+
+private:
+#ifdef Q_OS_UNIX
+    explicit FileReader(int descriptor) : m_descriptor(descriptor) {}
+    int m_descriptor = -1;
+#else
+    explicit FileReader(std::unique_ptr<QFile> file);
+    std::unique_ptr<QFile> m_file;
+#endif
+};
 
 // The size of the file in bytes, following links; -1 when it cannot be looked at.
 qint64 size(const QString& path);

@@ -306,6 +306,33 @@ private Q_SLOTS:
         }
     }
 
+    void aLineTooLongForTheResultsListCostsOnlyItsFile()
+    {
+        // A line of 6 MB, longer than option 3 reads at once, is joined for the list, which has room for 1 MB: its
+        // file is reported, and the next file's rows still fit.
+        Harness h;
+        MainWindow& window = h.load();
+        window.inputFiles().Append(h.file("a.html", "one a\n"));
+        const QString longFile = h.file("long.html", "one " + QByteArray(6 * 1024 * 1024, 'x') + "\nlast one\n");
+        window.inputFiles().Append(longFile);
+        window.inputFiles().Append(h.file("c.html", "one c"));
+        window.results().SetCapacityBytes(1024 * 1024);
+        h.find<QRadioButton>("Option3")->setChecked(true);
+        h.find<QLineEdit>("Text2")->setText("one");
+        h.dialogs.expectMessage();
+        h.dialogs.expectMessage();
+        window.PushButton7_Click();
+        const QString description =
+            QStringLiteral(
+                "Out of memory (a line of this file is longer than the 1 MB the results list has room for) in ") +
+            longFile;
+        QCOMPARE(h.dialogs.transcript(), QList<FakeDialogs::Box>({{FakeDialogs::Kind::Message, "Application Error",
+                                                                   report(description, 170), Dialogs::Icon::Warning},
+                                                                  message("Done.")}));
+        QCOMPARE(window.results().Texts(), QStringList({"one a", "one c"}));
+        QCOMPARE(window.pointer(), 0);
+    }
+
     void aRunThatFindsNothingEndsEmpty()
     {
         Harness h;

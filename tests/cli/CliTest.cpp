@@ -1,7 +1,9 @@
 #include "Messages.h"
 #include "TempDir.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QProcess>
 
 #include <gtest/gtest.h>
@@ -335,3 +337,115 @@ TEST(QuilloryExtract, PagesComeOutAsABrowserBuildsThem)
     EXPECT_TRUE(rows.endsWith("<tr>\n<div></div><div></div><div></div><div></div><div>x</div>\n</tr>\n"
                               "<tr>\n</tr>\n<tr>\n</tr>\n<tr>\n</tr>\n<tr>\n</tr>\n<tr>\nx\n</tr>\n"));
 }
+
+// Option 3 reads a file a few megabytes at a time: a matching line longer than that is written as it is read again,
+// and must come out as the whole row would, byte for byte, in every format.
+TEST(QuilloryExtract, AMatchingLineLongerThanWhatOption3HoldsComesOutWholeInEveryFormat)
+{
+    TempDir dir;
+    // 12 MB on one line, holding what the formats escape and characters the code page spells in one byte and UTF-8
+    // in two or three; the text at its very end.
+    const QByteArray unit = "ab\tc\\d\"e\x80\xE9\r";
+    const QByteArray longLine = unit.repeated(12 * 1024 * 1024 / unit.size()) + "One";
+    const QString first = native(dir.write("first.txt", "one 1\n"));
+    const QString big = native(dir.write("big.txt", "two\r\n" + longLine + "\r\nlast one\n"));
+    const QByteArray row = QByteArray("abc\\d\"e\xE2\x82\xAC\xC3\xA9").repeated(longLine.size() / unit.size()) + "One";
+    // The row of the long line as each format writes it.
+    const QByteArray tsvRow = QByteArray(row).replace("\\", "\\\\");
+    const QByteArray jsonRow = QByteArray(tsvRow).replace("\"", "\\\"");
+    const QByteArray ansiRow = QByteArray("abc\\d\"e\x80\xE9").repeated(longLine.size() / unit.size()) + "One";
+    const QByteArray f = first.toUtf8();
+    const QByteArray b = big.toUtf8();
+    const QByteArray fe = escaped(first);
+    const QByteArray be = escaped(big);
+    const auto json = [](const QByteArray& file, const QByteArray& row) {
+        return "{\"file\": \"" + file + "\", \"row\": \"" + row + "\"}\n";
+    };
+    const struct
+    {
+        const char* name;
+        QStringList options;
+        QByteArray expected;
+        bool saved = false;
+    } cases[] = {
+        {"text", {}, "one 1\n" + row + "\nlast one\n"},
+        {"text with names", {"-H"}, f + "\tone 1\n" + b + "\t" + row + "\n" + b + "\tlast one\n"},
+        {"tsv", {"--format", "tsv"}, fe + "\tone 1\n" + be + "\t" + tsvRow + "\n" + be + "\tlast one\n"},
+        {"jsonl", {"--format", "jsonl"}, json(fe, "one 1") + json(be, jsonRow) + json(be, "last one")},
+        {"text save", {"--save-text", dir.path() + "/out.txt"}, "one 1\r\n" + ansiRow + "\r\nlast one\r\n", true},
+        {"comma-delimited save", {"--save-csv", dir.path() + "/out.txt"}, "one 1," + ansiRow + ",last one,\r\n", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const char* jobs : {"1", "2"}) {
+            SCOPED_TRACE(jobs);
+            const Outcome outcome =
+                run(QStringList{"-j", jobs, "-m", "3", "-s", "ONE"} + c.options + QStringList{first, big});
+            EXPECT_EQ(outcome.status, 0);
+            EXPECT_EQ(outcome.err, QByteArray());
+            const QByteArray written = c.saved ? dir.read("out.txt") : outcome.out;
+            // Not EXPECT_EQ: a failure would print megabytes.
+            EXPECT_EQ(written.size(), c.expected.size());
+            EXPECT_TRUE(written == c.expected);
+        }
+    }
+}
+
+#ifdef Q_OS_LINUX
+// The command line in a memory control group (a container's limit) of 256 MB, over a line of 120 MB that matches
+// between two small files: held whole, the file, its row and the row's output would take three times the line, and
+// the kernel would end the program with nothing written. Read a piece at a time, every row comes out. The test makes
+// a group of its own, when it may.
+TEST(QuilloryExtract, ALongMatchingLineFitsInAMemoryGroupSmallerThanItsCopies)
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers' own memory would be counted against the group";
+#endif
+    QFile self(QStringLiteral("/proc/self/cgroup"));
+    ASSERT_TRUE(self.open(QIODevice::ReadOnly));
+    QString memoryGroup;
+    for (const QByteArray& line : self.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.split(':');
+        if (fields.size() >= 3 && fields[1].split(',').contains("memory"))
+            memoryGroup = QStringLiteral("/sys/fs/cgroup/memory") + QString::fromUtf8(fields[2]);
+    }
+    const QString group = memoryGroup + QStringLiteral("/quillory-lines-%1").arg(QCoreApplication::applicationPid());
+    if (memoryGroup.isEmpty() || !QDir().mkdir(group))
+        GTEST_SKIP() << "no memory group can be made here";
+    QFile limit(group + "/memory.limit_in_bytes");
+    if (!limit.open(QIODevice::WriteOnly) || limit.write("268435456") != 9 || !limit.flush()) {
+        QDir().rmdir(group);
+        GTEST_SKIP() << "the memory group cannot be limited";
+    }
+    limit.close();
+
+    TempDir dir;
+    const QString small = dir.write("small.html", "<p>one</p>\n<p>two</p>\n");
+    const qsizetype lineBytes = qsizetype(120) << 20;
+    {
+        QFile big(dir.path() + "/big.html");
+        ASSERT_TRUE(big.open(QIODevice::WriteOnly));
+        const QByteArray block(1 << 20, 'x');
+        ASSERT_EQ(big.write("<p>One "), 7);
+        for (qsizetype written = 0; written < lineBytes; written += block.size())
+            ASSERT_EQ(big.write(block), block.size());
+        ASSERT_EQ(big.write("</p>\n"), 5);
+    }
+    // The shell joins the group and becomes the program, whose output goes to this process, outside the group.
+    QProcess process;
+    process.start("/bin/sh",
+                  {"-c", "echo $$ > \"$0/cgroup.procs\" && exec \"$@\"", group, QStringLiteral(QUILLORY_EXTRACT_PATH),
+                   "-m", "3", "-s", "one", small, dir.path() + "/big.html", small});
+    const bool finished = process.waitForFinished(120000);
+    const QByteArray out = process.readAllStandardOutput();
+    const QByteArray err = process.readAllStandardError();
+    QDir().rmdir(group);
+    ASSERT_TRUE(finished);
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 0);
+    EXPECT_EQ(err, QByteArray());
+    const QByteArray expected = "<p>one</p>\n<p>One " + QByteArray(lineBytes, 'x') + "</p>\n<p>one</p>\n";
+    EXPECT_EQ(out.size(), expected.size());
+    EXPECT_TRUE(out == expected);
+}
+#endif

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -88,6 +89,49 @@ TEST(RowFormats, EscapesAreFoundAtEveryPlaceOfALongRow)
                 c.format == Format::Tsv ? QByteArray::fromStdString("p\t" + inside + "\n")
                                         : QByteArray::fromStdString("{\"file\": \"p\", \"row\": \"" + inside + "\"}\n");
             EXPECT_EQ(printed(c.format, false, "p", row), "before\n" + expected);
+        }
+    }
+}
+
+TEST(RowFormats, ARowGivenInPartsIsWrittenAsTheWholeRow)
+{
+    // Rows with every byte the formats escape, and characters of two, three and four bytes, cut between every two
+    // characters and at random places among them.
+    const std::string rows[] = {
+        "plain",
+        "",
+        "1\t2\n3\r4\\5\"6 \x01\x1F\x7F",
+        "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80\\\"",
+        std::string(1000, 'x') + "\xE2\x82\xAC\t" + std::string(1000, 'y'),
+    };
+    const QByteArray prefixes[] = {"", "p.html\t", "{\"file\": \"p.html\", \"row\": \""};
+    for (const Format format : {Format::Text, Format::Tsv, Format::Jsonl}) {
+        for (const std::string& row : rows) {
+            SCOPED_TRACE(int(format));
+            SCOPED_TRACE(row.substr(0, 40));
+            std::vector<std::size_t> starts; // where a character starts
+            for (std::size_t i = 0; i < row.size(); ++i)
+                if ((static_cast<unsigned char>(row[i]) & 0xC0) != 0x80)
+                    starts.push_back(i);
+            for (const QByteArray& prefix : prefixes) {
+                const std::string_view prefixView(prefix.constData(), std::size_t(prefix.size()));
+                QByteArray whole = "before\n";
+                RowFormats::AppendRow(format, whole, prefixView, row);
+                // Cut at every character, then into two at each character.
+                std::vector<std::vector<std::size_t>> cuts = {starts};
+                for (const std::size_t at : starts)
+                    cuts.push_back({0, at});
+                for (const std::vector<std::size_t>& cut : cuts) {
+                    QByteArray parts = "before\n";
+                    RowFormats::AppendRowStart(parts, prefixView);
+                    for (std::size_t i = 0; i < cut.size(); ++i) {
+                        const std::size_t end = i + 1 < cut.size() ? cut[i + 1] : row.size();
+                        RowFormats::AppendRowPart(format, parts, std::string_view(row).substr(cut[i], end - cut[i]));
+                    }
+                    RowFormats::AppendRowEnd(format, parts);
+                    ASSERT_EQ(parts, whole);
+                }
+            }
         }
     }
 }

@@ -1,7 +1,9 @@
 // Any bytes as a file's lines and through the matching-lines mode. The first byte gives the length
-// of the search text, the bytes after it are the text (as code-page characters), the rest is the
-// file. The rows must be exactly those of a plain line-by-line search, which is slow but plainly
-// right: the fast whole-file search may skip or split nothing.
+// of the search text (its low three bits) and the size of the chunks the file is read in (the rest),
+// the bytes after it are the text (as code-page characters), the rest is the file. The rows must be
+// exactly those of a plain line-by-line search, which is slow but plainly right: the fast whole-file
+// search may skip or split nothing, and the search of the file read a chunk at a time, with long
+// lines given whole or in parts, must give the same rows again.
 
 #include "AnsiCodec.h"
 #include "ExtractionModes.h"
@@ -18,6 +20,36 @@
 #include <vector>
 
 namespace {
+
+// The file as option 3 reads it, from memory.
+class MemoryBytes final : public ByteSource
+{
+public:
+    explicit MemoryBytes(const QByteArray& bytes) : m_bytes(bytes) {}
+    Result<qsizetype> read(qint64 offset, char* into, qsizetype size) override
+    {
+        const qsizetype n = std::min(size, std::max<qsizetype>(0, m_bytes.size() - qsizetype(offset)));
+        std::copy_n(m_bytes.constData() + offset, n, into);
+        return n;
+    }
+
+private:
+    const QByteArray& m_bytes;
+};
+
+// Joins the parts of each row given in parts.
+class JoinedParts final : public RowParts
+{
+public:
+    explicit JoinedParts(std::vector<std::string>& rows) : m_rows(rows) {}
+    void begin() override { m_rows.emplace_back(); }
+    void part(std::string_view part) override { m_rows.back().append(part); }
+    void end() override {}
+    void abandon() override { m_rows.back().append("~"); }
+
+private:
+    std::vector<std::string>& m_rows;
+};
 
 std::string Folded(QByteArrayView bytes)
 {
@@ -80,5 +112,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
     FUZZ_CHECK(rows == expected);
+
+    const qsizetype chunkBytes = 1 + (data[0] >> 3);
+    for (const bool inParts : {false, true}) {
+        std::vector<std::string> chunked;
+        JoinedParts parts(chunked);
+        MemoryBytes source(lines.fileBytes());
+        FUZZ_CHECK(!EmitMatchingLines(
+            source, AnsiCodec::decode(needle), [&](std::string_view row) { chunked.emplace_back(row); },
+            inParts ? &parts : nullptr, chunkBytes));
+        FUZZ_CHECK(chunked == expected);
+    }
     return 0;
 }

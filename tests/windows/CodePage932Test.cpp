@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -52,6 +54,40 @@ std::vector<std::string> matchingLines(const LineList& lines, const QString& sea
     EmitMatchingLines(lines, search, [&rows](std::string_view row) { rows.emplace_back(row); });
     return rows;
 }
+
+// The file as option 3 reads it, from memory.
+class MemoryBytes final : public ByteSource
+{
+public:
+    explicit MemoryBytes(const QByteArray& bytes) : m_bytes(bytes) {}
+    Result<qsizetype> read(qint64 offset, char* into, qsizetype size) override
+    {
+        const qsizetype n = std::min(size, std::max<qsizetype>(0, m_bytes.size() - qsizetype(offset)));
+        std::copy_n(m_bytes.constData() + offset, n, into);
+        return n;
+    }
+
+private:
+    const QByteArray& m_bytes;
+};
+
+// Joins the parts of each row given in parts, each of which must end between two characters.
+class JoinedParts final : public RowParts
+{
+public:
+    explicit JoinedParts(std::vector<std::string>& rows) : m_rows(rows) {}
+    void begin() override { m_rows.emplace_back(); }
+    void part(std::string_view part) override
+    {
+        EXPECT_TRUE(QByteArrayView(part.data(), qsizetype(part.size())).isValidUtf8());
+        m_rows.back().append(part);
+    }
+    void end() override {}
+    void abandon() override { m_rows.back().append("~"); }
+
+private:
+    std::vector<std::string>& m_rows;
+};
 
 } // namespace
 
@@ -129,6 +165,47 @@ TEST_F(CodePage932, Option3ReadsLinesInTheCodePageAndMatchesWholeCharactersOnly)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.search);
         EXPECT_EQ(matchingLines(*lines, QString::fromUtf8(c.search)), c.rows);
+    }
+}
+
+TEST_F(CodePage932, Option3ReadAChunkAtATimeSplitsNoCharacter)
+{
+    // Two-byte characters cut by every chunk size, in short lines and in lines longer than a chunk, whose rows are
+    // then read again and given in parts: the rows of the whole file, every time.
+    QByteArray file = QByteArray("\x83\x41 x\r\nApple\n") + kNihongo +
+                      QByteArray(" \x82\x60\r\n\x83\x83"
+                                 "A\n") +
+                      QByteArray("\x95\x5C\tz\n\x81\nQuiz\n");
+    file += kNihongo.repeated(20) +
+            QByteArray("\x83\x83"
+                       "A\x81\t\x93\xFA") +
+            kNihongo.repeated(20) + "\r\n";
+    file += QByteArray("\x83").repeated(30) + "A";
+    std::mt19937 random(5);
+    const QByteArray alphabet("\x83\x41\x93\xFA\x95\x5C"
+                              "Aa\r\n\t\x81\x82\x60");
+    for (int round = 0; round < 200; ++round) {
+        QByteArray more;
+        for (int i = 0, n = int(random() % 80); i < n; ++i)
+            more.append(alphabet[qsizetype(random() % alphabet.size())]);
+        const QByteArray bytes = round == 0 ? file : file + more;
+        const LineList lines(bytes);
+        for (const char* search : {"a", "\xE3\x82\xA2", "\\", "\xE6\x9C\xAC", "\xEF\xBD\x81", "Z",
+                                   "\xE3\x83\xA3"
+                                   "a"}) {
+            const std::vector<std::string> expected = matchingLines(lines, QString::fromUtf8(search));
+            const qsizetype chunk = 1 + qsizetype(random() % 12);
+            SCOPED_TRACE(bytes.toHex(' ').toStdString() + " / " + search + " / " + std::to_string(chunk));
+            for (const bool inParts : {false, true}) {
+                std::vector<std::string> rows;
+                JoinedParts parts(rows);
+                MemoryBytes source(bytes);
+                ASSERT_FALSE(EmitMatchingLines(
+                    source, QString::fromUtf8(search), [&rows](std::string_view row) { rows.emplace_back(row); },
+                    inParts ? &parts : nullptr, chunk));
+                ASSERT_EQ(rows, expected) << (inParts ? "in parts" : "whole");
+            }
+        }
     }
 }
 
