@@ -200,6 +200,12 @@ void FilesAhead::work(File& file)
             opened = file.load.work();
     } catch (const std::bad_alloc&) {
     }
+    {
+        // From here a stop no longer interrupts the load: its worker may go back to the pool, where an interrupt
+        // would end it under the next file.
+        const std::lock_guard lock(m_mutex);
+        file.loadEnded = true;
+    }
     // What the load held (a worker on loan, say) is let go with it.
     file.load.work = {};
     std::unique_ptr<LoadedDocument> document;

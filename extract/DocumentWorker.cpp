@@ -129,6 +129,10 @@ ExtractionFailure DocumentWorker::outOfTurn(ExtractionStage stage)
 
 std::optional<ExtractionFailure> DocumentWorker::start()
 {
+    // A worker ended while it waited in the pool (by a stop that came as its file was done) would fail the next file
+    // as if that file had killed it: a fresh one takes its place.
+    if (m_process && m_process->hasEnded())
+        m_process.reset();
     if (!m_process) {
         QStringList arguments = m_settings.arguments;
         if (m_settings.memoryLimit > 0)

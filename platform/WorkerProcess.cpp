@@ -172,6 +172,8 @@ public:
         return Received::Frame;
     }
 
+    bool ended() { return reap(false); }
+
     End end()
     {
         // Closing its input tells a worker that is still there to stop.
@@ -492,6 +494,8 @@ public:
         return Received::Frame;
     }
 
+    bool ended() const { return WaitForSingleObject(m_process, 0) == WAIT_OBJECT_0; }
+
     End end()
     {
         // Closing its input tells a worker that is still there to stop.
@@ -692,6 +696,11 @@ bool WorkerProcess::receive(char& kind, QByteArrayView& payload)
 WorkerProcess::Received WorkerProcess::receive(char& kind, QByteArrayView& payload, std::chrono::milliseconds patience)
 {
     return m_connection->receive(kind, payload, patience);
+}
+
+bool WorkerProcess::hasEnded()
+{
+    return m_connection->ended();
 }
 
 WorkerProcess::End WorkerProcess::end()

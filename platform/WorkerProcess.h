@@ -52,6 +52,8 @@ public:
         TimedOut,
     };
     Received receive(char& kind, QByteArrayView& payload, std::chrono::milliseconds patience);
+    // Whether the worker has already ended (been killed, say) without waiting for it.
+    bool hasEnded();
     // After a failed send or receive: waits for the worker to end and tells how it did.
     End end();
     // Ends the worker at once.

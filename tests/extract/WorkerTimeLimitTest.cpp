@@ -7,6 +7,7 @@
 #include "WorkerProtocol.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 
 #include <gtest/gtest.h>
 
@@ -195,6 +196,45 @@ TEST(WorkerTimeLimit, AWorkerSendingRowsIsMakingProgress)
             EXPECT_FALSE(failure) << failure->description.toStdString();
             EXPECT_EQ(rows, std::vector<std::string>({"r1", "r2", "r3", "r4", "r5", "r6", "r7", "r8"}));
         }
+    }
+}
+#endif
+
+#ifndef Q_OS_WIN
+// Whether the process has ended and waits to be reaped by its parent.
+static bool hasEnded(pid_t process)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(process));
+    if (!stat.open(QIODevice::ReadOnly))
+        return true;
+    const QByteArray fields = stat.readAll();
+    const qsizetype state = fields.lastIndexOf(')') + 2;
+    return state < fields.size() && fields[state] == 'Z';
+}
+
+// A worker ended while it waits between files (a stop that came as its file was done ends it in the pool) is
+// replaced for the next file, which would otherwise be reported as if it had killed the worker.
+TEST(DocumentWorker, AWorkerEndedBetweenFilesIsReplacedForTheNext)
+{
+    TempDir dir;
+    const QString page = dir.write("page.htm", "<p>one</p><p>two</p>");
+    DocumentWorker worker(DocumentWorkerSettings{QStringLiteral(QUILLORY_WORKER_PATH), {}, 0});
+    for (int file = 0; file < 2; ++file) {
+        SCOPED_TRACE(file);
+        const std::optional<ExtractionFailure> loaded = worker.load(page);
+        ASSERT_FALSE(loaded) << loaded->description.toStdString();
+        std::vector<std::string> rows;
+        ASSERT_FALSE(
+            worker.extract(ExtractionMode::LeafTexts, {}, [&](std::string_view row) { rows.emplace_back(row); }));
+        EXPECT_EQ(rows, std::vector<std::string>({"one", "two"}));
+        // Killed as Escape kills it, and given the time to be gone.
+        const pid_t process = pid_t(worker.processId());
+        ASSERT_GT(process, 0);
+        WorkerProcess::Interrupt(process);
+        QElapsedTimer clock;
+        clock.start();
+        while (!hasEnded(process) && clock.elapsed() < 10'000)
+            std::this_thread::sleep_for(1ms);
     }
 }
 #endif
