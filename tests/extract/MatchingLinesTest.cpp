@@ -117,7 +117,7 @@ TEST(MatchingLines, EveryChunkSizeGivesTheRowsOfTheWholeFile)
     {
         const char* name;
         QByteArray file;
-        const char* search; // code-page bytes
+        QByteArray search; // code-page bytes
         Rows expected;
     } cases[] = {
         {"case folded", "Only ONE here\nnone\ntwo", "one", {"Only ONE here", "none"}},
@@ -134,7 +134,7 @@ TEST(MatchingLines, EveryChunkSizeGivesTheRowsOfTheWholeFile)
         {"empty lines", "\n\n\r\n", "x", {}},
         {"code-page letters fold too", "CAF\xC9 \x80\n\x8A\n", "caf\xE9", {"CAF\xC3\x89 \xE2\x82\xAC"}},
         {"one whose case differs in another bit than ASCII's", "\x8A\n\x9A", "\x9A", {"\xC5\xA0", "\xC5\xA1"}},
-        {"a NUL byte is a character", QByteArray("a\0b\nab", 7), QByteArray("a\0b", 3).constData(), {}},
+        {"a NUL byte is a character", QByteArray("a\0b\nab", 7), QByteArray("a\0b", 3), {std::string("a\0b", 3)}},
         {"a line longer than a chunk",
          "short needle\n" + longLine + "\nafter needle\r\n",
          "NEEDLE",
